@@ -1,0 +1,80 @@
+// Blending one run of layer pixels into one run of target pixels: the layer
+// modes, the indexed path and the rounding rule they share.
+#pragma once
+
+#include <cstdint>
+
+#include "plugin/result.h"
+
+namespace tessel {
+
+// The XCF layer modes.
+enum LayerMode : uint32_t {
+  kModeNormal = 0,
+  kModeDissolve = 1,
+  kModeBehind = 2,
+  kModeMultiply = 3,
+  kModeScreen = 4,
+  kModeOverlay = 5,
+  kModeDifference = 6,
+  kModeAddition = 7,
+  kModeSubtract = 8,
+  kModeDarkenOnly = 9,
+  kModeLightenOnly = 10,
+  kModeHue = 11,
+  kModeSaturation = 12,
+  kModeColor = 13,
+  kModeValue = 14,
+  kModeDivide = 15,
+  kModeDodge = 16,
+  kModeBurn = 17,
+  kModeHardLight = 18,
+  kModeSoftLight = 19,
+  kModeGrainExtract = 20,
+  kModeGrainMerge = 21,
+  kModeColorErase = 22,
+  kModeErase = 23,
+  kModeReplace = 24,
+  kModeAntiErase = 25,
+  kModeCount = 26,
+};
+
+// x / 255 with one rounding step, exact for multiples of 255; x <= 65025.
+constexpr uint32_t Div255(uint32_t x) { return ((x + 1) * 257) >> 16; }
+
+// One clipped row of a layer of the given XCF type into the target run.
+ResultCode BlendRow(uint32_t layerType, uint32_t n, const uint8_t* source, uint32_t opacity, uint8_t* target,
+                    uint32_t targetBytes, uint32_t mode);
+// Palette indices are never mixed: a target pixel is replaced or kept.
+ResultCode BlendRowIndexed(uint8_t* target, uint32_t targetBytes, const uint8_t* source, uint32_t sourceBytes,
+                           uint32_t opacity, uint32_t n);
+
+// The row function of every drawn mode: (target, Bt, source, Bs, n >= 1, opacity 1..255).
+using BlendFn = void (*)(uint8_t* target, uint32_t targetBytes, const uint8_t* source, uint32_t sourceBytes,
+                         uint32_t n, uint32_t opacity);
+
+void BlendNormal(uint8_t*, uint32_t, const uint8_t*, uint32_t, uint32_t, uint32_t);
+void BlendMultiply(uint8_t*, uint32_t, const uint8_t*, uint32_t, uint32_t, uint32_t);
+void BlendScreen(uint8_t*, uint32_t, const uint8_t*, uint32_t, uint32_t, uint32_t);
+void BlendOverlay(uint8_t*, uint32_t, const uint8_t*, uint32_t, uint32_t, uint32_t);
+void BlendDifference(uint8_t*, uint32_t, const uint8_t*, uint32_t, uint32_t, uint32_t);
+void BlendAddition(uint8_t*, uint32_t, const uint8_t*, uint32_t, uint32_t, uint32_t);
+void BlendSubtract(uint8_t*, uint32_t, const uint8_t*, uint32_t, uint32_t, uint32_t);
+void BlendDarkenOnly(uint8_t*, uint32_t, const uint8_t*, uint32_t, uint32_t, uint32_t);
+void BlendLightenOnly(uint8_t*, uint32_t, const uint8_t*, uint32_t, uint32_t, uint32_t);
+
+void BlendHue(uint8_t*, uint32_t, const uint8_t*, uint32_t, uint32_t, uint32_t);
+void BlendSaturation(uint8_t*, uint32_t, const uint8_t*, uint32_t, uint32_t, uint32_t);
+void BlendColor(uint8_t*, uint32_t, const uint8_t*, uint32_t, uint32_t, uint32_t);
+void BlendValue(uint8_t*, uint32_t, const uint8_t*, uint32_t, uint32_t, uint32_t);
+void BlendComponentGray(uint8_t*, uint32_t, const uint8_t*, uint32_t, uint32_t, uint32_t);
+
+void BlendDivide(uint8_t*, uint32_t, const uint8_t*, uint32_t, uint32_t, uint32_t);
+void BlendDodge(uint8_t*, uint32_t, const uint8_t*, uint32_t, uint32_t, uint32_t);
+void BlendBurn(uint8_t*, uint32_t, const uint8_t*, uint32_t, uint32_t, uint32_t);
+void BlendHardLight(uint8_t*, uint32_t, const uint8_t*, uint32_t, uint32_t, uint32_t);
+void BlendSoftLight(uint8_t*, uint32_t, const uint8_t*, uint32_t, uint32_t, uint32_t);
+void BlendGrainExtract(uint8_t*, uint32_t, const uint8_t*, uint32_t, uint32_t, uint32_t);
+void BlendGrainMerge(uint8_t*, uint32_t, const uint8_t*, uint32_t, uint32_t, uint32_t);
+
+}  // namespace tessel

@@ -1,0 +1,80 @@
+// The frame that every mode but normal shares: it weighs the new colour a
+// mode computes against the target by opacity and the two alphas, and never
+// writes target alpha. A mode supplies
+//   template <uint32_t C> static bool Compute(const uint8_t* s, const uint8_t* d, uint32_t* b)
+// giving the C new channel values b (0..255) of a pixel, or false to leave
+// the pixel untouched.
+#pragma once
+
+#include <cstdint>
+
+#include "composite/blend.h"
+
+namespace tessel {
+
+template <typename Mode, uint32_t Bt, uint32_t Bs>
+void BlendFrameRun(uint8_t* t, const uint8_t* s, uint32_t n, uint32_t o) {
+  constexpr uint32_t C = Bt >= 3 ? 3 : 1;
+  constexpr bool targetAlpha = Bt == 2 || Bt == 4;
+  constexpr bool sourceAlpha = Bs == 2 || Bs == 4;
+  for (uint32_t i = 0; i < n; ++i, t += Bt, s += Bs) {
+    uint32_t b[3];
+    if (targetAlpha && sourceAlpha) {
+      uint32_t sa = s[C];
+      uint32_t da = t[C];
+      uint32_t a = Div255((sa < da ? sa : da) * o);
+      if (a == 0) continue;
+      if (!Mode::template Compute<C>(s, t, b)) continue;
+      uint32_t ws = a * sa;
+      uint32_t wd = (255 - a) * da;
+      for (uint32_t c = 0; c < C; ++c) t[c] = static_cast<uint8_t>((b[c] * ws + t[c] * wd) / (ws + wd));
+      continue;
+    }
+    // A weight of 0 leaves the target as it is (D(255 d) = d), so it is skipped.
+    uint32_t a;
+    if (sourceAlpha) {
+      a = Div255(s[C] * o);
+    } else if (targetAlpha) {
+      a = o < t[C] ? o : t[C];
+    } else {
+      a = o;
+    }
+    if (a == 0) continue;
+    if (!Mode::template Compute<C>(s, t, b)) continue;
+    for (uint32_t c = 0; c < C; ++c) t[c] = static_cast<uint8_t>(Div255(b[c] * a + t[c] * (255 - a)));
+  }
+}
+
+// The frame over the eight format pairs; any other pair writes nothing.
+template <typename Mode>
+void BlendFrame(uint8_t* t, uint32_t bt, const uint8_t* s, uint32_t bs, uint32_t n, uint32_t o) {
+  switch (bt * 8 + bs) {
+    case 1 * 8 + 1: BlendFrameRun<Mode, 1, 1>(t, s, n, o); break;
+    case 1 * 8 + 2: BlendFrameRun<Mode, 1, 2>(t, s, n, o); break;
+    case 2 * 8 + 1: BlendFrameRun<Mode, 2, 1>(t, s, n, o); break;
+    case 2 * 8 + 2: BlendFrameRun<Mode, 2, 2>(t, s, n, o); break;
+    case 3 * 8 + 3: BlendFrameRun<Mode, 3, 3>(t, s, n, o); break;
+    case 3 * 8 + 4: BlendFrameRun<Mode, 3, 4>(t, s, n, o); break;
+    case 4 * 8 + 3: BlendFrameRun<Mode, 4, 3>(t, s, n, o); break;
+    case 4 * 8 + 4: BlendFrameRun<Mode, 4, 4>(t, s, n, o); break;
+    default: break;
+  }
+}
+
+// The colour-only pairs of the hue, saturation, color and value modes.
+template <typename Mode>
+void BlendFrameRgb(uint8_t* t, uint32_t bt, const uint8_t* s, uint32_t bs, uint32_t n, uint32_t o) {
+  if (bt >= 3 && bs >= 3) BlendFrame<Mode>(t, bt, s, bs, n, o);
+}
+
+// A mode whose new value for each channel depends on that channel alone.
+template <typename Channel>
+struct PerChannel {
+  template <uint32_t C>
+  static bool Compute(const uint8_t* s, const uint8_t* d, uint32_t* b) {
+    for (uint32_t c = 0; c < C; ++c) b[c] = Channel::Value(s[c], d[c]);
+    return true;
+  }
+};
+
+}  // namespace tessel

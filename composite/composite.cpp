@@ -1,0 +1,242 @@
+#include "composite/composite.h"
+
+#include <cstdlib>
+#include <memory>
+
+#include "composite/blend.h"
+#include "xcf/hierarchy.h"
+#include "xcf/layer_tree.h"
+
+namespace tessel {
+
+namespace {
+
+struct FreeDeleter {
+  void operator()(void* p) const { std::free(p); }
+};
+
+// A group buffer, released on every path.
+struct GroupBuffer {
+  PixelBuffer* buffer = nullptr;
+  ~GroupBuffer() { PixelBufferRelease(&buffer); }
+};
+
+bool HasAlpha(uint32_t bytesPerPixel) { return bytesPerPixel == 2 || bytesPerPixel == 4; }
+
+bool MaskHasPixels(const XcfChannel* mask) {
+  return mask != nullptr && mask->hierarchy != nullptr && mask->hierarchy->level != nullptr &&
+         mask->hierarchy->level->pixels != nullptr;
+}
+
+// Whether anything below a group can leave a mark in its buffer.
+bool HasDrawableChild(const XcfLayer* group) {
+  for (const XcfLayer* child = group->firstChild; child != nullptr; child = child->next) {
+    if (XcfLayerHasPixels(child)) return true;
+    XcfLayerInfo info;
+    if (XcfLayerIsGroup(child) && XcfLayerGetInfo(child, &info) == ResultCode::Ok &&
+        (info.flags & kLayerVisible) != 0 && info.opacity > 0 && HasDrawableChild(child))
+      return true;
+  }
+  return false;
+}
+
+// Copies n pixels of bs bytes (1 or 3) into bs + 1 bytes with an opaque alpha.
+void AddOpaqueAlpha(const uint8_t* source, uint32_t bs, uint8_t* out, uint32_t n) {
+  for (uint32_t i = 0; i < n; ++i, source += bs) {
+    for (uint32_t c = 0; c < bs; ++c) *out++ = source[c];
+    *out++ = 255;
+  }
+}
+
+ResultCode DrawLayer(XcfLayer* layer, PixelBuffer* target, const LayerOrigin* origin, int32_t baseType,
+                     uint32_t depth);
+
+// Composites a group's children, bottom to top, into a buffer covering the
+// part of the group that lands in the target. Everything outside that part
+// would never be read.
+ResultCode DrawChildren(XcfLayer* group, const XcfLayerInfo& info, int32_t baseType, uint32_t depth,
+                        uint32_t bytesPerPixel, int64_t skipX, int64_t skipY, uint32_t columns, uint32_t rows,
+                        GroupBuffer* out) {
+  ResultCode result = PixelBufferNew(&out->buffer);
+  if (result == ResultCode::Ok) result = PixelBufferCreate(out->buffer, bytesPerPixel, columns, rows);
+  if (result == ResultCode::Ok) result = PixelBufferClear(out->buffer);
+  if (result != ResultCode::Ok) return result;
+  LayerOrigin origin{info.offsetX + skipX, info.offsetY + skipY};
+  for (XcfLayer* child = XcfLayerLastSibling(group->firstChild); child != nullptr; child = child->prev) {
+    if (!XcfLayerIsGroup(child) && !XcfLayerHasPixels(child)) continue;
+    result = DrawLayer(child, out->buffer, &origin, baseType, depth + 1);
+    if (result != ResultCode::Ok) return result;
+  }
+  return ResultCode::Ok;
+}
+
+ResultCode DrawLayer(XcfLayer* layer, PixelBuffer* target, const LayerOrigin* origin, int32_t baseType,
+                     uint32_t depth) {
+  if (layer == nullptr || target == nullptr) return ResultCode::InvalidArgument;
+  if (depth > kMaxGroupDepth) return ResultCode::CorruptData;
+  const bool group = XcfLayerIsGroup(layer) != 0;
+  if (group && layer->firstChild == nullptr) return ResultCode::Ok;
+  if (!group && layer->hierarchy == nullptr) return ResultCode::NotReady;
+  XcfLayerInfo info;
+  ResultCode result = XcfLayerGetInfo(layer, &info);
+  if (result != ResultCode::Ok) return result;
+
+  int64_t x = info.offsetX;
+  int64_t y = info.offsetY;
+  if (origin != nullptr) {
+    x -= origin->x;
+    y -= origin->y;
+  }
+  uint32_t targetWidth;
+  uint32_t targetHeight;
+  uint32_t bt;
+  result = PixelBufferGetSize(target, &targetWidth, &targetHeight, &bt);
+  if (result != ResultCode::Ok) return result;
+  const int64_t w = info.width;
+  const int64_t h = info.height;
+  if ((info.flags & kLayerVisible) == 0 || info.opacity == 0 || x >= targetWidth || y >= targetHeight ||
+      x + w <= 0 || y + h <= 0)
+    return ResultCode::Ok;
+
+  const int64_t skipX = x < 0 ? -x : 0;
+  const int64_t skipY = y < 0 ? -y : 0;
+  const int64_t dstX = x < 0 ? 0 : x;
+  const int64_t dstY = y < 0 ? 0 : y;
+  const auto columns = static_cast<uint32_t>((x + w < targetWidth ? x + w : targetWidth) - dstX);
+  const auto rows = static_cast<uint32_t>((y + h < targetHeight ? y + h : targetHeight) - dstY);
+
+  uint32_t type = info.type;
+  uint32_t bs = XcfBytesPerPixel(type);
+  GroupBuffer groupBuffer;
+  if (group) {
+    if (bs == 0) return ResultCode::InvalidArgument;
+    // A transparent buffer leaves every target as it is, in every mode.
+    if (HasAlpha(bs) && !HasDrawableChild(layer)) return ResultCode::Ok;
+    result = DrawChildren(layer, info, baseType, depth, bs, skipX, skipY, columns, rows, &groupBuffer);
+    if (result != ResultCode::Ok) return result;
+  }
+
+  const XcfChannel* mask = layer->mask;
+  XcfChannelInfo maskInfo{};
+  const bool masked = mask != nullptr && (info.flags & kLayerApplyMask) != 0 && MaskHasPixels(mask) &&
+                      XcfChannelGetInfo(mask, &maskInfo) == ResultCode::Ok && maskInfo.opacity > 0;
+  // The mask acts as the layer's alpha. A layer without alpha is widened to
+  // the type with alpha first, so the mask never lands in a colour byte.
+  const bool widen = masked && !HasAlpha(bs);
+  const uint32_t maskedBytes = widen ? bs + 1 : bs;
+  std::unique_ptr<uint8_t, FreeDeleter> scratch;
+  if (masked) {
+    uint64_t size = static_cast<uint64_t>(maskedBytes) * columns;
+    if (size == 0 || size > SIZE_MAX) return ResultCode::OutOfMemory;
+    scratch.reset(static_cast<uint8_t*>(std::malloc(static_cast<size_t>(size))));
+    if (!scratch) return ResultCode::OutOfMemory;
+  }
+  const uint32_t drawType = widen ? type + 1 : type;
+
+  for (uint32_t i = 0; i < rows; ++i) {
+    const auto r = static_cast<uint32_t>(skipY + i);
+    const auto t = static_cast<uint32_t>(dstY + i);
+    const uint8_t* source = group ? PixelBufferRow(groupBuffer.buffer, i) : XcfHierarchyRow(layer->hierarchy, r);
+    uint8_t* row = PixelBufferRow(target, t);
+    if (source == nullptr || row == nullptr) return ResultCode::Unsupported;
+    if (!group) source += static_cast<size_t>(bs) * static_cast<size_t>(skipX);
+    uint8_t* destination = row + static_cast<size_t>(bt) * static_cast<size_t>(dstX);
+    if (masked) {
+      const uint8_t* maskRow = XcfChannelRow(mask, r);
+      if (maskRow == nullptr) return ResultCode::Unsupported;
+      maskRow += skipX;
+      if (widen) {
+        AddOpaqueAlpha(source, bs, scratch.get(), columns);
+        source = scratch.get();
+      }
+      result = ApplyMaskRow(maskedBytes, source, scratch.get(), maskRow, maskInfo.opacity, columns);
+      if (result != ResultCode::Ok) return result;
+      source = scratch.get();
+    }
+    result = BlendRow(drawType, columns, source, info.opacity, destination, bt, info.mode);
+    if (result != ResultCode::Ok) return result;
+  }
+  return ResultCode::Ok;
+}
+
+// A canvas of 3 or 4 bytes for RGB, 1 or 2 for grayscale and indexed.
+bool CanvasSuits(int32_t baseType, uint32_t bytesPerPixel) {
+  switch (baseType) {
+    case kBaseRgb: return bytesPerPixel == 3 || bytesPerPixel == 4;
+    case kBaseGray:
+    case kBaseIndexed: return bytesPerPixel == 1 || bytesPerPixel == 2;
+    default: return true;
+  }
+}
+
+}  // namespace
+
+ResultCode ApplyMaskRow(uint32_t bs, const uint8_t* source, uint8_t* out, const uint8_t* mask, uint32_t maskOpacity,
+                        uint32_t n) {
+  if (out == nullptr || source == nullptr || mask == nullptr || bs < 1 || n == 0) return ResultCode::InvalidArgument;
+  if (maskOpacity == 0) return ResultCode::Ok;
+  const uint32_t mo = maskOpacity > 255 ? 255 : maskOpacity;
+  for (uint32_t i = 0; i < n; ++i, source += bs, out += bs, ++mask) {
+    for (uint32_t c = 0; c + 1 < bs; ++c) out[c] = source[c];
+    const uint32_t s = source[bs - 1];
+    const uint32_t m = *mask;
+    out[bs - 1] = static_cast<uint8_t>(mo == 255 ? Div255(m * s) : Div255(s * (255 - mo) + m * mo));
+  }
+  return ResultCode::Ok;
+}
+
+ResultCode CompositeLayer(XcfLayer* layer, PixelBuffer* target, const LayerOrigin* origin, int32_t baseType) {
+  return DrawLayer(layer, target, origin, baseType, 0);
+}
+
+ResultCode CompositeImage(XcfImage* image, PixelBuffer* canvas, ProgressHook* progress) {
+  if (image == nullptr || canvas == nullptr) return ResultCode::InvalidArgument;
+  if ((image->flags & kImageBodyValid) == 0) {
+    ResultCode result = XcfLoad(image);
+    if (result != ResultCode::Ok) return result;
+    if ((image->flags & kImageBodyValid) == 0) return ResultCode::NotReady;
+  }
+  uint32_t width;
+  uint32_t height;
+  uint32_t bytesPerPixel;
+  ResultCode result = PixelBufferGetSize(canvas, &width, &height, &bytesPerPixel);
+  if (result != ResultCode::Ok) return result;
+  if (width != image->width || height != image->height) return ResultCode::InvalidArgument;
+  if (!CanvasSuits(image->baseType, bytesPerPixel)) return ResultCode::InvalidArgument;
+  if (image->layerOffsets.count == 0) return ResultCode::CorruptData;
+  result = XcfBuildLayerTree(image);
+  if (result != ResultCode::Ok) return result;
+
+  std::unique_ptr<LayerLoadEntry, FreeDeleter> entries(
+      static_cast<LayerLoadEntry*>(std::calloc(image->layerOffsets.count, sizeof(LayerLoadEntry))));
+  if (!entries) return ResultCode::OutOfMemory;
+  uint32_t count = 0;
+  for (XcfLayer* layer = image->layers; layer != nullptr; layer = layer->next) {
+    result = XcfCollectLoadList(layer, image, entries.get(), &count);
+    if (result != ResultCode::Ok) return result;
+  }
+  result = PixelBufferClear(canvas);
+  if (result != ResultCode::Ok || count == 0) return result;
+
+  uint32_t compression = 0;
+  XcfGetCompression(image, &compression);
+  for (uint32_t i = 0; i < count; ++i) {
+    LayerLoadEntry& entry = entries.get()[i];
+    if (entry.loadPixels) result = XcfLayerLoadPixels(image->stream, entry.layer, compression);
+    if (result == ResultCode::Ok && entry.loadMask)
+      result = XcfLayerLoadMaskPixels(entry.layer, image->stream, compression);
+    if (result != ResultCode::Ok) return result;
+    if (progress != nullptr && progress->function != nullptr &&
+        progress->function(progress, static_cast<int32_t>(i), static_cast<int32_t>(count - 1)) == 0)
+      return ResultCode::Cancelled;
+  }
+
+  for (XcfLayer* layer = XcfLayerLastSibling(image->layers); layer != nullptr; layer = layer->prev) {
+    if (!XcfLayerIsGroup(layer) && !XcfLayerHasPixels(layer)) continue;
+    result = CompositeLayer(layer, canvas, nullptr, image->baseType);
+    if (result != ResultCode::Ok) return result;
+  }
+  return ResultCode::Ok;
+}
+
+}  // namespace tessel

@@ -1,0 +1,41 @@
+// Flattening the layer tree into one picture: loading what will be seen,
+// then drawing the top-level layers bottom to top, groups through buffers of
+// their own, each clipped row through the mask step and the blend.
+#pragma once
+
+#include <cstdint>
+
+#include "composite/pixel_buffer.h"
+#include "xcf/image.h"
+#include "xcf/layer.h"
+
+namespace tessel {
+
+struct ProgressHook;
+// Called after each loaded entry with (hook, index, last index); 0 cancels.
+using ProgressFn = int (*)(ProgressHook* hook, int32_t index, int32_t lastIndex);
+
+// The caller's record starts with this and carries what the function needs.
+struct ProgressHook {
+  ProgressFn function;
+};
+
+// What a nested layer's offsets are taken relative to: the image
+// coordinates of its group buffer's first pixel.
+struct LayerOrigin {
+  int64_t x;
+  int64_t y;
+};
+
+// The canvas must have the image's size; it is cleared first.
+ResultCode CompositeImage(XcfImage* image, PixelBuffer* canvas, ProgressHook* progress);
+
+// Draws one layer (a group with its children) into the target. baseType is
+// the image's; origin is null for top-level layers.
+ResultCode CompositeLayer(XcfLayer* layer, PixelBuffer* target, const LayerOrigin* origin, int32_t baseType);
+
+// Folds a mask row into the alpha (last byte) of n pixels of bs bytes.
+ResultCode ApplyMaskRow(uint32_t bs, const uint8_t* source, uint8_t* out, const uint8_t* mask, uint32_t maskOpacity,
+                        uint32_t n);
+
+}  // namespace tessel

@@ -1,0 +1,85 @@
+// The few KERNEL32 calls tessel makes. On Windows they are the real ones;
+// elsewhere a small stand-in (kernel32_posix.cpp) behaves as the plug-in
+// expects them to, so the same core builds and is tested natively.
+#pragma once
+
+#ifdef _WIN32
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+
+#else
+
+#include <cstddef>
+#include <cstdint>
+
+typedef void* HANDLE;
+typedef void* HLOCAL;
+typedef uint32_t DWORD;
+typedef int32_t LONG;
+typedef int32_t BOOL;
+typedef uint32_t UINT;
+typedef uint8_t BYTE;
+typedef size_t SIZE_T;
+typedef uintptr_t UINT_PTR;
+typedef const char* LPCSTR;
+typedef char* LPSTR;
+typedef void* LPVOID;
+typedef const void* LPCVOID;
+typedef DWORD* LPDWORD;
+typedef LONG* PLONG;
+struct SECURITY_ATTRIBUTES;
+struct OVERLAPPED;
+typedef SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;
+typedef OVERLAPPED* LPOVERLAPPED;
+
+#define WINAPI
+#define TRUE 1
+#define FALSE 0
+
+#define INVALID_HANDLE_VALUE (reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1)))
+#define INVALID_SET_FILE_POINTER (static_cast<DWORD>(0xFFFFFFFFu))
+#define GENERIC_READ 0x80000000u
+#define FILE_SHARE_READ 0x00000001u
+#define OPEN_EXISTING 3u
+#define FILE_BEGIN 0u
+#define LMEM_MOVEABLE 0x0002u
+#define CP_ACP 0u
+
+#define NO_ERROR 0u
+#define ERROR_FILE_NOT_FOUND 2u
+#define ERROR_ACCESS_DENIED 5u
+#define ERROR_INVALID_HANDLE 6u
+#define ERROR_NOT_ENOUGH_MEMORY 8u
+#define ERROR_NOT_LOCKED 158u
+#define ERROR_NEGATIVE_SEEK 131u
+#define ERROR_INVALID_PARAMETER 87u
+
+HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                   DWORD disposition, DWORD attributes, HANDLE templateFile);
+BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD count, LPDWORD read, LPOVERLAPPED overlapped);
+DWORD SetFilePointer(HANDLE file, LONG distanceLow, PLONG distanceHigh, DWORD method);
+DWORD GetLastError();
+BOOL CloseHandle(HANDLE object);
+
+HLOCAL LocalAlloc(UINT flags, SIZE_T bytes);
+LPVOID LocalLock(HLOCAL mem);
+BOOL LocalUnlock(HLOCAL mem);
+HLOCAL LocalFree(HLOCAL mem);
+SIZE_T LocalSize(HLOCAL mem);
+
+LPSTR lstrcpynA(LPSTR dest, LPCSTR src, int maxLength);
+int lstrlenA(LPCSTR text);
+int lstrcmpiA(LPCSTR a, LPCSTR b);
+BOOL IsDBCSLeadByteEx(UINT codePage, BYTE testChar);
+BOOL IsBadReadPtr(const void* pointer, UINT_PTR bytes);
+
+namespace tessel::platform {
+// Local-memory handles allocated and not yet freed, process-wide. Tests use it
+// to prove that a call leaves nothing behind.
+uint32_t LiveLocalHandles();
+}  // namespace tessel::platform
+
+#endif

@@ -1,0 +1,255 @@
+// Stand-in for the KERNEL32 calls on POSIX systems, written from what the
+// plug-in expects of them: files through file descriptors, movable local
+// memory as a record with a lock count, a single-byte ANSI code page.
+#include "platform/kernel32.h"
+
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <new>
+#include <sys/stat.h>
+#include <sys/uio.h>
+#include <unistd.h>
+
+namespace {
+
+thread_local DWORD lastError = NO_ERROR;
+std::atomic<uint32_t> liveLocalHandles{0};
+
+constexpr uint32_t kLocalMagic = 0x4C4D454Du;  // "LMEM"
+
+// One movable block: the record is the handle, the bytes follow it.
+struct LocalBlock {
+  uint32_t magic;
+  uint32_t lockCount;
+  size_t size;
+  alignas(std::max_align_t) unsigned char data[1];
+};
+
+LocalBlock* BlockOf(HLOCAL mem) {
+  auto* block = static_cast<LocalBlock*>(mem);
+  if (block == nullptr || block->magic != kLocalMagic) return nullptr;
+  return block;
+}
+
+int FdOf(HANDLE file) {
+  auto value = reinterpret_cast<intptr_t>(file);
+  if (value < 0 || value > INT32_MAX) return -1;
+  return static_cast<int>(value);
+}
+
+DWORD ErrorFromErrno(int error) {
+  switch (error) {
+    case ENOENT:
+    case ENOTDIR: return ERROR_FILE_NOT_FOUND;
+    case EACCES:
+    case EPERM:
+    case EISDIR: return ERROR_ACCESS_DENIED;
+    case EBADF: return ERROR_INVALID_HANDLE;
+    case ENOMEM: return ERROR_NOT_ENOUGH_MEMORY;
+    default: return ERROR_INVALID_PARAMETER;
+  }
+}
+
+char FoldCase(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+}  // namespace
+
+HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWORD disposition,
+                   DWORD, HANDLE) {
+  if (name == nullptr || access != GENERIC_READ || disposition != OPEN_EXISTING) {
+    lastError = ERROR_INVALID_PARAMETER;
+    return INVALID_HANDLE_VALUE;
+  }
+  int fd = ::open(name, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    lastError = ErrorFromErrno(errno);
+    return INVALID_HANDLE_VALUE;
+  }
+  // Windows refuses to open a directory this way.
+  struct stat info;
+  if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+    ::close(fd);
+    lastError = ERROR_ACCESS_DENIED;
+    return INVALID_HANDLE_VALUE;
+  }
+  lastError = NO_ERROR;
+  return reinterpret_cast<HANDLE>(static_cast<intptr_t>(fd));
+}
+
+BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD count, LPDWORD read, LPOVERLAPPED) {
+  if (read != nullptr) *read = 0;
+  int fd = FdOf(file);
+  if (fd < 0 || buffer == nullptr) {
+    lastError = ERROR_INVALID_HANDLE;
+    return FALSE;
+  }
+  DWORD done = 0;
+  while (done < count) {
+    ssize_t n = ::read(fd, static_cast<unsigned char*>(buffer) + done, count - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      lastError = ErrorFromErrno(errno);
+      if (read != nullptr) *read = done;
+      return FALSE;
+    }
+    if (n == 0) break;
+    done += static_cast<DWORD>(n);
+  }
+  if (read != nullptr) *read = done;
+  lastError = NO_ERROR;
+  return TRUE;
+}
+
+DWORD SetFilePointer(HANDLE file, LONG distanceLow, PLONG distanceHigh, DWORD method) {
+  int fd = FdOf(file);
+  if (fd < 0 || method != FILE_BEGIN) {
+    lastError = ERROR_INVALID_HANDLE;
+    return INVALID_SET_FILE_POINTER;
+  }
+  int64_t target = static_cast<int64_t>(static_cast<uint32_t>(distanceLow));
+  if (distanceHigh != nullptr) {
+    target = static_cast<int64_t>((static_cast<uint64_t>(static_cast<uint32_t>(*distanceHigh)) << 32) |
+                                  static_cast<uint32_t>(distanceLow));
+  }
+  if (target < 0) {
+    lastError = ERROR_NEGATIVE_SEEK;
+    return INVALID_SET_FILE_POINTER;
+  }
+  off_t at = ::lseek(fd, static_cast<off_t>(target), SEEK_SET);
+  if (at < 0) {
+    lastError = ErrorFromErrno(errno);
+    return INVALID_SET_FILE_POINTER;
+  }
+  uint64_t position = static_cast<uint64_t>(at);
+  if (distanceHigh != nullptr) *distanceHigh = static_cast<LONG>(static_cast<uint32_t>(position >> 32));
+  // A low part equal to the invalid value is only an error if the last error says so.
+  lastError = NO_ERROR;
+  return static_cast<DWORD>(position & 0xFFFFFFFFu);
+}
+
+DWORD GetLastError() { return lastError; }
+
+BOOL CloseHandle(HANDLE object) {
+  int fd = FdOf(object);
+  if (fd < 0 || ::close(fd) != 0) {
+    lastError = ERROR_INVALID_HANDLE;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+HLOCAL LocalAlloc(UINT flags, SIZE_T bytes) {
+  if (flags != LMEM_MOVEABLE || bytes > SIZE_MAX - sizeof(LocalBlock)) {
+    lastError = ERROR_INVALID_PARAMETER;
+    return nullptr;
+  }
+  void* raw = std::malloc(sizeof(LocalBlock) + bytes);
+  if (raw == nullptr) {
+    lastError = ERROR_NOT_ENOUGH_MEMORY;
+    return nullptr;
+  }
+  auto* block = static_cast<LocalBlock*>(raw);
+  block->magic = kLocalMagic;
+  block->lockCount = 0;
+  block->size = bytes;
+  liveLocalHandles.fetch_add(1, std::memory_order_relaxed);
+  return block;
+}
+
+LPVOID LocalLock(HLOCAL mem) {
+  LocalBlock* block = BlockOf(mem);
+  // A movable block of size 0 is discarded and cannot be locked.
+  if (block == nullptr || block->size == 0) {
+    lastError = ERROR_INVALID_HANDLE;
+    return nullptr;
+  }
+  ++block->lockCount;
+  return block->data;
+}
+
+BOOL LocalUnlock(HLOCAL mem) {
+  LocalBlock* block = BlockOf(mem);
+  if (block == nullptr) {
+    lastError = ERROR_INVALID_HANDLE;
+    return FALSE;
+  }
+  if (block->lockCount == 0) {
+    lastError = ERROR_NOT_LOCKED;
+    return FALSE;
+  }
+  --block->lockCount;
+  lastError = NO_ERROR;
+  return block->lockCount > 0 ? TRUE : FALSE;
+}
+
+HLOCAL LocalFree(HLOCAL mem) {
+  if (mem == nullptr) return nullptr;
+  LocalBlock* block = BlockOf(mem);
+  if (block == nullptr) {
+    lastError = ERROR_INVALID_HANDLE;
+    return mem;
+  }
+  block->magic = 0;
+  std::free(block);
+  liveLocalHandles.fetch_sub(1, std::memory_order_relaxed);
+  return nullptr;
+}
+
+SIZE_T LocalSize(HLOCAL mem) {
+  LocalBlock* block = BlockOf(mem);
+  return block == nullptr ? 0 : block->size;
+}
+
+LPSTR lstrcpynA(LPSTR dest, LPCSTR src, int maxLength) {
+  if (dest == nullptr || src == nullptr || maxLength <= 0) return nullptr;
+  int i = 0;
+  for (; i < maxLength - 1 && src[i] != '\0'; ++i) dest[i] = src[i];
+  dest[i] = '\0';
+  return dest;
+}
+
+int lstrlenA(LPCSTR text) {
+  if (text == nullptr) return 0;
+  size_t length = std::strlen(text);
+  return length > INT32_MAX ? INT32_MAX : static_cast<int>(length);
+}
+
+int lstrcmpiA(LPCSTR a, LPCSTR b) {
+  if (a == nullptr || b == nullptr) return a == b ? 0 : (a == nullptr ? -1 : 1);
+  for (;; ++a, ++b) {
+    char ca = FoldCase(*a);
+    char cb = FoldCase(*b);
+    if (ca != cb) return static_cast<unsigned char>(ca) < static_cast<unsigned char>(cb) ? -1 : 1;
+    if (ca == '\0') return 0;
+  }
+}
+
+// The stand-in's ANSI code page is single-byte: no character leads a pair.
+BOOL IsDBCSLeadByteEx(UINT, BYTE) { return FALSE; }
+
+BOOL IsBadReadPtr(const void* pointer, UINT_PTR bytes) {
+  if (bytes == 0) return FALSE;
+  if (pointer == nullptr) return TRUE;
+  // Ask the kernel to copy the range from our own address space: it reports
+  // an unreadable page instead of faulting.
+  unsigned char scratch[4096];
+  auto address = reinterpret_cast<uintptr_t>(pointer);
+  UINT_PTR done = 0;
+  while (done < bytes) {
+    size_t piece = bytes - done < sizeof scratch ? bytes - done : sizeof scratch;
+    struct iovec local = {scratch, piece};
+    struct iovec remote = {reinterpret_cast<void*>(address + done), piece};
+    ssize_t n = ::process_vm_readv(::getpid(), &local, 1, &remote, 1, 0);
+    if (n < 0) return errno == EFAULT ? TRUE : FALSE;
+    if (static_cast<size_t>(n) != piece) return TRUE;
+    done += piece;
+  }
+  return FALSE;
+}
+
+namespace tessel::platform {
+uint32_t LiveLocalHandles() { return liveLocalHandles.load(std::memory_order_relaxed); }
+}  // namespace tessel::platform

@@ -1,0 +1,157 @@
+#include "plugin/bitmap.h"
+
+#include <cstring>
+
+#include "composite/composite.h"
+#include "plugin/progress.h"
+
+namespace tessel {
+
+namespace {
+
+void StoreU32LE(uint8_t* p, uint32_t v) {
+  p[0] = static_cast<uint8_t>(v);
+  p[1] = static_cast<uint8_t>(v >> 8);
+  p[2] = static_cast<uint8_t>(v >> 16);
+  p[3] = static_cast<uint8_t>(v >> 24);
+}
+
+void StoreU16LE(uint8_t* p, uint16_t v) {
+  p[0] = static_cast<uint8_t>(v);
+  p[1] = static_cast<uint8_t>(v >> 8);
+}
+
+// One movable handle, unlocked and (unless handed over) freed on every path.
+struct LocalHandle {
+  HLOCAL handle = nullptr;
+  uint8_t* locked = nullptr;
+
+  ResultCode AllocateAndLock(SIZE_T bytes) {
+    handle = LocalAlloc(LMEM_MOVEABLE, bytes);
+    if (handle == nullptr) return ResultCode::OutOfMemory;
+    locked = static_cast<uint8_t*>(LocalLock(handle));
+    return locked == nullptr ? ResultCode::LockFailed : ResultCode::Ok;
+  }
+  void Unlock() {
+    if (locked != nullptr) LocalUnlock(handle);
+    locked = nullptr;
+  }
+  HLOCAL Release() {
+    Unlock();
+    HLOCAL h = handle;
+    handle = nullptr;
+    return h;
+  }
+  ~LocalHandle() {
+    Unlock();
+    if (handle != nullptr) LocalFree(handle);
+  }
+};
+
+struct CanvasRecord {
+  PixelBuffer* buffer = nullptr;
+  ~CanvasRecord() { PixelBufferRelease(&buffer); }
+};
+
+void WriteInfoHeader(uint8_t* p, uint32_t width, uint32_t height, uint16_t bitCount) {
+  std::memset(p, 0, kBitmapInfoHeaderSize);
+  StoreU32LE(p + 0, kBitmapInfoHeaderSize);
+  StoreU32LE(p + 4, width);
+  StoreU32LE(p + 8, height);  // positive: rows are stored bottom-up
+  StoreU16LE(p + 12, 1);
+  StoreU16LE(p + 14, bitCount);
+  // Compression, image size, densities and colour counts stay 0.
+}
+
+// 256 entries of blue, green, red, 0.
+void WriteColourTable(uint8_t* table, const XcfImage* image) {
+  if (image->baseType == kBaseGray) {
+    for (uint32_t i = 0; i < 256; ++i) {
+      uint8_t* e = table + 4 * i;
+      e[0] = e[1] = e[2] = static_cast<uint8_t>(i);
+      e[3] = 0;
+    }
+    return;
+  }
+  // Colours beyond the colormap's count (or all of them, without a valid
+  // colormap) are black: the triples start cleared.
+  uint8_t triples[256 * 3] = {};
+  uint32_t count = 256;
+  XcfGetColormap(image, &count, triples);
+  for (uint32_t i = 0; i < 256; ++i) {
+    uint8_t* e = table + 4 * i;
+    e[0] = triples[3 * i + 2];
+    e[1] = triples[3 * i + 1];
+    e[2] = triples[3 * i];
+    e[3] = 0;
+  }
+}
+
+}  // namespace
+
+uint32_t BitmapRowSize(uint32_t bitCount, uint32_t width) {
+  uint64_t bits = static_cast<uint64_t>(bitCount) * width;
+  return static_cast<uint32_t>(((bits + 31) / 32) * 4);
+}
+
+ResultCode SwapRedBlue(PixelBuffer* buffer) {
+  if (buffer == nullptr) return ResultCode::InvalidArgument;
+  if (buffer->pixels == nullptr || buffer->bytesPerPixel < 3) return ResultCode::NotReady;
+  const size_t stride = buffer->stride < 0 ? 0u - static_cast<size_t>(static_cast<int64_t>(buffer->stride))
+                                           : static_cast<size_t>(buffer->stride);
+  const uint32_t bpp = buffer->bytesPerPixel;
+  for (uint32_t y = 0; y < buffer->height; ++y) {
+    uint8_t* p = buffer->pixels + y * stride;
+    for (uint32_t x = 0; x < buffer->width; ++x, p += bpp) {
+      uint8_t red = p[0];
+      p[0] = p[2];
+      p[2] = red;
+    }
+  }
+  return ResultCode::Ok;
+}
+
+ResultCode BuildBitmap(XcfImage* image, HLOCAL* infoHandle, HLOCAL* bitsHandle, ProgressCallback callback,
+                       intptr_t userData) {
+  if (image == nullptr || infoHandle == nullptr || bitsHandle == nullptr) return ResultCode::InvalidArgument;
+  ResultCode result = XcfLoad(image);
+  if (result != ResultCode::Ok) return result;
+  if ((image->flags & kImageHeaderValid) == 0) return ResultCode::NotReady;
+  const uint32_t width = image->width;
+  const uint32_t height = image->height;
+  const bool rgb = image->baseType == kBaseRgb;
+  const uint16_t bitCount = rgb ? 24 : 8;
+
+  CanvasRecord canvas;
+  result = PixelBufferNew(&canvas.buffer);
+  if (result != ResultCode::Ok) return result;
+
+  LocalHandle info;
+  result = info.AllocateAndLock(rgb ? kBitmapInfoHeaderSize : kBitmapInfoHeaderSize + kColourTableSize);
+  if (result != ResultCode::Ok) return result;
+  WriteInfoHeader(info.locked, width, height, bitCount);
+  if (!rgb) WriteColourTable(info.locked + kBitmapInfoHeaderSize, image);
+
+  const uint32_t rowSize = BitmapRowSize(bitCount, width);
+  const uint64_t bytes = static_cast<uint64_t>(rowSize) * height;
+  if (bytes > SIZE_MAX) return ResultCode::OutOfMemory;
+  LocalHandle bits;
+  result = bits.AllocateAndLock(static_cast<SIZE_T>(bytes));
+  if (result != ResultCode::Ok) return result;
+  // Row 0 of the canvas, the top of the picture, is the last row in memory.
+  result = PixelBufferWrap(canvas.buffer, width, rgb ? 3 : 1, height, -static_cast<int32_t>(rowSize), bits.locked);
+  if (result != ResultCode::Ok) return result;
+
+  HostProgress progress{{ReportProgress}, callback, userData};
+  result = CompositeImage(image, canvas.buffer, callback != nullptr ? &progress.hook : nullptr);
+  if (result != ResultCode::Ok) return result;
+  SwapRedBlue(canvas.buffer);
+
+  bits.Unlock();
+  info.Unlock();
+  *infoHandle = info.Release();
+  *bitsHandle = bits.Release();
+  return ResultCode::Ok;
+}
+
+}  // namespace tessel

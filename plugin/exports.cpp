@@ -1,0 +1,145 @@
+#include "plugin/exports.h"
+
+#include "plugin/bitmap.h"
+#include "plugin/result.h"
+#include "stream/detect.h"
+#include "stream/file_source.h"
+#include "stream/input.h"
+#include "stream/memory_source.h"
+#include "xcf/image.h"
+
+using namespace tessel;
+
+namespace {
+
+constexpr const char* kInformation[4] = {
+    "00IN",
+    "tessel 1.0 - GIMP XCF import plug-in. Copyright (c) 2026 the tessel developers.",
+    "*.xcf;*.xcf.gz;*.xcfgz;*.xcf.bz2;*.xcfbz2",
+    "GIMP XCF",
+};
+
+constexpr uint32_t kHeaderBlockSize = 2048;
+constexpr uintptr_t kHandleLimit = 0x10000;
+
+// The document and the input, destroyed in that order on every path.
+struct Decode {
+  ByteStream* stream = nullptr;
+  MemorySink* sink = nullptr;
+  XcfImage* image = nullptr;
+  ~Decode() {
+    XcfImageDestroy(&image);
+    CloseInput(&stream, &sink);
+  }
+};
+
+bool ArgumentsValid(const char* buffer, int32_t offsetOrSize, uint32_t flag) {
+  return buffer != nullptr && offsetOrSize >= 0 && InputKindOf(flag) <= static_cast<uint32_t>(InputKind::Memory);
+}
+
+// The name decides when the first 2048 bytes hold no decodable header: a
+// compressed XCF's extension, found at any '.', without regard to case. A
+// lead byte of a double-byte character takes its trail byte with it.
+int NameClaimsCompressedXcf(const char* name) {
+  if (name == nullptr || name[0] == '\0') return 0;
+  static constexpr const char* kExtensions[] = {".xcf.bz2", ".xcfbz2", ".xcf.gz", ".xcfgz"};
+  for (const char* p = name; *p != '\0'; ++p) {
+    if (IsDBCSLeadByteEx(CP_ACP, static_cast<BYTE>(*p))) {
+      if (p[1] != '\0') ++p;
+      continue;
+    }
+    if (*p != '.') continue;
+    for (const char* extension : kExtensions) {
+      if (lstrcmpiA(p, extension) == 0) return 1;
+    }
+  }
+  return 0;
+}
+
+// x + 0.5 truncated, as a 16-bit density. A resolution that is not a number,
+// negative or beyond 65535 cannot be converted as it is: it becomes 0 or 65535.
+uint16_t DensityOf(float resolution) {
+  double value = static_cast<double>(resolution) + 0.5;
+  if (!(value >= 0.0)) return 0;
+  if (value >= 65535.0) return 65535;
+  return static_cast<uint16_t>(static_cast<int32_t>(value));
+}
+
+}  // namespace
+
+extern "C" {
+
+int TESSEL_CALL GetPluginInfo(int32_t index, char* buffer, int32_t length) {
+  if (index < 0 || index > 3 || buffer == nullptr || length <= 0) return 0;
+  lstrcpynA(buffer, kInformation[index], length);
+  return lstrlenA(buffer);
+}
+
+int TESSEL_CALL IsSupported(const char* fileName, uintptr_t data) {
+  const bool handleForm = data < kHandleLimit;
+  FileSource file{reinterpret_cast<HANDLE>(data), 0};
+  ByteStream* stream = nullptr;
+  ResultCode result;
+  if (handleForm) {
+    // The host keeps its handle: the stream gets no close operation.
+    result = FileStreamWrap(&file, &stream);
+  } else {
+    const void* block = reinterpret_cast<const void*>(data);
+    if (IsBadReadPtr(block, kHeaderBlockSize)) return 0;
+    result = MemoryStreamOpen(kHeaderBlockSize, &stream, block);
+  }
+  if (result == ResultCode::OutOfMemory) return static_cast<int>(ResultCode::OutOfMemory);
+  if (result != ResultCode::Ok) return 0;
+
+  int32_t version = -1;
+  result = ProbeXcf(stream, &version);
+  StreamDestroy(&stream);
+  if (result == ResultCode::Ok) return version >= 0 ? 1 : 0;
+  if (result == ResultCode::NotRecognised && !handleForm) return NameClaimsCompressedXcf(fileName);
+  return 0;
+}
+
+int TESSEL_CALL GetPictureInfo(const char* buffer, int32_t offsetOrSize, uint32_t flag, PictureInfo* info) {
+  if (info == nullptr || !ArgumentsValid(buffer, offsetOrSize, flag)) return host::kOtherError;
+  Decode decode;
+  ResultCode result = OpenInput(buffer, offsetOrSize, InputKindOf(flag), &decode.stream, &decode.sink, 1);
+  if (result == ResultCode::Ok) result = XcfImageCreate(decode.stream, &decode.image);
+  if (result == ResultCode::Ok) result = XcfLoad(decode.image);
+  XcfHeaderInfo header{};
+  if (result == ResultCode::Ok) result = XcfGetHeaderInfo(decode.image, &header);
+  if (result != ResultCode::Ok) return MapResultToHost(result);
+
+  PictureInfo picture{};
+  picture.width = header.width;
+  picture.height = header.height;
+  picture.colorDepth = header.baseType == kBaseRgb ? 24 : 8;
+  float x;
+  float y;
+  if (XcfGetResolution(decode.image, &x, &y) == ResultCode::Ok) {
+    picture.xDensity = DensityOf(x);
+    picture.yDensity = DensityOf(y);
+  }
+  *info = picture;
+  return host::kOk;
+}
+
+int TESSEL_CALL GetPicture(const char* buffer, int32_t offsetOrSize, uint32_t flag, HLOCAL* info, HLOCAL* bits,
+                           ProgressCallback progress, intptr_t userData) {
+  if (info == nullptr || bits == nullptr || !ArgumentsValid(buffer, offsetOrSize, flag)) return host::kOtherError;
+  Decode decode;
+  ResultCode result = OpenInput(buffer, offsetOrSize, InputKindOf(flag), &decode.stream, &decode.sink, 0);
+  if (result == ResultCode::Ok) result = XcfImageCreate(decode.stream, &decode.image);
+  if (result == ResultCode::Ok) result = BuildBitmap(decode.image, info, bits, progress, userData);
+  return MapResultToHost(result);
+}
+
+int TESSEL_CALL GetPreview(const char*, int32_t, uint32_t, HLOCAL*, HLOCAL*, ProgressCallback, intptr_t) {
+  return -1;
+}
+
+#ifdef _WIN32
+// Loading and unloading need nothing: the plug-in keeps no state.
+BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) { return TRUE; }
+#endif
+
+}  // extern "C"

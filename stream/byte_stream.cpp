@@ -1,0 +1,52 @@
+#include "stream/byte_stream.h"
+
+#include <new>
+
+namespace tessel {
+
+ResultCode StreamCreate(StreamReadFn read, StreamSeekFn seek, void* handle, StreamCloseFn close,
+                        ByteStream** out) {
+  if (out == nullptr || read == nullptr || seek == nullptr) return ResultCode::InvalidArgument;
+  auto* stream = new (std::nothrow) ByteStream{handle, read, seek, close};
+  if (stream == nullptr) {
+    *out = nullptr;
+    return ResultCode::OutOfMemory;
+  }
+  *out = stream;
+  return ResultCode::Ok;
+}
+
+ResultCode StreamDestroy(ByteStream** holder) {
+  if (holder == nullptr) return ResultCode::InvalidArgument;
+  ByteStream* stream = *holder;
+  if (stream == nullptr) return ResultCode::Ok;
+  if (stream->close != nullptr) stream->close(stream->handle);
+  delete stream;
+  *holder = nullptr;
+  return ResultCode::Ok;
+}
+
+uint32_t StreamRead(ByteStream* stream, uint32_t count, void* buffer) {
+  if (stream == nullptr || stream->read == nullptr || buffer == nullptr || count == 0) return 0;
+  return stream->read(stream->handle, buffer, count);
+}
+
+ResultCode StreamSeek(ByteStream* stream, uint32_t position) {
+  if (stream == nullptr || stream->seek == nullptr) return ResultCode::InvalidArgument;
+  return stream->seek(stream->handle, position);
+}
+
+int StreamReadU32(ByteStream* stream, uint32_t* out) {
+  if (stream == nullptr || out == nullptr || stream->read == nullptr) return 0;
+  uint8_t bytes[4];
+  if (stream->read(stream->handle, bytes, 4) != 4) return 0;
+  *out = LoadU32BE(bytes);
+  return 1;
+}
+
+ResultCode StreamReadExact(ByteStream* stream, uint32_t count, void* buffer) {
+  if (stream == nullptr || stream->read == nullptr) return ResultCode::ReadError;
+  return StreamRead(stream, count, buffer) == count ? ResultCode::Ok : ResultCode::ReadError;
+}
+
+}  // namespace tessel

@@ -1,0 +1,51 @@
+// The one abstraction everything in tessel reads through: an opaque source
+// with read, seek and an optional close. Plain files, memory blocks and
+// decompressed containers all look the same to the XCF reader.
+#pragma once
+
+#include <cstdint>
+
+#include "plugin/result.h"
+
+namespace tessel {
+
+// Copies up to count bytes; 0 means end of data or failure (not told apart).
+using StreamReadFn = uint32_t (*)(void* handle, void* buffer, uint32_t count);
+// Sets the absolute position of the next read.
+using StreamSeekFn = ResultCode (*)(void* handle, uint32_t position);
+// Releases the source; present exactly when the stream owns it.
+using StreamCloseFn = int (*)(void* handle);
+
+struct ByteStream {
+  void* handle;
+  StreamReadFn read;
+  StreamSeekFn seek;
+  StreamCloseFn close;
+};
+
+ResultCode StreamCreate(StreamReadFn read, StreamSeekFn seek, void* handle, StreamCloseFn close,
+                        ByteStream** out);
+ResultCode StreamDestroy(ByteStream** holder);
+
+// Bytes read; 0 without calling anything for a missing stream, buffer or count.
+uint32_t StreamRead(ByteStream* stream, uint32_t count, void* buffer);
+ResultCode StreamSeek(ByteStream* stream, uint32_t position);
+// One big-endian u32: 1 on success, 0 on failure (out unchanged).
+int StreamReadU32(ByteStream* stream, uint32_t* out);
+
+// Reads exactly count bytes; a short count is a ReadError.
+ResultCode StreamReadExact(ByteStream* stream, uint32_t count, void* buffer);
+
+inline uint32_t LoadU32BE(const uint8_t* p) {
+  return (static_cast<uint32_t>(p[0]) << 24) | (static_cast<uint32_t>(p[1]) << 16) |
+         (static_cast<uint32_t>(p[2]) << 8) | static_cast<uint32_t>(p[3]);
+}
+
+inline void StoreU32BE(uint8_t* p, uint32_t value) {
+  p[0] = static_cast<uint8_t>(value >> 24);
+  p[1] = static_cast<uint8_t>(value >> 16);
+  p[2] = static_cast<uint8_t>(value >> 8);
+  p[3] = static_cast<uint8_t>(value);
+}
+
+}  // namespace tessel

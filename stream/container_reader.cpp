@@ -1,0 +1,225 @@
+#include "stream/container_reader.h"
+
+#include <cstdlib>
+#include <new>
+
+namespace tessel {
+
+namespace {
+
+// What differs between the two decoders: the library calls and the header.
+struct GzipTraits {
+  using Decoder = GzipDecoder;
+  static constexpr uint32_t kHeaderSize = 10;
+
+  static ResultCode CheckHeader(const uint8_t* h) {
+    if (h[0] != 0x1F || h[1] != 0x8B) return ResultCode::NotRecognised;
+    // Method must be deflate; a header checksum (0x02) or the reserved 0x20 is refused.
+    if (h[2] != 8 || (h[3] & 0x22) != 0) return ResultCode::UnsupportedVersion;
+    return ResultCode::Ok;
+  }
+  static int Init(Decoder* d) {
+    d->z.zalloc = nullptr;
+    d->z.zfree = nullptr;
+    d->z.opaque = nullptr;
+    d->z.next_in = nullptr;
+    d->z.avail_in = 0;
+    return inflateInit2(&d->z, 15 + 16);  // 15-bit window, gzip framing only
+  }
+  static int Step(Decoder* d) { return inflate(&d->z, Z_NO_FLUSH); }
+  static void End(Decoder* d) { inflateEnd(&d->z); }
+  static bool IsStreamEnd(int status) { return status == Z_STREAM_END; }
+  static ResultCode Map(int status) { return MapZlibError(status); }
+  static uint32_t AvailIn(const Decoder* d) { return d->z.avail_in; }
+  static void SetInput(Decoder* d, uint8_t* data, uint32_t n) {
+    d->z.next_in = data;
+    d->z.avail_in = n;
+  }
+  static void SetOutput(Decoder* d, void* data, uint32_t n) {
+    d->z.next_out = static_cast<Bytef*>(data);
+    d->z.avail_out = n;
+  }
+  static uint32_t AvailOut(const Decoder* d) { return d->z.avail_out; }
+};
+
+struct Bzip2Traits {
+  using Decoder = Bzip2Decoder;
+  static constexpr uint32_t kHeaderSize = 3;
+
+  static ResultCode CheckHeader(const uint8_t* h) {
+    return (h[0] == 'B' && h[1] == 'Z' && h[2] == 'h') ? ResultCode::Ok : ResultCode::NotRecognised;
+  }
+  static int Init(Decoder* d) {
+    d->bz.bzalloc = nullptr;
+    d->bz.bzfree = nullptr;
+    d->bz.opaque = nullptr;
+    d->bz.next_in = nullptr;
+    d->bz.avail_in = 0;
+    return BZ2_bzDecompressInit(&d->bz, 0, 0);  // quiet, fast (not small)
+  }
+  static int Step(Decoder* d) { return BZ2_bzDecompress(&d->bz); }
+  static void End(Decoder* d) { BZ2_bzDecompressEnd(&d->bz); }
+  static bool IsStreamEnd(int status) { return status == BZ_STREAM_END; }
+  static ResultCode Map(int status) { return MapBzip2Error(status); }
+  static uint32_t AvailIn(const Decoder* d) { return d->bz.avail_in; }
+  static void SetInput(Decoder* d, uint8_t* data, uint32_t n) {
+    d->bz.next_in = reinterpret_cast<char*>(data);
+    d->bz.avail_in = n;
+  }
+  static void SetOutput(Decoder* d, void* data, uint32_t n) {
+    d->bz.next_out = static_cast<char*>(data);
+    d->bz.avail_out = n;
+  }
+  static uint32_t AvailOut(const Decoder* d) { return d->bz.avail_out; }
+};
+
+template <typename Traits>
+ResultCode DecoderCheckHeader(typename Traits::Decoder* d) {
+  if (d == nullptr) return ResultCode::InvalidArgument;
+  if ((d->flags & kDecoderHeaderChecked) != 0) return ResultCode::NotReady;
+  if (d->source == nullptr || d->source->read == nullptr) return ResultCode::ReadError;
+  uint8_t header[Traits::kHeaderSize];
+  if (StreamRead(d->source, Traits::kHeaderSize, header) < Traits::kHeaderSize) return ResultCode::ReadError;
+  ResultCode result = Traits::CheckHeader(header);
+  if (result != ResultCode::Ok) return result;
+  // The library reads the container again from its first byte.
+  StreamSeek(d->source, 0);
+  d->flags |= kDecoderHeaderChecked;
+  return ResultCode::Ok;
+}
+
+template <typename Traits>
+ResultCode DecoderRead(typename Traits::Decoder* d, void* buffer, uint32_t* count) {
+  if (d == nullptr || buffer == nullptr || count == nullptr || *count == 0) return ResultCode::InvalidArgument;
+  if ((d->flags & kDecoderHeaderChecked) == 0) return ResultCode::NotReady;
+  if (d->input == nullptr) {
+    d->input = static_cast<uint8_t*>(std::malloc(kDecoderInputSize));
+    if (d->input == nullptr) return ResultCode::OutOfMemory;
+    d->inputSize = kDecoderInputSize;
+  }
+  if ((d->flags & kDecoderInitialised) == 0) {
+    int status = Traits::Init(d);
+    if (status != 0) return Traits::Map(status);
+    d->flags |= kDecoderInitialised;
+  }
+  if ((d->flags & kDecoderStreamEnded) != 0) {
+    *count = 0;
+    return ResultCode::Ok;
+  }
+  Traits::SetOutput(d, buffer, *count);
+  while (Traits::AvailOut(d) > 0) {
+    if (Traits::AvailIn(d) == 0) {
+      uint32_t got = StreamRead(d->source, d->inputSize, d->input);
+      if (got == 0) break;  // input exhausted: deliver what there is
+      Traits::SetInput(d, d->input, got);
+    }
+    int status = Traits::Step(d);
+    if (Traits::IsStreamEnd(status)) {
+      d->flags |= kDecoderStreamEnded;
+      break;
+    }
+    if (status != 0) return Traits::Map(status);
+  }
+  *count -= Traits::AvailOut(d);
+  return ResultCode::Ok;
+}
+
+template <typename Traits>
+void DecoderFree(typename Traits::Decoder* d) {
+  if (d == nullptr) return;
+  if ((d->flags & kDecoderInitialised) != 0) Traits::End(d);
+  std::free(d->input);
+  delete d;
+}
+
+}  // namespace
+
+ResultCode MapZlibError(int status) {
+  switch (status) {
+    case Z_OK: return ResultCode::Ok;
+    case Z_DATA_ERROR: return ResultCode::CorruptData;
+    case Z_MEM_ERROR: return ResultCode::OutOfMemory;
+    default: return ResultCode::Unsupported;
+  }
+}
+
+ResultCode MapBzip2Error(int status) {
+  switch (status) {
+    case BZ_OK: return ResultCode::Ok;
+    case BZ_DATA_ERROR:
+    case BZ_UNEXPECTED_EOF: return ResultCode::CorruptData;
+    case BZ_DATA_ERROR_MAGIC: return ResultCode::NotRecognised;
+    case BZ_MEM_ERROR: return ResultCode::OutOfMemory;
+    default: return ResultCode::Unsupported;
+  }
+}
+
+ResultCode ContainerReaderOpen(ContainerKind kind, ByteStream* source, ContainerReader** out) {
+  if (out == nullptr || source == nullptr) return ResultCode::InvalidArgument;
+  if (kind != ContainerKind::Plain && kind != ContainerKind::Gzip && kind != ContainerKind::Bzip2)
+    return ResultCode::InvalidArgument;
+  auto* reader = new (std::nothrow) ContainerReader{source, kind, nullptr};
+  if (reader == nullptr) return ResultCode::OutOfMemory;
+  if (kind == ContainerKind::Gzip) {
+    auto* d = new (std::nothrow) GzipDecoder{};
+    if (d != nullptr) d->source = source;
+    reader->decoder = d;
+  } else if (kind == ContainerKind::Bzip2) {
+    auto* d = new (std::nothrow) Bzip2Decoder{};
+    if (d != nullptr) d->source = source;
+    reader->decoder = d;
+  }
+  if (kind != ContainerKind::Plain && reader->decoder == nullptr) {
+    delete reader;
+    return ResultCode::OutOfMemory;
+  }
+  *out = reader;
+  return ResultCode::Ok;
+}
+
+ResultCode ContainerReaderClose(ContainerReader** holder) {
+  if (holder == nullptr) return ResultCode::InvalidArgument;
+  ContainerReader* reader = *holder;
+  if (reader == nullptr) return ResultCode::Ok;
+  if (reader->kind == ContainerKind::Gzip) DecoderFree<GzipTraits>(static_cast<GzipDecoder*>(reader->decoder));
+  if (reader->kind == ContainerKind::Bzip2) DecoderFree<Bzip2Traits>(static_cast<Bzip2Decoder*>(reader->decoder));
+  delete reader;
+  *holder = nullptr;
+  return ResultCode::Ok;
+}
+
+ResultCode ContainerReaderCheckHeader(ContainerReader* reader) {
+  if (reader == nullptr) return ResultCode::InvalidArgument;
+  switch (reader->kind) {
+    case ContainerKind::Plain: return ResultCode::Ok;
+    case ContainerKind::Gzip: return DecoderCheckHeader<GzipTraits>(static_cast<GzipDecoder*>(reader->decoder));
+    case ContainerKind::Bzip2: return DecoderCheckHeader<Bzip2Traits>(static_cast<Bzip2Decoder*>(reader->decoder));
+    default: return ResultCode::Unsupported;
+  }
+}
+
+ResultCode ContainerReaderRead(ContainerReader* reader, void* buffer, uint32_t* count) {
+  if (reader == nullptr || buffer == nullptr || count == nullptr || *count == 0) return ResultCode::InvalidArgument;
+  switch (reader->kind) {
+    case ContainerKind::Plain: {
+      uint32_t got = StreamRead(reader->source, *count, buffer);
+      if (got == 0) return ResultCode::ReadError;
+      *count = got;
+      return ResultCode::Ok;
+    }
+    case ContainerKind::Gzip:
+      return DecoderRead<GzipTraits>(static_cast<GzipDecoder*>(reader->decoder), buffer, count);
+    case ContainerKind::Bzip2:
+      return DecoderRead<Bzip2Traits>(static_cast<Bzip2Decoder*>(reader->decoder), buffer, count);
+    default: return ResultCode::Unsupported;
+  }
+}
+
+ResultCode ContainerReaderReadExact(ContainerReader* reader, void* buffer, uint32_t n) {
+  uint32_t count = n;
+  ResultCode result = ContainerReaderRead(reader, buffer, &count);
+  if (result != ResultCode::Ok) return result;
+  return count < n ? ResultCode::ReadError : ResultCode::Ok;
+}
+
+}  // namespace tessel

@@ -1,0 +1,61 @@
+#include "stream/detect.h"
+
+#include <cstring>
+
+namespace tessel {
+
+namespace {
+constexpr char kXcfMagic[] = "gimp xcf ";  // nine bytes, the last a blank
+// Each tag with its NUL: the NUL takes part in the comparison.
+constexpr char kVersionTags[4][5] = {{'f', 'i', 'l', 'e', 0}, {'v', '0', '0', '1', 0},
+                                     {'v', '0', '0', '2', 0}, {'v', '0', '0', '3', 0}};
+}  // namespace
+
+ContainerKind DetectContainer(const uint8_t* bytes) {
+  if (bytes == nullptr) return ContainerKind::Unknown;
+  if (std::memcmp(bytes, kXcfMagic, 9) == 0) return ContainerKind::Plain;
+  if (bytes[0] == 0x1F && bytes[1] == 0x8B) return ContainerKind::Gzip;
+  if (bytes[0] == 'B' && bytes[1] == 'Z' && bytes[2] == 'h') return ContainerKind::Bzip2;
+  return ContainerKind::Unknown;
+}
+
+int32_t XcfParseSignature(const uint8_t* bytes) {
+  if (bytes == nullptr || std::memcmp(bytes, kXcfMagic, 9) != 0) return -1;
+  for (int32_t version = 0; version < 4; ++version) {
+    if (std::memcmp(bytes + 9, kVersionTags[version], 5) == 0) return version;
+  }
+  return -2;
+}
+
+ResultCode ProbeXcf(ByteStream* stream, int32_t* version) {
+  if (version != nullptr) *version = -1;
+  if (stream == nullptr) return ResultCode::InvalidArgument;
+  uint8_t head[kContainerSignatureSize];
+  if (stream->read == nullptr || StreamRead(stream, sizeof head, head) < sizeof head) return ResultCode::ReadError;
+  StreamSeek(stream, 0);
+  ContainerKind kind = DetectContainer(head);
+  if (kind == ContainerKind::Unknown) return ResultCode::NotRecognised;
+
+  ContainerReader* reader = nullptr;
+  ResultCode result = ContainerReaderOpen(kind, stream, &reader);
+  if (result != ResultCode::Ok) return result;
+  result = ContainerReaderCheckHeader(reader);
+  uint8_t signature[kXcfSignatureSize];
+  uint32_t count = sizeof signature;
+  if (result == ResultCode::Ok) result = ContainerReaderRead(reader, signature, &count);
+  if (result == ResultCode::Ok && count < sizeof signature) result = ResultCode::NotRecognised;
+  if (result == ResultCode::Ok) {
+    int32_t parsed = XcfParseSignature(signature);
+    if (version != nullptr) {
+      *version = parsed;
+    } else if (parsed == -1) {
+      result = ResultCode::NotRecognised;
+    } else if (parsed == -2) {
+      result = ResultCode::UnsupportedVersion;
+    }
+  }
+  ContainerReaderClose(&reader);
+  return result;
+}
+
+}  // namespace tessel

@@ -1,0 +1,27 @@
+// Recognising the input: container signatures, the XCF signature and version
+// tag, and the quick check behind IsSupported.
+#pragma once
+
+#include <cstdint>
+
+#include "stream/byte_stream.h"
+#include "stream/container_reader.h"
+
+namespace tessel {
+
+constexpr uint32_t kContainerSignatureSize = 9;
+constexpr uint32_t kXcfSignatureSize = 14;
+
+// From the first 9 bytes: plain XCF, gzip, bzip2 or Unknown (also for null).
+ContainerKind DetectContainer(const uint8_t* bytes);
+
+// From the first 14 bytes of XCF data: version 0 to 3, -1 when the signature
+// is not "gimp xcf ", -2 for an unknown version tag (the NUL included).
+int32_t XcfParseSignature(const uint8_t* bytes);
+
+// Reads the container signature and the first 14 bytes of XCF data through
+// the container's reader. With a version pointer, stores the parse result
+// (-2 .. 3) and succeeds whatever it is.
+ResultCode ProbeXcf(ByteStream* stream, int32_t* version);
+
+}  // namespace tessel

@@ -1,0 +1,72 @@
+#include "stream/input.h"
+
+#include "stream/decompress.h"
+#include "stream/detect.h"
+#include "stream/file_source.h"
+#include "stream/memory_source.h"
+
+namespace tessel {
+
+ResultCode OpenInput(const char* buffer, int32_t offsetOrSize, uint32_t inputKind, ByteStream** stream,
+                     MemorySink** sink, int headerOnly) {
+  if (stream == nullptr || sink == nullptr) return ResultCode::InvalidArgument;
+  *stream = nullptr;
+  *sink = nullptr;
+  if (buffer == nullptr || offsetOrSize < 0) return ResultCode::InvalidArgument;
+
+  ByteStream* raw = nullptr;
+  ResultCode result;
+  if (inputKind == static_cast<uint32_t>(InputKind::Memory)) {
+    if (offsetOrSize <= 0) return ResultCode::InvalidArgument;
+    result = MemoryStreamOpen(static_cast<uint32_t>(offsetOrSize), &raw, buffer);
+  } else if (inputKind == static_cast<uint32_t>(InputKind::File)) {
+    result = FileStreamOpen(buffer, static_cast<uint32_t>(offsetOrSize), &raw);
+  } else {
+    return ResultCode::InvalidArgument;
+  }
+  if (result != ResultCode::Ok) return result;
+
+  uint8_t head[kContainerSignatureSize];
+  if (raw->read == nullptr || StreamRead(raw, sizeof head, head) < sizeof head) {
+    StreamDestroy(&raw);
+    return ResultCode::ReadError;
+  }
+  if (raw->seek != nullptr) StreamSeek(raw, 0);
+  ContainerKind kind = DetectContainer(head);
+  if (kind == ContainerKind::Unknown) {
+    StreamDestroy(&raw);
+    return ResultCode::NotRecognised;
+  }
+  if (kind == ContainerKind::Plain) {
+    *stream = raw;
+    return ResultCode::Ok;
+  }
+
+  MemorySink* decompressed = nullptr;
+  result = MemorySinkCreate(&decompressed);
+  if (result == ResultCode::Ok) {
+    result = headerOnly ? DecompressHeaderPrefix(raw, decompressed->sink) : DecompressAll(raw, decompressed->sink);
+    // A sink that refused to grow says why: out of memory, or past 4 GiB.
+    if (result == ResultCode::WriteError && decompressed->refusal != ResultCode::Ok) result = decompressed->refusal;
+  }
+  if (result == ResultCode::Ok && decompressed->size == 0) result = ResultCode::NotReady;
+  ByteStream* memory = nullptr;
+  if (result == ResultCode::Ok) result = MemoryStreamOpen(decompressed->size, &memory, decompressed->data);
+  // The file is not touched again: everything now comes from memory.
+  StreamDestroy(&raw);
+  if (result != ResultCode::Ok) {
+    MemorySinkDestroy(&decompressed);
+    return result;
+  }
+  *stream = memory;
+  *sink = decompressed;
+  return ResultCode::Ok;
+}
+
+void CloseInput(ByteStream** stream, MemorySink** sink) {
+  // The stream reads the sink's bytes, so it goes first.
+  StreamDestroy(stream);
+  MemorySinkDestroy(sink);
+}
+
+}  // namespace tessel

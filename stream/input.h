@@ -1,0 +1,25 @@
+// Opening the host's input: a file at a start offset or a memory block,
+// plain or compressed, as a stream whose position 0 is the first XCF byte.
+#pragma once
+
+#include <cstdint>
+
+#include "stream/byte_stream.h"
+#include "stream/memory_sink.h"
+
+namespace tessel {
+
+// The low three bits of the host's flag argument.
+enum class InputKind : uint32_t { File = 0, Memory = 1 };
+
+inline uint32_t InputKindOf(uint32_t flag) { return flag & 7u; }
+
+// On success the stream reads XCF data from position 0 and the sink holds
+// the decompressed bytes behind it (none for plain input). On failure both
+// hold none and nothing is left open. headerOnly decompresses only as far as
+// the header summary needs.
+ResultCode OpenInput(const char* buffer, int32_t offsetOrSize, uint32_t inputKind, ByteStream** stream,
+                     MemorySink** sink, int headerOnly);
+void CloseInput(ByteStream** stream, MemorySink** sink);
+
+}  // namespace tessel

@@ -1,0 +1,21 @@
+// Test support: scratch files and the live local-memory handle count.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "tests/support/xcf_writer.h"
+
+namespace xcftest {
+
+// A path in the test's scratch directory (created on first use), relative
+// to the working directory so that it reads the same under Wine.
+std::string ScratchPath(const std::string& name);
+void WriteFile(const std::string& path, const Bytes& bytes);
+Bytes ReadFile(const std::string& path);
+
+// Local-memory handles alive in this process; -1 where the real Windows
+// heap is used and nothing counts them.
+int64_t LiveLocalHandles();
+
+}  // namespace xcftest

@@ -1,0 +1,292 @@
+#include "tests/support/xcf_writer.h"
+
+#include <bzlib.h>
+#include <zlib.h>
+
+#include <cstring>
+#include <stdexcept>
+
+namespace xcftest {
+
+void ByteWriter::U32(uint32_t v) {
+  uint8_t b[4] = {static_cast<uint8_t>(v >> 24), static_cast<uint8_t>(v >> 16), static_cast<uint8_t>(v >> 8),
+                  static_cast<uint8_t>(v)};
+  Raw(b, 4);
+}
+
+void ByteWriter::F32(float v) {
+  uint32_t bits;
+  std::memcpy(&bits, &v, 4);
+  U32(bits);
+}
+
+void ByteWriter::Raw(const void* data, size_t n) {
+  const auto* p = static_cast<const uint8_t*>(data);
+  bytes_.insert(bytes_.end(), p, p + n);
+}
+
+void ByteWriter::Str(const std::string& s) {
+  if (s.empty()) {
+    U32(0);
+    return;
+  }
+  U32(static_cast<uint32_t>(s.size() + 1));
+  Raw(s.data(), s.size());
+  bytes_.push_back(0);
+}
+
+void ByteWriter::PatchU32(size_t at, uint32_t v) {
+  bytes_[at] = static_cast<uint8_t>(v >> 24);
+  bytes_[at + 1] = static_cast<uint8_t>(v >> 16);
+  bytes_[at + 2] = static_cast<uint8_t>(v >> 8);
+  bytes_[at + 3] = static_cast<uint8_t>(v);
+}
+
+namespace {
+
+Property U32Prop(uint32_t id, uint32_t value) {
+  ByteWriter w;
+  w.U32(value);
+  return {id, w.bytes()};
+}
+
+void WriteProps(ByteWriter& w, const std::vector<Property>& props) {
+  for (const Property& p : props) {
+    w.U32(p.id);
+    w.U32(static_cast<uint32_t>(p.payload.size()));
+    w.Raw(p.payload);
+  }
+  w.U32(0);
+  w.U32(0);
+}
+
+uint32_t BytesPerPixel(uint32_t type) {
+  static const uint32_t kBytes[] = {3, 4, 1, 2, 1, 2};
+  return type < 6 ? kBytes[type] : 1;
+}
+
+// Hierarchy, first level and tiles of a w x h x bpp pixel block; returns
+// the hierarchy's offset.
+uint32_t WriteHierarchy(ByteWriter& w, uint32_t width, uint32_t height, uint32_t bpp, uint32_t statedBpp,
+                        const Bytes& pixels, uint8_t compression, int32_t extraTiles) {
+  if (pixels.size() != static_cast<size_t>(width) * height * bpp)
+    throw std::invalid_argument("pixel block does not match its size");
+  uint32_t hierarchy = static_cast<uint32_t>(w.Size());
+  w.U32(width);
+  w.U32(height);
+  w.U32(statedBpp);
+  size_t levelAt = w.Size();
+  w.U32(0);  // first level, patched
+  w.U32(0);  // no further levels
+  w.PatchU32(levelAt, static_cast<uint32_t>(w.Size()));
+  w.U32(width);
+  w.U32(height);
+  uint32_t columns = (width + 63) / 64;
+  uint32_t rows = (height + 63) / 64;
+  int64_t listed = static_cast<int64_t>(columns) * rows + extraTiles;
+  size_t tableAt = w.Size();
+  for (int64_t i = 0; i < listed; ++i) w.U32(0);
+  w.U32(0);
+  uint32_t index = 0;
+  std::vector<uint32_t> offsets;
+  for (uint32_t r = 0; r < rows; ++r) {
+    for (uint32_t c = 0; c < columns; ++c, ++index) {
+      uint32_t tw = std::min<uint32_t>(64, width - 64 * c);
+      uint32_t th = std::min<uint32_t>(64, height - 64 * r);
+      offsets.push_back(static_cast<uint32_t>(w.Size()));
+      Bytes tile(static_cast<size_t>(tw) * th * bpp);
+      for (uint32_t y = 0; y < th; ++y) {
+        const uint8_t* src = pixels.data() + ((static_cast<size_t>(64 * r + y) * width) + 64 * c) * bpp;
+        std::memcpy(tile.data() + static_cast<size_t>(y) * tw * bpp, src, static_cast<size_t>(tw) * bpp);
+      }
+      if (compression == 0) {
+        w.Raw(tile);
+        continue;
+      }
+      Bytes plane(static_cast<size_t>(tw) * th);
+      for (uint32_t k = 0; k < bpp; ++k) {
+        for (size_t i = 0; i < plane.size(); ++i) plane[i] = tile[i * bpp + k];
+        w.Raw(RleEncodePlane(plane.data(), plane.size()));
+      }
+    }
+  }
+  // Extra offsets point at the first tile; missing ones are simply absent.
+  for (int64_t i = 0; i < listed; ++i)
+    w.PatchU32(tableAt + 4 * i, i < static_cast<int64_t>(offsets.size()) ? offsets[i] : offsets[0]);
+  return hierarchy;
+}
+
+}  // namespace
+
+Property PropOpacity(uint32_t opacity) { return U32Prop(6, opacity); }
+Property PropMode(uint32_t mode) { return U32Prop(7, mode); }
+Property PropVisible(uint32_t visible) { return U32Prop(8, visible); }
+Property PropApplyMask(uint32_t apply) { return U32Prop(11, apply); }
+Property PropOffsets(int32_t x, int32_t y) {
+  ByteWriter w;
+  w.I32(x);
+  w.I32(y);
+  return {15, w.bytes()};
+}
+Property PropGroupItem() { return {29, {}}; }
+Property PropItemPath(const std::vector<int32_t>& path) {
+  ByteWriter w;
+  for (int32_t p : path) w.I32(p);
+  return {30, w.bytes()};
+}
+Property PropCompression(uint8_t compression) { return {17, {compression}}; }
+Property PropResolution(float x, float y) {
+  ByteWriter w;
+  w.F32(x);
+  w.F32(y);
+  return {19, w.bytes()};
+}
+Property PropColormap(const std::vector<uint8_t>& triples) {
+  ByteWriter w;
+  w.U32(static_cast<uint32_t>(triples.size() / 3));
+  w.Raw(triples);
+  return {1, w.bytes()};
+}
+Property PropRaw(uint32_t id, const Bytes& payload) { return {id, payload}; }
+
+Bytes WriteXcf(const Image& image) {
+  ByteWriter w;
+  w.Raw("gimp xcf ", 9);
+  w.Raw(image.tag.data(), image.tag.size());
+  w.Raw("\0", 1);
+  w.U32(image.width);
+  w.U32(image.height);
+  w.U32(image.baseType);
+  std::vector<Property> props = image.props;
+  bool hasCompression = false;
+  for (const Property& p : props) hasCompression |= p.id == 17;
+  if (!hasCompression) props.push_back(PropCompression(image.compression));
+  WriteProps(w, props);
+  size_t layerTable = w.Size();
+  for (size_t i = 0; i < image.layers.size(); ++i) w.U32(0);
+  w.U32(0);
+  w.U32(0);  // no channels
+
+  for (size_t i = 0; i < image.layers.size(); ++i) {
+    const Layer& layer = image.layers[i];
+    w.PatchU32(layerTable + 4 * i, static_cast<uint32_t>(w.Size()));
+    w.U32(layer.width);
+    w.U32(layer.height);
+    w.U32(layer.type);
+    w.Str(layer.name);
+    WriteProps(w, layer.props);
+    size_t pointers = w.Size();
+    w.U32(0);  // hierarchy
+    w.U32(0);  // mask
+    if (!layer.pixels.empty()) {
+      uint32_t bpp = BytesPerPixel(layer.type);
+      uint32_t stated = layer.hierarchyBpp != 0 ? layer.hierarchyBpp : bpp;
+      uint32_t at = WriteHierarchy(w, layer.width, layer.height, bpp, stated, layer.pixels, image.compression,
+                                   layer.extraTileOffsets);
+      w.PatchU32(pointers, at);
+    }
+    if (layer.mask) {
+      const Mask& mask = *layer.mask;
+      w.PatchU32(pointers + 4, static_cast<uint32_t>(w.Size()));
+      w.U32(mask.width);
+      w.U32(mask.height);
+      w.Str("mask");
+      WriteProps(w, mask.props);
+      size_t hierarchyAt = w.Size();
+      w.U32(0);
+      uint32_t at = WriteHierarchy(w, mask.width, mask.height, mask.bpp, mask.bpp, mask.pixels, image.compression, 0);
+      w.PatchU32(hierarchyAt, at);
+    }
+  }
+  return w.bytes();
+}
+
+Bytes RleEncodePlane(const uint8_t* plane, size_t n) {
+  Bytes out;
+  size_t i = 0;
+  while (i < n) {
+    size_t run = 1;
+    while (i + run < n && plane[i + run] == plane[i] && run < 65535) ++run;
+    if (run >= 3) {
+      if (run <= 128) {
+        out.push_back(static_cast<uint8_t>(run - 1));
+      } else {
+        out.push_back(127);
+        out.push_back(static_cast<uint8_t>(run >> 8));
+        out.push_back(static_cast<uint8_t>(run));
+      }
+      out.push_back(plane[i]);
+      i += run;
+      continue;
+    }
+    // A literal run up to the next run of three equal bytes.
+    size_t end = i;
+    while (end < n && end - i < 65535) {
+      if (end + 2 < n && plane[end] == plane[end + 1] && plane[end] == plane[end + 2]) break;
+      ++end;
+    }
+    size_t count = end - i;
+    if (count <= 128) {
+      out.push_back(static_cast<uint8_t>(256 - count));
+    } else {
+      out.push_back(128);
+      out.push_back(static_cast<uint8_t>(count >> 8));
+      out.push_back(static_cast<uint8_t>(count));
+    }
+    out.insert(out.end(), plane + i, plane + end);
+    i = end;
+  }
+  return out;
+}
+
+Bytes Gzip(const Bytes& data) {
+  z_stream z{};
+  if (deflateInit2(&z, 6, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK) throw std::runtime_error("deflate");
+  Bytes out(deflateBound(&z, data.size()) + 64);
+  z.next_in = const_cast<Bytef*>(data.data());
+  z.avail_in = static_cast<uInt>(data.size());
+  z.next_out = out.data();
+  z.avail_out = static_cast<uInt>(out.size());
+  int status = deflate(&z, Z_FINISH);
+  size_t size = out.size() - z.avail_out;
+  deflateEnd(&z);
+  if (status != Z_STREAM_END) throw std::runtime_error("deflate");
+  out.resize(size);
+  return out;
+}
+
+Bytes Bzip2(const Bytes& data) {
+  Bytes out(data.size() + data.size() / 100 + 1024);
+  unsigned int size = static_cast<unsigned int>(out.size());
+  int status = BZ2_bzBuffToBuffCompress(reinterpret_cast<char*>(out.data()), &size,
+                                        const_cast<char*>(reinterpret_cast<const char*>(data.data())),
+                                        static_cast<unsigned int>(data.size()), 9, 0, 0);
+  if (status != BZ_OK) throw std::runtime_error("bzip2");
+  out.resize(size);
+  return out;
+}
+
+Bytes Solid(uint32_t width, uint32_t height, const Bytes& pixel) {
+  Bytes out;
+  out.reserve(static_cast<size_t>(width) * height * pixel.size());
+  for (size_t i = 0; i < static_cast<size_t>(width) * height; ++i) out.insert(out.end(), pixel.begin(), pixel.end());
+  return out;
+}
+
+Bytes Pattern(uint32_t width, uint32_t height, uint32_t bpp, uint32_t seed) {
+  Bytes out(static_cast<size_t>(width) * height * bpp);
+  uint32_t state = seed * 2654435761u + 1;
+  for (uint32_t y = 0; y < height; ++y) {
+    for (uint32_t x = 0; x < width; ++x) {
+      for (uint32_t c = 0; c < bpp; ++c) {
+        state = state * 1664525u + 1013904223u;
+        uint32_t gradient = (x * (c + 1) * 7 + y * (3 - c % 3) * 5 + seed * 31) & 0xFF;
+        uint32_t noise = (state >> 24) & 0x0F;
+        out[(static_cast<size_t>(y) * width + x) * bpp + c] = static_cast<uint8_t>((gradient + noise) & 0xFF);
+      }
+    }
+  }
+  return out;
+}
+
+}  // namespace xcftest

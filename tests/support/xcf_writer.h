@@ -1,0 +1,95 @@
+// Test support: builds XCF files in memory so that each test states its file
+// in a few readable lines. Not part of the product.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace xcftest {
+
+using Bytes = std::vector<uint8_t>;
+
+// Big-endian writer with back-patching of offsets.
+class ByteWriter {
+ public:
+  void U32(uint32_t v);
+  void I32(int32_t v) { U32(static_cast<uint32_t>(v)); }
+  void F32(float v);
+  void Raw(const void* data, size_t n);
+  void Raw(const Bytes& b) { Raw(b.data(), b.size()); }
+  void Str(const std::string& s);  // length with the NUL, bytes, NUL; empty: length 0
+  size_t Size() const { return bytes_.size(); }
+  void PatchU32(size_t at, uint32_t v);
+  const Bytes& bytes() const { return bytes_; }
+
+ private:
+  Bytes bytes_;
+};
+
+struct Property {
+  uint32_t id;
+  Bytes payload;
+};
+
+Property PropOpacity(uint32_t opacity);
+Property PropMode(uint32_t mode);
+Property PropVisible(uint32_t visible);
+Property PropApplyMask(uint32_t apply);
+Property PropOffsets(int32_t x, int32_t y);
+Property PropGroupItem();
+Property PropItemPath(const std::vector<int32_t>& path);
+Property PropCompression(uint8_t compression);
+Property PropResolution(float x, float y);
+// A colour count and its RGB triples.
+Property PropColormap(const std::vector<uint8_t>& triples);
+Property PropRaw(uint32_t id, const Bytes& payload);
+
+struct Mask {
+  uint32_t width = 0;
+  uint32_t height = 0;
+  std::vector<Property> props;
+  Bytes pixels;       // width * height * bpp
+  uint32_t bpp = 1;
+};
+
+struct Layer {
+  uint32_t width = 0;
+  uint32_t height = 0;
+  uint32_t type = 1;
+  std::string name = "layer";
+  std::vector<Property> props;
+  Bytes pixels;       // width * height * bytes per pixel; empty: no hierarchy
+  std::optional<Mask> mask;
+  // Knobs for damaged files: the bytes per pixel the hierarchy states
+  // (0: the true one), and tile offsets added (or, negative, removed).
+  uint32_t hierarchyBpp = 0;
+  int32_t extraTileOffsets = 0;
+};
+
+struct Image {
+  uint32_t width = 0;
+  uint32_t height = 0;
+  uint32_t baseType = 0;
+  std::string tag = "v001";
+  std::vector<Property> props;  // PROP_COMPRESSION is added unless present
+  uint8_t compression = 1;      // tiles: 0 raw, 1 RLE
+  std::vector<Layer> layers;    // file order: top of the stack first
+};
+
+Bytes WriteXcf(const Image& image);
+
+// One RLE-encoded plane: repeat runs of 3 or more bytes (short up to 128,
+// long beyond), literal runs otherwise (short up to 128, long beyond).
+Bytes RleEncodePlane(const uint8_t* plane, size_t n);
+
+Bytes Gzip(const Bytes& data);
+Bytes Bzip2(const Bytes& data);
+
+// Helpers for pixels.
+Bytes Solid(uint32_t width, uint32_t height, const Bytes& pixel);
+// A deterministic pattern with some structure (gradients and noise).
+Bytes Pattern(uint32_t width, uint32_t height, uint32_t bpp, uint32_t seed);
+
+}  // namespace xcftest

@@ -1,0 +1,23 @@
+// Writing the plug-in's bitmap to disk: BMP as it came, or PNG.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+// The two blocks GetPicture hands over, locked.
+struct Dib {
+  const uint8_t* info;   // BITMAPINFOHEADER and, for 8 bits, 256 RGBQUADs
+  size_t infoSize;
+  const uint8_t* bits;   // bottom-up rows padded to 4 bytes
+  size_t bitsSize;
+};
+
+// Checks the header against the block sizes.
+bool DibValid(const Dib& dib, std::string* error);
+
+bool WriteBmp(const std::string& path, const Dib& dib, std::string* error);
+#ifdef TESSEL_HAVE_PNG
+// 8-bit gray, palette or RGB, as the bitmap is.
+bool WritePng(const std::string& path, const Dib& dib, std::string* error);
+#endif

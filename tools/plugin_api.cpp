@@ -1,0 +1,63 @@
+#include "tools/plugin_api.h"
+
+bool PluginLoad(const std::string& path, PluginApi* api, std::string* error) {
+#ifdef _WIN32
+  std::string file = path;
+  if (file.empty()) {
+    char self[MAX_PATH];
+    DWORD n = GetModuleFileNameA(nullptr, self, MAX_PATH);
+    file.assign(self, n);
+    size_t slash = file.find_last_of("\\/");
+    file = (slash == std::string::npos ? std::string() : file.substr(0, slash + 1)) + "tessel.spi";
+  }
+  HMODULE module = LoadLibraryA(file.c_str());
+  if (module == nullptr) {
+    *error = "cannot load the plug-in " + file;
+    return false;
+  }
+  // Through void (*)() so the compiler accepts the cast to each signature.
+  auto find = [&](const char* name) { return reinterpret_cast<void (*)()>(GetProcAddress(module, name)); };
+  api->getPluginInfo = reinterpret_cast<decltype(api->getPluginInfo)>(find("GetPluginInfo"));
+  api->isSupported = reinterpret_cast<decltype(api->isSupported)>(find("IsSupported"));
+  api->getPictureInfo = reinterpret_cast<decltype(api->getPictureInfo)>(find("GetPictureInfo"));
+  api->getPicture = reinterpret_cast<decltype(api->getPicture)>(find("GetPicture"));
+  api->getPreview = reinterpret_cast<decltype(api->getPreview)>(find("GetPreview"));
+  api->module = module;
+  if (!api->getPluginInfo || !api->isSupported || !api->getPictureInfo || !api->getPicture || !api->getPreview) {
+    *error = "the plug-in " + file + " lacks one of the five exports";
+    PluginUnload(api);
+    return false;
+  }
+  return true;
+#else
+  (void)path;
+  (void)error;
+  api->getPluginInfo = GetPluginInfo;
+  api->isSupported = IsSupported;
+  api->getPictureInfo = GetPictureInfo;
+  api->getPicture = GetPicture;
+  api->getPreview = GetPreview;
+  return true;
+#endif
+}
+
+void PluginUnload(PluginApi* api) {
+#ifdef _WIN32
+  if (api->module != nullptr) FreeLibrary(static_cast<HMODULE>(api->module));
+#endif
+  *api = PluginApi{};
+}
+
+const char* HostCodeText(int code) {
+  switch (code) {
+    case 0: return "success";
+    case 1: return "stopped by the progress callback";
+    case 2: return "not a GIMP XCF file";
+    case 3: return "damaged data";
+    case 4: return "out of memory";
+    case 5: return "memory could not be locked";
+    case 6: return "reading the file failed";
+    case 8: return "invalid argument or unsupported content";
+    default: return "unknown failure";
+  }
+}

@@ -1,0 +1,193 @@
+#include "xcf/hierarchy.h"
+
+#include <cstdlib>
+#include <new>
+
+#include "xcf/tile.h"
+
+namespace tessel {
+
+namespace {
+
+// Seeks to a hierarchy, reads its header and first level into a new
+// hierarchy. wantBpp 0 takes the stored bytes per pixel as it is.
+ResultCode LoadHierarchy(ByteStream* stream, uint32_t offset, uint32_t width, uint32_t height, uint32_t wantBpp,
+                         uint32_t compression, XcfHierarchy** holder) {
+  ResultCode result = StreamSeek(stream, offset);
+  if (result != ResultCode::Ok) return result;
+  result = XcfHierarchyCreate(holder, compression);
+  if (result != ResultCode::Ok) return result;
+  XcfHierarchy* hierarchy = *holder;
+  result = XcfHierarchyReadHeader(stream, hierarchy);
+  if (result == ResultCode::Ok &&
+      (hierarchy->width != width || hierarchy->height != height || (wantBpp != 0 && hierarchy->bpp != wantBpp)))
+    result = ResultCode::CorruptData;
+  if (result == ResultCode::Ok) result = XcfHierarchyLoadLevel(hierarchy, stream);
+  if (result != ResultCode::Ok) XcfHierarchyDestroy(holder);
+  return result;
+}
+
+}  // namespace
+
+ResultCode XcfLayerLoadPixels(ByteStream* stream, XcfLayer* layer, uint32_t compression) {
+  if (stream == nullptr || layer == nullptr) return ResultCode::InvalidArgument;
+  if ((layer->flags & kRecordComplete) == 0 || layer->hierarchyOffset == 0) return ResultCode::NotReady;
+  if (layer->hierarchy != nullptr) return ResultCode::Ok;
+  return LoadHierarchy(stream, layer->hierarchyOffset, layer->width, layer->height, XcfBytesPerPixel(layer->type),
+                       compression, &layer->hierarchy);
+}
+
+ResultCode XcfLayerLoadMaskPixels(XcfLayer* layer, ByteStream* stream, uint32_t compression) {
+  if (layer == nullptr || stream == nullptr) return ResultCode::InvalidArgument;
+  if ((layer->flags & kRecordComplete) == 0 || layer->maskOffset == 0) return ResultCode::NotReady;
+  if (layer->mask == nullptr) {
+    ResultCode result = XcfLayerReadMask(stream, layer);
+    if (result != ResultCode::Ok) return result;
+  }
+  return XcfChannelLoadPixels(stream, layer->mask, compression);
+}
+
+ResultCode XcfChannelLoadPixels(ByteStream* stream, XcfChannel* channel, uint32_t compression) {
+  if (stream == nullptr || channel == nullptr || stream->seek == nullptr) return ResultCode::InvalidArgument;
+  if ((channel->flags & kRecordComplete) == 0) return ResultCode::NotReady;
+  if (channel->hierarchy != nullptr) return ResultCode::Ok;
+  return LoadHierarchy(stream, channel->hierarchyOffset, channel->width, channel->height, 0, compression,
+                       &channel->hierarchy);
+}
+
+int XcfLayerHasPixels(const XcfLayer* layer) {
+  return layer != nullptr && layer->hierarchy != nullptr && layer->hierarchy->level != nullptr &&
+                 layer->hierarchy->level->pixels != nullptr
+             ? 1
+             : 0;
+}
+
+const uint8_t* XcfHierarchyRow(const XcfHierarchy* hierarchy, uint32_t y) {
+  if (hierarchy == nullptr || hierarchy->level == nullptr || hierarchy->level->pixels == nullptr) return nullptr;
+  const XcfLevel* level = hierarchy->level;
+  if (y >= static_cast<uint32_t>(level->height)) return nullptr;
+  return level->pixels + static_cast<size_t>(level->bpp) * static_cast<size_t>(level->width) * y;
+}
+
+const uint8_t* XcfChannelRow(const XcfChannel* channel, uint32_t y) {
+  if (channel == nullptr || y >= channel->height) return nullptr;
+  return XcfHierarchyRow(channel->hierarchy, y);
+}
+
+ResultCode XcfHierarchyCreate(XcfHierarchy** out, uint32_t compression) {
+  if (out == nullptr) return ResultCode::InvalidArgument;
+  auto* hierarchy = new (std::nothrow) XcfHierarchy{};
+  if (hierarchy == nullptr) return ResultCode::OutOfMemory;
+  hierarchy->compression = compression;
+  *out = hierarchy;
+  return ResultCode::Ok;
+}
+
+ResultCode XcfHierarchyDestroy(XcfHierarchy** holder) {
+  if (holder == nullptr) return ResultCode::InvalidArgument;
+  if (*holder == nullptr) return ResultCode::Ok;
+  XcfLevelDestroy(&(*holder)->level);
+  delete *holder;
+  *holder = nullptr;
+  return ResultCode::Ok;
+}
+
+ResultCode XcfHierarchyReadHeader(ByteStream* stream, XcfHierarchy* hierarchy) {
+  if (stream == nullptr || hierarchy == nullptr) return ResultCode::InvalidArgument;
+  if ((hierarchy->flags & kHierarchyHeaderRead) != 0) return ResultCode::NotReady;
+  uint32_t width;
+  uint32_t height;
+  uint32_t bpp;
+  uint32_t levelOffset;
+  if (!StreamReadU32(stream, &width) || !StreamReadU32(stream, &height) || !StreamReadU32(stream, &bpp) ||
+      !StreamReadU32(stream, &levelOffset))
+    return ResultCode::ReadError;
+  if (width == 0 || height == 0 || bpp == 0) return ResultCode::CorruptData;
+  hierarchy->width = width;
+  hierarchy->height = height;
+  hierarchy->bpp = bpp;
+  hierarchy->levelOffset = levelOffset;
+  hierarchy->flags |= kHierarchyHeaderRead;
+  return ResultCode::Ok;
+}
+
+ResultCode XcfHierarchyLoadLevel(XcfHierarchy* hierarchy, ByteStream* stream) {
+  if (hierarchy == nullptr || stream == nullptr || stream->seek == nullptr) return ResultCode::InvalidArgument;
+  if ((hierarchy->flags & kHierarchyHeaderRead) == 0) return ResultCode::NotReady;
+  if (hierarchy->level != nullptr) return ResultCode::Ok;
+  ResultCode result = StreamSeek(stream, hierarchy->levelOffset);
+  if (result != ResultCode::Ok) return result;
+  result = XcfLevelCreate(hierarchy->bpp, &hierarchy->level, hierarchy->compression);
+  if (result != ResultCode::Ok) return result;
+  XcfLevel* level = hierarchy->level;
+  result = XcfLevelReadHeader(stream, level);
+  if (result == ResultCode::Ok && (static_cast<uint32_t>(level->width) != hierarchy->width ||
+                                   static_cast<uint32_t>(level->height) != hierarchy->height))
+    result = ResultCode::CorruptData;
+  if (result == ResultCode::Ok) result = XcfLevelDecode(stream, level);
+  if (result != ResultCode::Ok) XcfLevelDestroy(&hierarchy->level);
+  return result;
+}
+
+ResultCode XcfLevelCreate(uint32_t bpp, XcfLevel** out, uint32_t compression) {
+  if (out == nullptr) return ResultCode::InvalidArgument;
+  *out = nullptr;
+  // The level's numbers are signed; a larger bytes-per-pixel cannot be a real one.
+  if (bpp == 0 || bpp > INT32_MAX) return ResultCode::InvalidArgument;
+  auto* level = new (std::nothrow) XcfLevel{};
+  if (level == nullptr) return ResultCode::OutOfMemory;
+  level->bpp = static_cast<int32_t>(bpp);
+  level->compression = compression;
+  *out = level;
+  return ResultCode::Ok;
+}
+
+ResultCode XcfLevelDestroy(XcfLevel** holder) {
+  if (holder == nullptr) return ResultCode::InvalidArgument;
+  if (*holder == nullptr) return ResultCode::Ok;
+  XcfOffsetListFree(&(*holder)->tileOffsets);
+  std::free((*holder)->pixels);
+  delete *holder;
+  *holder = nullptr;
+  return ResultCode::Ok;
+}
+
+ResultCode XcfLevelReadHeader(ByteStream* stream, XcfLevel* level) {
+  if (stream == nullptr || level == nullptr) return ResultCode::InvalidArgument;
+  if ((level->flags & kLevelHeaderRead) != 0) return ResultCode::NotReady;
+  uint32_t width;
+  uint32_t height;
+  if (!StreamReadU32(stream, &width) || !StreamReadU32(stream, &height)) return ResultCode::ReadError;
+  // Only sizes equal to the hierarchy's (at most 32767) are ever accepted.
+  level->width = width > INT32_MAX ? INT32_MAX : static_cast<int32_t>(width);
+  level->height = height > INT32_MAX ? INT32_MAX : static_cast<int32_t>(height);
+  ResultCode result = XcfReadOffsetList(&level->tileOffsets, stream);
+  if (result != ResultCode::Ok) return result;
+  if (level->tileOffsets.count == 0) return ResultCode::CorruptData;
+  level->flags |= kLevelHeaderRead;
+  return ResultCode::Ok;
+}
+
+ResultCode XcfLevelDecode(ByteStream* stream, XcfLevel* level) {
+  if (stream == nullptr || level == nullptr) return ResultCode::InvalidArgument;
+  if ((level->flags & kLevelHeaderRead) == 0) return ResultCode::NotReady;
+  if (level->pixels != nullptr) return ResultCode::Ok;
+  if (level->width <= 0 || level->height <= 0 || level->bpp <= 0) return ResultCode::OutOfMemory;
+  // A mask's bytes per pixel is taken as stored: the product is formed in
+  // 64 bits and refused when it cannot be one buffer of 32-bit size.
+  uint64_t size = static_cast<uint64_t>(level->height) * static_cast<uint64_t>(level->bpp) *
+                  static_cast<uint64_t>(level->width);
+  if (size > UINT32_MAX || size > SIZE_MAX) return ResultCode::OutOfMemory;
+  level->pixels = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(size)));
+  if (level->pixels == nullptr) return ResultCode::OutOfMemory;
+  ResultCode result = XcfDecodeTiles(stream, &level->tileOffsets, static_cast<uint32_t>(level->width),
+                                     static_cast<uint32_t>(level->height), static_cast<uint32_t>(level->bpp),
+                                     level->compression, level->pixels);
+  if (result != ResultCode::Ok) {
+    std::free(level->pixels);
+    level->pixels = nullptr;
+  }
+  return result;
+}
+
+}  // namespace tessel

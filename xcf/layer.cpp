@@ -1,0 +1,239 @@
+#include "xcf/layer.h"
+
+#include <cstdlib>
+#include <new>
+
+#include "xcf/hierarchy.h"
+
+namespace tessel {
+
+namespace {
+
+// A u32 length and that many bytes (the file's own NUL among them), kept
+// with one more NUL after them; null for length 0.
+ResultCode ReadString(ByteStream* stream, char** out) {
+  uint32_t length;
+  if (!StreamReadU32(stream, &length)) return ResultCode::ReadError;
+  if (length == 0) return ResultCode::Ok;
+  if (length == UINT32_MAX) return ResultCode::OutOfMemory;  // length + 1 does not fit
+  auto* text = static_cast<char*>(std::malloc(static_cast<size_t>(length) + 1));
+  if (text == nullptr) return ResultCode::OutOfMemory;
+  if (StreamRead(stream, length, text) != length) {
+    std::free(text);
+    return ResultCode::ReadError;
+  }
+  text[length] = '\0';
+  *out = text;
+  return ResultCode::Ok;
+}
+
+// Width and height of a layer or channel record.
+ResultCode ReadSize(ByteStream* stream, uint32_t* width, uint32_t* height) {
+  if (!StreamReadU32(stream, width) || !StreamReadU32(stream, height)) return ResultCode::ReadError;
+  if (*width == 0 || *height == 0) return ResultCode::CorruptData;
+  if (*width > kMaxLayerSize || *height > kMaxLayerSize) return ResultCode::TooLarge;
+  return ResultCode::Ok;
+}
+
+ResultCode ReadProperties(ByteStream* stream, XcfPropertyList** list) {
+  if (*list == nullptr) {
+    ResultCode result = XcfPropertyListCreate(list);
+    if (result != ResultCode::Ok) return result;
+  }
+  return XcfReadPropertyList(*list, stream);
+}
+
+// The payload of a property as one u32 when it has exactly four bytes.
+bool PropertyU32(const XcfPropertyList* list, uint32_t id, uint32_t* value) {
+  XcfProperty property;
+  if (!XcfFindProperty(list, id, &property) || property.length != 4) return false;
+  *value = XcfPropertyU32(&property, 0);
+  return true;
+}
+
+}  // namespace
+
+uint32_t XcfBytesPerPixel(uint32_t type) {
+  static constexpr uint32_t kBytes[] = {3, 4, 1, 2, 1, 2};
+  return type < 6 ? kBytes[type] : 0;
+}
+
+ResultCode XcfLayerCreate(XcfLayer** out) {
+  if (out == nullptr) return ResultCode::InvalidArgument;
+  auto* layer = new (std::nothrow) XcfLayer{};
+  if (layer == nullptr) return ResultCode::OutOfMemory;
+  layer->type = UINT32_MAX;
+  *out = layer;
+  return ResultCode::Ok;
+}
+
+ResultCode XcfLayerDestroy(XcfLayer** holder) {
+  if (holder == nullptr) return ResultCode::InvalidArgument;
+  XcfLayer* layer = *holder;
+  if (layer == nullptr) return ResultCode::Ok;
+  std::free(layer->name);
+  XcfPropertyListDestroy(&layer->properties);
+  XcfHierarchyDestroy(&layer->hierarchy);
+  XcfChannelDestroy(&layer->mask);
+  XcfLayerListDestroy(&layer->firstChild);
+  delete layer;
+  *holder = nullptr;
+  return ResultCode::Ok;
+}
+
+ResultCode XcfLayerListDestroy(XcfLayer** holder) {
+  if (holder == nullptr) return ResultCode::InvalidArgument;
+  XcfLayer* node = *holder;
+  if (node == nullptr) return ResultCode::Ok;
+  while (node->prev != nullptr) node = node->prev;
+  while (node != nullptr) {
+    XcfLayer* next = node->next;
+    XcfLayerDestroy(&node);
+    node = next;
+  }
+  *holder = nullptr;
+  return ResultCode::Ok;
+}
+
+ResultCode XcfLayerReadRecord(XcfLayer* layer, ByteStream* stream) {
+  if (layer == nullptr || stream == nullptr) return ResultCode::InvalidArgument;
+  if ((layer->flags & kRecordSized) != 0) return ResultCode::NotReady;
+  uint32_t width;
+  uint32_t height;
+  uint32_t type;
+  if (!StreamReadU32(stream, &width) || !StreamReadU32(stream, &height) || !StreamReadU32(stream, &type))
+    return ResultCode::ReadError;
+  if (width == 0 || height == 0) return ResultCode::CorruptData;
+  if (width > kMaxLayerSize || height > kMaxLayerSize) return ResultCode::TooLarge;
+  if (type > kLayerIndexedA) return ResultCode::UnsupportedVersion;
+  layer->flags |= kRecordSized;
+  layer->width = width;
+  layer->height = height;
+  layer->type = type;
+
+  ResultCode result = ReadString(stream, &layer->name);
+  if (result == ResultCode::Ok) result = ReadProperties(stream, &layer->properties);
+  if (result != ResultCode::Ok) return result;
+  if (!StreamReadU32(stream, &layer->hierarchyOffset) || !StreamReadU32(stream, &layer->maskOffset))
+    return ResultCode::ReadError;
+  layer->flags |= kRecordComplete;
+  return ResultCode::Ok;
+}
+
+ResultCode XcfLayerGetInfo(const XcfLayer* layer, XcfLayerInfo* out) {
+  if (layer == nullptr || out == nullptr) return ResultCode::InvalidArgument;
+  if ((layer->flags & kRecordComplete) == 0) return ResultCode::NotReady;
+  const XcfPropertyList* props = layer->properties;
+  XcfLayerInfo info{};
+  info.width = static_cast<int32_t>(layer->width);
+  info.height = static_cast<int32_t>(layer->height);
+  info.type = layer->type;
+  if (!PropertyU32(props, kPropMode, &info.mode)) info.mode = 0;
+  if (!PropertyU32(props, kPropOpacity, &info.opacity)) info.opacity = 255;
+  XcfProperty offsets;
+  if (XcfFindProperty(props, kPropOffsets, &offsets) && offsets.length == 8) {
+    info.offsetX = static_cast<int32_t>(XcfPropertyU32(&offsets, 0));
+    info.offsetY = static_cast<int32_t>(XcfPropertyU32(&offsets, 1));
+  }
+  // Only a four-byte zero hides a layer.
+  uint32_t visible;
+  if (!PropertyU32(props, kPropVisible, &visible) || visible != 0) info.flags |= kLayerVisible;
+  if (layer->maskOffset != 0) info.flags |= kLayerHasMask | kLayerApplyMask;
+  uint32_t apply;
+  if (PropertyU32(props, kPropApplyMask, &apply) && apply != 0) info.flags |= kLayerApplyMask;
+  if (XcfHasProperty(props, kPropGroupItem)) info.flags |= kLayerGroup;
+  *out = info;
+  return ResultCode::Ok;
+}
+
+int XcfLayerIsGroup(const XcfLayer* layer) {
+  return layer != nullptr && XcfHasProperty(layer->properties, kPropGroupItem) ? 1 : 0;
+}
+
+int XcfLayerHasItemPath(const XcfLayer* layer) {
+  return layer != nullptr && XcfHasProperty(layer->properties, kPropItemPath) ? 1 : 0;
+}
+
+ResultCode XcfLayerGetItemPath(const XcfLayer* layer, int32_t** path, uint32_t* length) {
+  if (layer == nullptr || path == nullptr || length == nullptr) return ResultCode::InvalidArgument;
+  XcfProperty property;
+  if (!XcfFindProperty(layer->properties, kPropItemPath, &property)) return ResultCode::NotReady;
+  if (property.length < 4) return ResultCode::CorruptData;
+  uint32_t n = property.length / 4;
+  auto* items = static_cast<int32_t*>(std::malloc(static_cast<size_t>(n) * sizeof(int32_t)));
+  if (items == nullptr) return ResultCode::OutOfMemory;
+  for (uint32_t i = 0; i < n; ++i) items[i] = static_cast<int32_t>(XcfPropertyU32(&property, i));
+  *path = items;
+  *length = n;
+  return ResultCode::Ok;
+}
+
+ResultCode XcfLayerReadMask(ByteStream* stream, XcfLayer* layer) {
+  if (stream == nullptr || layer == nullptr) return ResultCode::InvalidArgument;
+  if ((layer->flags & kRecordComplete) == 0 || layer->maskOffset == 0) return ResultCode::NotReady;
+  if (layer->mask != nullptr) return ResultCode::Ok;
+  ResultCode result = StreamSeek(stream, layer->maskOffset);
+  if (result != ResultCode::Ok) return result;
+  XcfChannel* mask = nullptr;
+  result = XcfChannelCreate(&mask);
+  if (result != ResultCode::Ok) return result;
+  // An unreadable mask, or one of another size than its layer, is discarded.
+  XcfChannelInfo info;
+  if (XcfChannelReadRecord(stream, mask) == ResultCode::Ok && XcfChannelGetInfo(mask, &info) == ResultCode::Ok &&
+      info.width == layer->width && info.height == layer->height) {
+    layer->mask = mask;
+  } else {
+    XcfChannelDestroy(&mask);
+  }
+  return ResultCode::Ok;
+}
+
+ResultCode XcfChannelCreate(XcfChannel** out) {
+  if (out == nullptr) return ResultCode::InvalidArgument;
+  auto* channel = new (std::nothrow) XcfChannel{};
+  if (channel == nullptr) return ResultCode::OutOfMemory;
+  *out = channel;
+  return ResultCode::Ok;
+}
+
+ResultCode XcfChannelDestroy(XcfChannel** holder) {
+  if (holder == nullptr) return ResultCode::InvalidArgument;
+  XcfChannel* channel = *holder;
+  if (channel == nullptr) return ResultCode::Ok;
+  std::free(channel->name);
+  XcfPropertyListDestroy(&channel->properties);
+  XcfHierarchyDestroy(&channel->hierarchy);
+  delete channel;
+  *holder = nullptr;
+  return ResultCode::Ok;
+}
+
+ResultCode XcfChannelReadRecord(ByteStream* stream, XcfChannel* channel) {
+  if (stream == nullptr || channel == nullptr) return ResultCode::InvalidArgument;
+  if ((channel->flags & kRecordSized) != 0) return ResultCode::NotReady;
+  uint32_t width;
+  uint32_t height;
+  ResultCode result = ReadSize(stream, &width, &height);
+  if (result != ResultCode::Ok) return result;
+  channel->flags |= kRecordSized;
+  channel->width = width;
+  channel->height = height;
+  result = ReadString(stream, &channel->name);
+  if (result == ResultCode::Ok) result = ReadProperties(stream, &channel->properties);
+  if (result != ResultCode::Ok) return result;
+  if (!StreamReadU32(stream, &channel->hierarchyOffset)) return ResultCode::ReadError;
+  if (channel->hierarchyOffset == 0) return ResultCode::CorruptData;
+  channel->flags |= kRecordComplete;
+  return ResultCode::Ok;
+}
+
+ResultCode XcfChannelGetInfo(const XcfChannel* channel, XcfChannelInfo* out) {
+  if (channel == nullptr || out == nullptr) return ResultCode::InvalidArgument;
+  if ((channel->flags & kRecordComplete) == 0) return ResultCode::NotReady;
+  uint32_t opacity;
+  if (!PropertyU32(channel->properties, kPropOpacity, &opacity)) opacity = 255;
+  *out = XcfChannelInfo{channel->width, channel->height, opacity};
+  return ResultCode::Ok;
+}
+
+}  // namespace tessel

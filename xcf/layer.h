@@ -1,0 +1,104 @@
+// Layer and channel records: what a layer is drawn with (size, type, mode,
+// opacity, offsets, visibility, mask, group), and the channels that serve as
+// layer masks. Pixels are loaded separately (hierarchy.h).
+#pragma once
+
+#include <cstdint>
+
+#include "stream/byte_stream.h"
+#include "xcf/property_list.h"
+
+namespace tessel {
+
+struct XcfHierarchy;
+
+// Record flags of layers and channels.
+constexpr uint32_t kRecordSized = 0x1;
+constexpr uint32_t kRecordComplete = 0x2;
+
+constexpr uint32_t kMaxLayerSize = 32767;
+
+enum XcfLayerType : uint32_t {
+  kLayerRgb = 0,
+  kLayerRgba = 1,
+  kLayerGray = 2,
+  kLayerGrayA = 3,
+  kLayerIndexed = 4,
+  kLayerIndexedA = 5,
+};
+
+struct XcfChannel {
+  uint32_t flags;
+  uint32_t width;
+  uint32_t height;
+  char* name;
+  XcfPropertyList* properties;
+  uint32_t hierarchyOffset;
+  XcfHierarchy* hierarchy;  // owned; null until loaded
+};
+
+struct XcfLayer {
+  uint32_t flags;
+  uint32_t width;
+  uint32_t height;
+  uint32_t type;            // all bits set in a new record
+  char* name;               // owned; null when the stored length is 0
+  XcfPropertyList* properties;
+  uint32_t hierarchyOffset; // 0 = no pixels
+  uint32_t maskOffset;      // 0 = no mask
+  XcfHierarchy* hierarchy;  // owned; null until loaded
+  XcfChannel* mask;         // owned; null until read
+  XcfLayer* prev;           // sibling list in file order: next is lower in the stack
+  XcfLayer* next;
+  XcfLayer* firstChild;     // owned list of a group's children
+};
+
+// XcfLayerInfo flags.
+enum : uint32_t {
+  kLayerVisible = 0x01,
+  kLayerHasMask = 0x08,
+  kLayerApplyMask = 0x10,
+  kLayerGroup = 0x80,
+};
+
+struct XcfLayerInfo {
+  int32_t width;
+  int32_t height;
+  uint32_t type;
+  uint32_t mode;
+  uint32_t opacity;
+  int32_t offsetX;
+  int32_t offsetY;
+  uint32_t flags;
+};
+
+struct XcfChannelInfo {
+  uint32_t width;
+  uint32_t height;
+  uint32_t opacity;
+};
+
+// Bytes per pixel of a layer type: 3, 4, 1, 2, 1, 2; 0 for any other type.
+uint32_t XcfBytesPerPixel(uint32_t type);
+
+ResultCode XcfLayerCreate(XcfLayer** out);
+// Frees the layer with everything it owns, its children included.
+ResultCode XcfLayerDestroy(XcfLayer** holder);
+// Destroys every node of the sibling list that the holder points into.
+ResultCode XcfLayerListDestroy(XcfLayer** holder);
+
+ResultCode XcfLayerReadRecord(XcfLayer* layer, ByteStream* stream);
+ResultCode XcfLayerGetInfo(const XcfLayer* layer, XcfLayerInfo* out);
+int XcfLayerIsGroup(const XcfLayer* layer);
+int XcfLayerHasItemPath(const XcfLayer* layer);
+// The item path as signed integers; the caller frees the array with free().
+ResultCode XcfLayerGetItemPath(const XcfLayer* layer, int32_t** path, uint32_t* length);
+// Reads the mask record once; a mask of another size than the layer is discarded.
+ResultCode XcfLayerReadMask(ByteStream* stream, XcfLayer* layer);
+
+ResultCode XcfChannelCreate(XcfChannel** out);
+ResultCode XcfChannelDestroy(XcfChannel** holder);
+ResultCode XcfChannelReadRecord(ByteStream* stream, XcfChannel* channel);
+ResultCode XcfChannelGetInfo(const XcfChannel* channel, XcfChannelInfo* out);
+
+}  // namespace tessel

@@ -1,0 +1,40 @@
+// The layer tree: top-level layers in file order, each group's children in a
+// list of their own, linked by the item paths the file stores; and the list
+// of layers and masks whose pixels a drawing needs.
+#pragma once
+
+#include <cstdint>
+
+#include "xcf/image.h"
+#include "xcf/layer.h"
+
+namespace tessel {
+
+// Groups nest at most this deep. Real files stay far below it; the limit
+// keeps every walk over the tree (building, collecting, drawing, freeing)
+// within a small, fixed stack.
+constexpr uint32_t kMaxGroupDepth = 512;
+
+struct LayerLoadEntry {
+  XcfLayer* layer;      // not owned
+  uint32_t loadPixels;  // 1 unless the layer is a group
+  int32_t loadMask;     // 1 when the mask's pixels must be loaded
+};
+
+XcfLayer* XcfLayerLastSibling(XcfLayer* layer);
+// k steps along next (k > 0) or -k along prev; null when the list ends first.
+XcfLayer* XcfLayerSiblingAt(XcfLayer* layer, int64_t k);
+ResultCode XcfLayerAppendSibling(XcfLayer* list, XcfLayer* layer);
+ResultCode XcfLayerAppendChild(XcfLayer* layer, XcfLayer* group);
+
+// Reads the record at layer offset index into a new layer.
+ResultCode XcfReadLayer(uint32_t index, XcfImage* image, XcfLayer** out);
+
+// Reads every layer and links the tree; Ok at once when it exists already.
+ResultCode XcfBuildLayerTree(XcfImage* image);
+
+// Appends entries for the layer and its visible descendants, in pre-order.
+// entries has one slot per layer offset of the image; count starts at 0.
+ResultCode XcfCollectLoadList(XcfLayer* layer, XcfImage* image, LayerLoadEntry* entries, uint32_t* count);
+
+}  // namespace tessel

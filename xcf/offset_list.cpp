@@ -1,0 +1,65 @@
+#include "xcf/offset_list.h"
+
+#include <cstdlib>
+#include <cstring>
+
+namespace tessel {
+
+namespace {
+constexpr uint32_t kBatch = 32;
+}  // namespace
+
+void XcfOffsetListFree(XcfOffsetList* list) {
+  if (list == nullptr) return;
+  std::free(list->offsets);
+  list->offsets = nullptr;
+  list->count = 0;
+}
+
+ResultCode XcfReadOffsetList(XcfOffsetList* list, ByteStream* stream) {
+  if (list == nullptr) return ResultCode::InvalidArgument;
+  XcfOffsetList read{nullptr, 0};
+  XcfOffsetListFree(list);
+  // Offsets come in batches of 32; the array grows geometrically so that a
+  // list of a million tiles is not copied a million / 32 times, and is cut
+  // to its exact length at the end.
+  uint32_t capacity = 0;
+  uint32_t batch[kBatch];
+  uint32_t pending = 0;
+  for (;;) {
+    uint32_t value;
+    if (stream == nullptr || !StreamReadU32(stream, &value)) {
+      XcfOffsetListFree(&read);
+      return ResultCode::ReadError;
+    }
+    if (value != 0) batch[pending++] = value;
+    if (pending == kBatch || (value == 0 && pending > 0)) {
+      if (capacity - read.count < pending) {
+        if (capacity > (UINT32_MAX / sizeof(uint32_t)) / 2) {
+          XcfOffsetListFree(&read);
+          return ResultCode::OutOfMemory;
+        }
+        uint32_t grown = capacity == 0 ? kBatch : capacity * 2;
+        void* array = std::realloc(read.offsets, static_cast<size_t>(grown) * sizeof(uint32_t));
+        if (array == nullptr) {
+          XcfOffsetListFree(&read);
+          return ResultCode::OutOfMemory;
+        }
+        read.offsets = static_cast<uint32_t*>(array);
+        capacity = grown;
+      }
+      std::memcpy(read.offsets + read.count, batch, pending * sizeof(uint32_t));
+      read.count += pending;
+      pending = 0;
+    }
+    if (value == 0) break;
+  }
+  if (read.count > 0 && read.count < capacity) {
+    void* exact = std::realloc(read.offsets, static_cast<size_t>(read.count) * sizeof(uint32_t));
+    if (exact != nullptr) read.offsets = static_cast<uint32_t*>(exact);
+  }
+  *list = read;
+  return ResultCode::Ok;
+}
+
+}  // namespace tessel

@@ -1,0 +1,135 @@
+#include "xcf/property_list.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+namespace tessel {
+
+namespace {
+
+constexpr uint32_t kMaxColormapColours = 256;
+
+// Puts the record in the list, replacing an entry with the same id. On
+// failure the payload stays the caller's.
+ResultCode PropertyListPut(XcfPropertyList* list, const XcfProperty& property) {
+  for (int32_t i = 0; i < list->count; ++i) {
+    if (list->items[i].id == property.id) {
+      std::free(list->items[i].data);
+      list->items[i] = property;
+      return ResultCode::Ok;
+    }
+  }
+  if (list->count == list->capacity) {
+    if (list->capacity > INT32_MAX / 2) return ResultCode::OutOfMemory;
+    int32_t capacity = list->capacity == 0 ? 8 : list->capacity * 2;
+    void* grown = std::realloc(list->items, static_cast<size_t>(capacity) * sizeof(XcfProperty));
+    if (grown == nullptr) return ResultCode::OutOfMemory;
+    list->items = static_cast<XcfProperty*>(grown);
+    list->capacity = capacity;
+  }
+  list->items[list->count++] = property;
+  return ResultCode::Ok;
+}
+
+// Reads a colormap payload: the colour count first, then the triples. The
+// stored length is repaired when it counts each colour as one byte.
+ResultCode ReadColormap(ByteStream* stream, uint32_t length, XcfProperty* out) {
+  if (length < 4) return ResultCode::CorruptData;
+  uint32_t n;
+  if (!StreamReadU32(stream, &n)) return ResultCode::ReadError;
+  if (n > kMaxColormapColours) return ResultCode::CorruptData;
+  uint32_t needed = 3 * n + 4;
+  if (length == n + 4) {
+    length = needed;
+  } else if (length < needed) {
+    return ResultCode::CorruptData;
+  }
+  auto* data = static_cast<uint8_t*>(std::malloc(length));
+  if (data == nullptr) return ResultCode::OutOfMemory;
+  StoreU32BE(data, n);
+  if (StreamRead(stream, length - 4, data + 4) != length - 4) {
+    std::free(data);
+    return ResultCode::ReadError;
+  }
+  out->length = length;
+  out->data = data;
+  return ResultCode::Ok;
+}
+
+}  // namespace
+
+ResultCode XcfPropertyListCreate(XcfPropertyList** out) {
+  if (out == nullptr) return ResultCode::InvalidArgument;
+  auto* list = new (std::nothrow) XcfPropertyList{};
+  if (list == nullptr) return ResultCode::OutOfMemory;
+  *out = list;
+  return ResultCode::Ok;
+}
+
+void XcfPropertyListDestroy(XcfPropertyList** holder) {
+  if (holder == nullptr || *holder == nullptr) return;
+  XcfPropertyList* list = *holder;
+  for (int32_t i = 0; i < list->count; ++i) std::free(list->items[i].data);
+  std::free(list->items);
+  delete list;
+  *holder = nullptr;
+}
+
+ResultCode XcfReadPropertyList(XcfPropertyList* list, ByteStream* stream) {
+  if (list == nullptr) return ResultCode::InvalidArgument;
+  if (stream == nullptr || stream->read == nullptr) return ResultCode::ReadError;
+  for (;;) {
+    uint32_t id;
+    uint32_t length;
+    if (!StreamReadU32(stream, &id) || !StreamReadU32(stream, &length)) return ResultCode::ReadError;
+    if (id == kPropEnd) return length == 0 ? ResultCode::Ok : ResultCode::CorruptData;
+
+    XcfProperty property{id, length, nullptr};
+    if (id == kPropColormap) {
+      ResultCode result = ReadColormap(stream, length, &property);
+      if (result != ResultCode::Ok) return result;
+    } else if (length > 0) {
+      property.data = static_cast<uint8_t*>(std::malloc(length));
+      if (property.data == nullptr) return ResultCode::OutOfMemory;
+      if (StreamRead(stream, length, property.data) != length) {
+        std::free(property.data);
+        return ResultCode::ReadError;
+      }
+    }
+    ResultCode result = PropertyListPut(list, property);
+    if (result != ResultCode::Ok) {
+      std::free(property.data);
+      return result;
+    }
+  }
+}
+
+int XcfFindProperty(const XcfPropertyList* list, uint32_t id, XcfProperty* out) {
+  if (list == nullptr) return 0;
+  for (int32_t i = 0; i < list->count; ++i) {
+    if (list->items[i].id == id) {
+      if (out != nullptr) *out = list->items[i];
+      return 1;
+    }
+  }
+  return 0;
+}
+
+int XcfHasProperty(const XcfPropertyList* list, uint32_t id) { return XcfFindProperty(list, id, nullptr); }
+
+uint32_t XcfPropertyU32(const XcfProperty* property, uint32_t i) {
+  if (property == nullptr || property->data == nullptr || i >= property->length / 4) return 0;
+  return LoadU32BE(property->data + 4 * static_cast<size_t>(i));
+}
+
+float XcfPropertyFloat(const XcfProperty* property, uint32_t i) {
+  if (property == nullptr || property->data == nullptr || i >= property->length / 4) return 0.0f;
+  uint32_t bits = LoadU32BE(property->data + 4 * static_cast<size_t>(i));
+  float value;
+  static_assert(sizeof value == sizeof bits, "IEEE single precision");
+  std::memcpy(&value, &bits, sizeof value);
+  return value;
+}
+
+}  // namespace tessel

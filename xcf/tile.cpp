@@ -1,0 +1,147 @@
+#include "xcf/tile.h"
+
+#include <cstdlib>
+#include <cstring>
+
+namespace tessel {
+
+namespace {
+
+// One byte from the input, refilling its window from the stream when empty.
+inline bool NextByte(RleInput* in, uint32_t* byte) {
+  if (in->position == in->fill) {
+    in->fill = StreamRead(in->stream, kRleInputSize, in->buffer);
+    in->position = 0;
+    if (in->fill == 0) return false;
+  }
+  *byte = in->buffer[in->position++];
+  return true;
+}
+
+inline void FillStrided(uint8_t* dst, uint32_t stride, uint32_t n, uint8_t value) {
+  if (stride == 1) {
+    std::memset(dst, value, n);
+    return;
+  }
+  for (uint32_t i = 0; i < n; ++i) dst[static_cast<size_t>(i) * stride] = value;
+}
+
+inline void CopyStrided(uint8_t* dst, uint32_t stride, const uint8_t* src, uint32_t n) {
+  if (stride == 1) {
+    std::memcpy(dst, src, n);
+    return;
+  }
+  for (uint32_t i = 0; i < n; ++i) dst[static_cast<size_t>(i) * stride] = src[i];
+}
+
+}  // namespace
+
+ResultCode XcfDecodeRleTile(uint32_t th, RleInput* input, uint32_t tw, uint32_t bpp, uint8_t* tile) {
+  if (th == 0 || input == nullptr || tw == 0 || bpp == 0 || tile == nullptr) return ResultCode::InvalidArgument;
+  if (input->buffer == nullptr) {
+    input->buffer = static_cast<uint8_t*>(std::malloc(kRleInputSize));
+    if (input->buffer == nullptr) return ResultCode::OutOfMemory;
+  }
+  const uint32_t plane = tw * th;
+  for (uint32_t k = 0; k < bpp; ++k) {
+    uint8_t* dst = tile + k;
+    uint32_t remaining = plane;
+    while (remaining > 0) {
+      uint32_t op;
+      uint32_t n;
+      if (!NextByte(input, &op)) return ResultCode::ReadError;
+      bool longRun = op == 127 || op == 128;
+      if (longRun) {
+        uint32_t high;
+        uint32_t low;
+        if (!NextByte(input, &high) || !NextByte(input, &low)) return ResultCode::ReadError;
+        n = (high << 8) | low;
+      } else {
+        n = op < 127 ? op + 1 : 256 - op;
+      }
+      // No run writes past its plane; a literal run consumes only what it writes.
+      if (n > remaining) n = remaining;
+      remaining -= n;
+      if (op <= 127) {
+        uint32_t value;
+        if (!NextByte(input, &value)) return ResultCode::ReadError;
+        FillStrided(dst, bpp, n, static_cast<uint8_t>(value));
+        dst += static_cast<size_t>(n) * bpp;
+        continue;
+      }
+      while (n > 0) {
+        if (input->position == input->fill) {
+          input->fill = StreamRead(input->stream, kRleInputSize, input->buffer);
+          input->position = 0;
+          if (input->fill == 0) return ResultCode::ReadError;
+        }
+        uint32_t available = input->fill - input->position;
+        uint32_t piece = n < available ? n : available;
+        CopyStrided(dst, bpp, input->buffer + input->position, piece);
+        dst += static_cast<size_t>(piece) * bpp;
+        input->position += piece;
+        n -= piece;
+      }
+    }
+  }
+  return ResultCode::Ok;
+}
+
+ResultCode XcfReadTile(ByteStream* stream, uint8_t* tile, uint32_t compression, uint32_t tw, uint32_t th,
+                       uint32_t bpp) {
+  if (compression == kCompressionNone) {
+    uint64_t size = static_cast<uint64_t>(tw) * th * bpp;
+    if (size > UINT32_MAX) return ResultCode::OutOfMemory;
+    uint32_t bytes = static_cast<uint32_t>(size);
+    return StreamRead(stream, bytes, tile) == bytes ? ResultCode::Ok : ResultCode::ReadError;
+  }
+  // A fresh window per tile: read-ahead past a tile's data does no harm,
+  // the next tile starts with a seek.
+  RleInput input{stream, nullptr, 0, 0};
+  ResultCode result = XcfDecodeRleTile(th, &input, tw, bpp, tile);
+  std::free(input.buffer);
+  return result;
+}
+
+void XcfCopyTile(uint32_t bpp, uint32_t th, uint32_t levelWidth, uint8_t* pixels, uint32_t tileX, uint32_t tileY,
+                 uint32_t tw, const uint8_t* tile) {
+  const size_t rowBytes = static_cast<size_t>(tw) * bpp;
+  const size_t levelRow = static_cast<size_t>(levelWidth) * bpp;
+  uint8_t* dst = pixels + static_cast<size_t>(tileY) * levelRow + static_cast<size_t>(tileX) * bpp;
+  for (uint32_t row = 0; row < th; ++row) std::memcpy(dst + row * levelRow, tile + row * rowBytes, rowBytes);
+}
+
+ResultCode XcfDecodeTiles(ByteStream* stream, const XcfOffsetList* offsets, uint32_t width, uint32_t height,
+                          uint32_t bpp, uint32_t compression, uint8_t* pixels) {
+  if (stream == nullptr || offsets == nullptr || width == 0 || height == 0 || bpp == 0 || pixels == nullptr)
+    return ResultCode::InvalidArgument;
+  if (compression != kCompressionNone && compression != kCompressionRle) return ResultCode::InvalidArgument;
+  if (stream->seek == nullptr) return ResultCode::InvalidArgument;
+  const uint32_t columns = (width + kTileSize - 1) / kTileSize;
+  const uint32_t rows = (height + kTileSize - 1) / kTileSize;
+  if (offsets->count < static_cast<uint64_t>(rows) * columns) return ResultCode::CorruptData;
+
+  uint64_t tileBytes = static_cast<uint64_t>(width < kTileSize ? width : kTileSize) *
+                       (height < kTileSize ? height : kTileSize) * bpp;
+  if (tileBytes > SIZE_MAX) return ResultCode::OutOfMemory;
+  auto* tile = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(tileBytes)));
+  if (tile == nullptr) return ResultCode::OutOfMemory;
+
+  ResultCode result = ResultCode::Ok;
+  for (uint32_t r = 0; r < rows && result == ResultCode::Ok; ++r) {
+    uint32_t tileY = r * kTileSize;
+    uint32_t th = height - tileY < kTileSize ? height - tileY : kTileSize;
+    for (uint32_t c = 0; c < columns; ++c) {
+      uint32_t tileX = c * kTileSize;
+      uint32_t tw = width - tileX < kTileSize ? width - tileX : kTileSize;
+      result = StreamSeek(stream, offsets->offsets[static_cast<size_t>(r) * columns + c]);
+      if (result == ResultCode::Ok) result = XcfReadTile(stream, tile, compression, tw, th, bpp);
+      if (result != ResultCode::Ok) break;
+      XcfCopyTile(bpp, th, width, pixels, tileX, tileY, tw, tile);
+    }
+  }
+  std::free(tile);
+  return result;
+}
+
+}  // namespace tessel

@@ -1,0 +1,33 @@
+// 64 x 64 tiles, stored uncompressed or run-length encoded, decoded into a
+// level's pixel buffer.
+#pragma once
+
+#include <cstdint>
+
+#include "stream/byte_stream.h"
+#include "xcf/offset_list.h"
+
+namespace tessel {
+
+constexpr uint32_t kTileSize = 64;
+constexpr uint32_t kRleInputSize = 256;
+
+enum XcfCompression : uint32_t { kCompressionNone = 0, kCompressionRle = 1 };
+
+// The source of bytes for one RLE tile: a 256-byte window on the stream.
+struct RleInput {
+  ByteStream* stream;
+  uint8_t* buffer;  // owned; allocated on the first refill
+  uint32_t position;
+  uint32_t fill;
+};
+
+ResultCode XcfDecodeTiles(ByteStream* stream, const XcfOffsetList* offsets, uint32_t width, uint32_t height,
+                          uint32_t bpp, uint32_t compression, uint8_t* pixels);
+ResultCode XcfReadTile(ByteStream* stream, uint8_t* tile, uint32_t compression, uint32_t tw, uint32_t th,
+                       uint32_t bpp);
+ResultCode XcfDecodeRleTile(uint32_t th, RleInput* input, uint32_t tw, uint32_t bpp, uint8_t* tile);
+void XcfCopyTile(uint32_t bpp, uint32_t th, uint32_t levelWidth, uint8_t* pixels, uint32_t tileX, uint32_t tileY,
+                 uint32_t tw, const uint8_t* tile);
+
+}  // namespace tessel
