@@ -47,6 +47,7 @@ struct Options {
   std::vector<std::string> positional;
   int32_t offset = 0;
   bool memory = false;
+  int64_t flag = -1;  // overrides the input kind; for testing refusals
   std::string plugin;
   bool ok = true;
   std::string problem;
@@ -58,7 +59,7 @@ Options ParseOptions(const std::vector<std::string>& args) {
     const std::string& a = args[i];
     if (a == "--memory") {
       o.memory = true;
-    } else if ((a == "--offset" || a == "--plugin") && i + 1 < args.size()) {
+    } else if ((a == "--offset" || a == "--plugin" || a == "--flag") && i + 1 < args.size()) {
       const std::string& value = args[++i];
       if (a == "--plugin") {
         o.plugin = value;
@@ -70,7 +71,11 @@ Options ParseOptions(const std::vector<std::string>& args) {
         o.ok = false;
         o.problem = "bad offset " + value;
       }
-      o.offset = static_cast<int32_t>(n);
+      if (a == "--flag") {
+        o.flag = static_cast<int64_t>(static_cast<uint32_t>(n));
+      } else {
+        o.offset = static_cast<int32_t>(n);
+      }
     } else if (a.size() > 2 && a.compare(0, 2, "--") == 0) {
       o.ok = false;
       o.problem = "unknown option " + a;
@@ -104,6 +109,7 @@ struct Input {
 
 bool PrepareInput(const Options& o, const Output& io, Input* input) {
   const std::string& file = o.positional[0];
+  if (o.flag >= 0) input->flag = static_cast<uint32_t>(o.flag);
   if (!o.memory) {
     input->buffer = file.c_str();
     input->offsetOrSize = o.offset;
@@ -119,7 +125,7 @@ bool PrepareInput(const Options& o, const Output& io, Input* input) {
   }
   input->buffer = input->bytes.empty() ? "" : input->bytes.data();
   input->offsetOrSize = static_cast<int32_t>(input->bytes.size());
-  input->flag = 1;
+  if (o.flag < 0) input->flag = 1;
   return true;
 }
 
@@ -254,7 +260,8 @@ int Usage(FILE* err) {
                "       tessel info FILE [--offset N] [--memory]\n"
                "       tessel render FILE OUT.png|OUT.bmp [--offset N] [--memory]\n"
                "       tessel cases LIST       (runs one command per line of LIST)\n"
-               "options: --plugin PATH (Windows: the tessel.spi to load)\n");
+               "options: --plugin PATH (Windows: the tessel.spi to load)\n"
+               "         --flag N (pass N as the input-kind flag, to test refusals)\n");
   return kExitUsage;
 }
 

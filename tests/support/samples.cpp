@@ -1,31 +1,59 @@
 #include "tests/support/samples.h"
 
+#include <algorithm>
+
 namespace xcftest {
+
+namespace {
+
+// A smooth diagonal gradient with a tint per channel.
+Bytes Gradient(uint32_t width, uint32_t height, uint32_t bpp, uint32_t tint) {
+  Bytes out;
+  for (uint32_t y = 0; y < height; ++y)
+    for (uint32_t x = 0; x < width; ++x)
+      for (uint32_t c = 0; c < bpp; ++c)
+        out.push_back(c == 3 ? 255
+                             : static_cast<uint8_t>(std::min<uint32_t>(
+                                   255, (x * 255 / width * (c + 1) + y * 255 / height * (3 - c)) / 6 + tint * 40 * c)));
+  return out;
+}
+
+// A disc of the given radius in a square mask, soft at its edge.
+Bytes Disc(uint32_t size) {
+  Bytes out;
+  const int r = static_cast<int>(size) / 2;
+  for (int y = 0; y < static_cast<int>(size); ++y)
+    for (int x = 0; x < static_cast<int>(size); ++x) {
+      int d2 = (x - r) * (x - r) + (y - r) * (y - r);
+      int inner = (r - 8) * (r - 8);
+      out.push_back(d2 <= inner ? 255 : (d2 >= r * r ? 0 : static_cast<uint8_t>(255 - (d2 - inner) * 255 / (r * r - inner))));
+    }
+  return out;
+}
+
+}  // namespace
 
 Image ExampleImage() {
   Image image{320, 240, 0};
   image.props.push_back(PropResolution(72.0f, 72.0f));
   // Top of the stack first.
-  Layer title{120, 60, 1, "title", {PropOffsets(180, 150), PropMode(5), PropOpacity(200)}};
-  title.pixels = Pattern(120, 60, 4, 7);
-  Layer group{320, 240, 1, "group", {PropGroupItem(), PropOffsets(0, 0)}};
-  Layer spot{100, 100, 1, "spot", {PropItemPath({1, 0}), PropOffsets(40, 30), PropMode(4)}};
+  Layer title{140, 60, 1, "title", {PropOffsets(170, 165), PropMode(5), PropOpacity(220)}};
+  title.pixels = Pattern(140, 60, 4, 7);
+  Layer group{220, 170, 1, "group", {PropGroupItem(), PropOffsets(20, 20)}};
+  // Inside the group: a masked disc in screen mode over a layer that sticks
+  // out of the group and is cut at its edge.
+  Layer spot{100, 100, 1, "spot", {PropItemPath({1, 0}), PropOffsets(60, 30), PropMode(4)}};
   spot.pixels = Solid(100, 100, {250, 200, 40, 255});
-  Mask round{100, 100};
-  for (uint32_t y = 0; y < 100; ++y)
-    for (uint32_t x = 0; x < 100; ++x) {
-      int dx = static_cast<int>(x) - 50, dy = static_cast<int>(y) - 50;
-      int d2 = dx * dx + dy * dy;
-      round.pixels.push_back(d2 < 1600 ? 255 : (d2 < 2500 ? static_cast<uint8_t>(255 - (d2 - 1600) * 255 / 900) : 0));
-    }
-  spot.mask = round;
-  Layer shade{200, 120, 0, "shade", {PropItemPath({1, 1}), PropOffsets(-20, 100), PropMode(3)}};
-  shade.pixels = Pattern(200, 120, 3, 3);
+  spot.mask = Mask{100, 100, {}, Disc(100)};
+  Layer shade{260, 150, 0, "shade", {PropItemPath({1, 1}), PropOffsets(-10, 40)}};
+  shade.pixels = Gradient(260, 150, 3, 2);
   Layer hidden{320, 240, 0, "hidden", {PropVisible(0)}};
   hidden.pixels = Solid(320, 240, {255, 0, 0});
+  Layer dark{320, 240, 1, "dark", {PropMode(3), PropOpacity(128)}};
+  dark.pixels = Gradient(320, 240, 4, 1);
   Layer background{320, 240, 0, "background"};
-  background.pixels = Pattern(320, 240, 3, 1);
-  image.layers = {title, group, spot, shade, hidden, background};
+  background.pixels = Gradient(320, 240, 3, 0);
+  image.layers = {title, group, spot, shade, hidden, dark, background};
   return image;
 }
 
@@ -35,6 +63,24 @@ std::vector<Sample> Samples() {
   samples.push_back({"example.xcf", example});
   samples.push_back({"example.xcf.gz", Gzip(example)});
   samples.push_back({"example.xcf.bz2", Bzip2(example)});
+
+  // Damaged and foreign input.
+  samples.push_back({"eight-bytes.xcf", Bytes(example.begin(), example.begin() + 8)});
+  samples.push_back({"empty.xcf", {}});
+  samples.push_back({"not-xcf.bin", Bytes(4096, 'x')});
+  Bytes v004 = example;
+  v004[12] = '4';
+  samples.push_back({"v004.xcf", v004});
+  samples.push_back({"truncated.xcf", Bytes(example.begin(), example.begin() + example.size() / 2)});
+  samples.push_back({"header-checksum.xcf.gz", GzipWithHeader(example, "example.xcf", true)});
+  // A file name longer than the 2048-byte block: only the name decides.
+  Bytes longName = GzipWithHeader(example, std::string(3000, 'n'), false);
+  samples.push_back({"long-name.xcf.gz", longName});
+  samples.push_back({"long-name.bin", longName});
+  // The example behind 1000 bytes of something else.
+  Bytes padded(1000, 0xEE);
+  padded.insert(padded.end(), example.begin(), example.end());
+  samples.push_back({"at-1000.bin", padded});
   return samples;
 }
 

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "stream/byte_stream.h"
 #include "tests/support/xcf_writer.h"
 
 namespace xcftest {
@@ -17,5 +18,18 @@ Bytes ReadFile(const std::string& path);
 // Local-memory handles alive in this process; -1 where the real Windows
 // heap is used and nothing counts them.
 int64_t LiveLocalHandles();
+
+// A memory stream that counts what its readers ask of it.
+struct CountingStream {
+  explicit CountingStream(const Bytes& bytes);
+  ~CountingStream();
+  tessel::ByteStream* stream = nullptr;
+  const Bytes& data;
+  uint32_t position = 0;
+  uint64_t bytesRead = 0;
+  uint32_t reads = 0;
+  uint32_t seeks = 0;
+  uint32_t furthest = 0;  // one past the last byte delivered
+};
 
 }  // namespace xcftest

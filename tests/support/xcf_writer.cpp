@@ -208,7 +208,7 @@ Bytes RleEncodePlane(const uint8_t* plane, size_t n) {
     size_t run = 1;
     while (i + run < n && plane[i + run] == plane[i] && run < 65535) ++run;
     if (run >= 3) {
-      if (run <= 128) {
+      if (run <= 127) {
         out.push_back(static_cast<uint8_t>(run - 1));
       } else {
         out.push_back(127);
@@ -226,7 +226,7 @@ Bytes RleEncodePlane(const uint8_t* plane, size_t n) {
       ++end;
     }
     size_t count = end - i;
-    if (count <= 128) {
+    if (count <= 127) {
       out.push_back(static_cast<uint8_t>(256 - count));
     } else {
       out.push_back(128);
@@ -239,10 +239,13 @@ Bytes RleEncodePlane(const uint8_t* plane, size_t n) {
   return out;
 }
 
-Bytes Gzip(const Bytes& data) {
+namespace {
+
+Bytes Deflate(const Bytes& data, gz_header* header, size_t extra) {
   z_stream z{};
   if (deflateInit2(&z, 6, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK) throw std::runtime_error("deflate");
-  Bytes out(deflateBound(&z, data.size()) + 64);
+  if (header != nullptr && deflateSetHeader(&z, header) != Z_OK) throw std::runtime_error("deflate header");
+  Bytes out(deflateBound(&z, data.size()) + 64 + extra);
   z.next_in = const_cast<Bytef*>(data.data());
   z.avail_in = static_cast<uInt>(data.size());
   z.next_out = out.data();
@@ -253,6 +256,19 @@ Bytes Gzip(const Bytes& data) {
   if (status != Z_STREAM_END) throw std::runtime_error("deflate");
   out.resize(size);
   return out;
+}
+
+}  // namespace
+
+Bytes Gzip(const Bytes& data) { return Deflate(data, nullptr, 0); }
+
+Bytes GzipWithHeader(const Bytes& data, const std::string& name, bool headerChecksum) {
+  std::string copy = name;
+  gz_header header{};
+  header.name = reinterpret_cast<Bytef*>(copy.data());
+  header.hcrc = headerChecksum ? 1 : 0;
+  header.os = 3;
+  return Deflate(data, &header, name.size() + 16);
 }
 
 Bytes Bzip2(const Bytes& data) {

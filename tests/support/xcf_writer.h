@@ -80,11 +80,14 @@ struct Image {
 
 Bytes WriteXcf(const Image& image);
 
-// One RLE-encoded plane: repeat runs of 3 or more bytes (short up to 128,
-// long beyond), literal runs otherwise (short up to 128, long beyond).
+// One RLE-encoded plane: repeat runs of 3 or more bytes (short up to 127,
+// long beyond), literal runs otherwise (short up to 127, long beyond).
 Bytes RleEncodePlane(const uint8_t* plane, size_t n);
 
 Bytes Gzip(const Bytes& data);
+// gzip with a file name in its header (flag 0x08) and, if asked, a header
+// checksum (flag 0x02).
+Bytes GzipWithHeader(const Bytes& data, const std::string& name, bool headerChecksum);
 Bytes Bzip2(const Bytes& data);
 
 // Helpers for pixels.

@@ -1,0 +1,209 @@
+// gzip and bzip2 containers: header checks, decoding, the header prefix.
+#include <gtest/gtest.h>
+
+#include <bzlib.h>
+#include <zlib.h>
+
+#include "stream/container_reader.h"
+#include "stream/decompress.h"
+#include "stream/input.h"
+#include "stream/memory_source.h"
+#include "tests/support/test_files.h"
+
+using namespace tessel;
+using xcftest::Bytes;
+
+namespace {
+
+Bytes SmallXcf(uint32_t baseType = 0) {
+  xcftest::Image image{5, 4, baseType};
+  if (baseType == 2) image.props.push_back(xcftest::PropColormap({255, 0, 0, 0, 0, 255}));
+  uint32_t type = baseType == 0 ? 0 : (baseType == 1 ? 2 : 4);
+  uint32_t bpp = baseType == 0 ? 3 : 1;
+  image.layers.push_back({5, 4, type, "bg", {}, xcftest::Pattern(5, 4, bpp, 1)});
+  return xcftest::WriteXcf(image);
+}
+
+struct Input {
+  ByteStream* stream = nullptr;
+  MemorySink* sink = nullptr;
+  ~Input() { CloseInput(&stream, &sink); }
+  ResultCode Open(const Bytes& bytes, int headerOnly = 0) {
+    CloseInput(&stream, &sink);
+    return OpenInput(reinterpret_cast<const char*>(bytes.data()), static_cast<int32_t>(bytes.size()), 1, &stream,
+                     &sink, headerOnly);
+  }
+  Bytes Data() const { return sink ? Bytes(sink->data, sink->data + sink->size) : Bytes(); }
+};
+
+TEST(GzipContainer, RefusesHeaderChecksumAndReservedFlags) {
+  Bytes xcf = SmallXcf();
+  Input in;
+  EXPECT_EQ(in.Open(xcftest::GzipWithHeader(xcf, "a.xcf", true)), ResultCode::UnsupportedVersion);
+  Bytes reserved = xcftest::Gzip(xcf);
+  reserved[3] |= 0x20;
+  EXPECT_EQ(in.Open(reserved), ResultCode::UnsupportedVersion);
+  Bytes method = xcftest::Gzip(xcf);
+  method[2] = 7;
+  EXPECT_EQ(in.Open(method), ResultCode::UnsupportedVersion);
+}
+
+TEST(GzipContainer, AcceptsAFileNameAndReadsOnlyTheFirstMember) {
+  Bytes xcf = SmallXcf();
+  Input in;
+  ASSERT_EQ(in.Open(xcftest::GzipWithHeader(xcf, "picture.xcf", false)), ResultCode::Ok);
+  EXPECT_EQ(in.Data(), xcf);
+  Bytes two = xcftest::Gzip(xcf);
+  Bytes second = xcftest::Gzip(Bytes(5000, 'q'));
+  two.insert(two.end(), second.begin(), second.end());
+  ASSERT_EQ(in.Open(two), ResultCode::Ok);
+  EXPECT_EQ(in.Data(), xcf);
+}
+
+TEST(GzipContainer, DamagedDataIsCorruptAndTruncatedDataIsShort) {
+  Bytes xcf = SmallXcf();
+  xcf.resize(200000, 0);  // enough compressed data to damage
+  for (size_t i = 26; i < xcf.size(); ++i) xcf[i] = static_cast<uint8_t>(i * 13 ^ (i >> 7));
+  Bytes gz = xcftest::Gzip(xcf);
+  Bytes damaged = gz;
+  for (size_t i = 20; i < 60; ++i) damaged[i] ^= 0xA5;
+  Input in;
+  EXPECT_EQ(in.Open(damaged), ResultCode::CorruptData);
+  Bytes truncated(gz.begin(), gz.begin() + static_cast<long>(gz.size() / 2));
+  ASSERT_EQ(in.Open(truncated), ResultCode::Ok);
+  EXPECT_GT(in.sink->size, 0u);
+  EXPECT_LT(in.sink->size, xcf.size());
+  EXPECT_TRUE(std::equal(in.sink->data, in.sink->data + in.sink->size, xcf.begin()));
+}
+
+TEST(Bzip2Container, ABadBlockSizeDigitIsNotRecognised) {
+  Bytes bz = xcftest::Bzip2(SmallXcf());
+  bz[3] = 'x';
+  Input in;
+  EXPECT_EQ(in.Open(bz), ResultCode::NotRecognised);
+  bz[3] = '9';
+  for (size_t i = 10; i < 30 && i < bz.size(); ++i) bz[i] ^= 0x5A;
+  EXPECT_EQ(in.Open(bz), ResultCode::CorruptData);
+}
+
+TEST(Containers, DataOfAnExactMultipleOf64KiBDecodesWhole) {
+  Bytes xcf = SmallXcf();
+  xcf.resize(2 * 65536, 0x11);
+  for (const Bytes& packed : {xcftest::Gzip(xcf), xcftest::Bzip2(xcf)}) {
+    Input in;
+    ASSERT_EQ(in.Open(packed), ResultCode::Ok);
+    EXPECT_EQ(in.Data(), xcf);
+  }
+}
+
+TEST(ContainerReader, ChecksTheHeaderOnceAndBeforeReading) {
+  Bytes gz = xcftest::Gzip(SmallXcf());
+  xcftest::CountingStream source(gz);
+  ContainerReader* reader = nullptr;
+  ASSERT_EQ(ContainerReaderOpen(ContainerKind::Gzip, source.stream, &reader), ResultCode::Ok);
+  uint8_t buffer[14];
+  uint32_t count = sizeof buffer;
+  EXPECT_EQ(ContainerReaderRead(reader, buffer, &count), ResultCode::NotReady);
+  EXPECT_EQ(ContainerReaderCheckHeader(reader), ResultCode::Ok);
+  EXPECT_EQ(ContainerReaderCheckHeader(reader), ResultCode::NotReady);
+  EXPECT_EQ(ContainerReaderRead(reader, buffer, &count), ResultCode::Ok);
+  EXPECT_EQ(count, 14u);
+  count = 0;
+  EXPECT_EQ(ContainerReaderRead(reader, buffer, &count), ResultCode::InvalidArgument);
+  EXPECT_EQ(ContainerReaderClose(&reader), ResultCode::Ok);
+  EXPECT_EQ(reader, nullptr);
+  EXPECT_EQ(ContainerReaderOpen(static_cast<ContainerKind>(3), source.stream, &reader), ResultCode::InvalidArgument);
+}
+
+TEST(ContainerReader, MapsLibraryStatuses) {
+  EXPECT_EQ(MapZlibError(Z_OK), ResultCode::Ok);
+  EXPECT_EQ(MapZlibError(Z_DATA_ERROR), ResultCode::CorruptData);
+  EXPECT_EQ(MapZlibError(Z_MEM_ERROR), ResultCode::OutOfMemory);
+  EXPECT_EQ(MapZlibError(Z_NEED_DICT), ResultCode::Unsupported);
+  EXPECT_EQ(MapZlibError(Z_BUF_ERROR), ResultCode::Unsupported);
+  EXPECT_EQ(MapBzip2Error(BZ_OK), ResultCode::Ok);
+  EXPECT_EQ(MapBzip2Error(BZ_DATA_ERROR), ResultCode::CorruptData);
+  EXPECT_EQ(MapBzip2Error(BZ_UNEXPECTED_EOF), ResultCode::CorruptData);
+  EXPECT_EQ(MapBzip2Error(BZ_DATA_ERROR_MAGIC), ResultCode::NotRecognised);
+  EXPECT_EQ(MapBzip2Error(BZ_MEM_ERROR), ResultCode::OutOfMemory);
+  EXPECT_EQ(MapBzip2Error(BZ_PARAM_ERROR), ResultCode::Unsupported);
+}
+
+// Where the channel offset list of a plain XCF file ends.
+size_t PrefixLength(const Bytes& xcf) {
+  xcftest::CountingStream counting(xcf);
+  size_t at = 26;
+  for (;;) {  // properties
+    uint32_t id = (xcf[at] << 24) | (xcf[at + 1] << 16) | (xcf[at + 2] << 8) | xcf[at + 3];
+    uint32_t length = (xcf[at + 4] << 24) | (xcf[at + 5] << 16) | (xcf[at + 6] << 8) | xcf[at + 7];
+    at += 8;
+    if (id == 0) break;
+    at += length;
+  }
+  for (int list = 0; list < 2; ++list) {
+    for (;;) {
+      bool zero = xcf[at] == 0 && xcf[at + 1] == 0 && xcf[at + 2] == 0 && xcf[at + 3] == 0;
+      at += 4;
+      if (zero) break;
+    }
+  }
+  return at;
+}
+
+TEST(HeaderPrefix, CopiesExactlyWhatTheHeaderReaderNeeds) {
+  Bytes xcf = SmallXcf(2);
+  size_t prefix = PrefixLength(xcf);
+  for (const Bytes& packed : {xcftest::Gzip(xcf), xcftest::Bzip2(xcf)}) {
+    Input in;
+    ASSERT_EQ(in.Open(packed, 1), ResultCode::Ok);
+    EXPECT_EQ(in.Data(), Bytes(xcf.begin(), xcf.begin() + static_cast<long>(prefix)));
+  }
+}
+
+TEST(HeaderPrefix, RepairsAColormapLengthThatCountsColoursAsBytes) {
+  xcftest::Image image{2, 1, 2};
+  // Three colours, stored length n + 4 = 7 although 13 bytes follow.
+  image.props.push_back(xcftest::PropRaw(1, {0, 0, 0, 3, 1, 2, 3, 4, 5, 6, 7, 8, 9}));
+  image.layers.push_back({2, 1, 4, "i", {}, {0, 1}});
+  Bytes xcf = xcftest::WriteXcf(image);
+  xcf[26 + 7] = 7;  // the stored length
+  Input in;
+  ASSERT_EQ(in.Open(xcftest::Gzip(xcf), 1), ResultCode::Ok);
+  EXPECT_EQ(in.Data(), Bytes(xcf.begin(), xcf.begin() + static_cast<long>(in.sink->size)));
+  // Header, colormap and compression properties, end record, one layer offset and
+  // its zero, an empty channel list.
+  EXPECT_EQ(in.sink->size, 26u + (8 + 13) + (8 + 1) + 8 + (4 + 4) + 4);
+}
+
+TEST(HeaderPrefix, RefusesWhatTheHeaderCannotBe) {
+  Bytes xcf = SmallXcf();
+  Input in;
+  Bytes zeroWidth = xcf;
+  zeroWidth[14] = zeroWidth[15] = zeroWidth[16] = zeroWidth[17] = 0;
+  EXPECT_EQ(in.Open(xcftest::Gzip(zeroWidth), 1), ResultCode::CorruptData);
+  Bytes baseType = xcf;
+  baseType[25] = 3;
+  EXPECT_EQ(in.Open(xcftest::Bzip2(baseType), 1), ResultCode::UnsupportedVersion);
+  Bytes tag = xcf;
+  tag[12] = '9';
+  EXPECT_EQ(in.Open(xcftest::Gzip(tag), 1), ResultCode::UnsupportedVersion);
+  Bytes cut(xcf.begin(), xcf.begin() + 30);
+  EXPECT_EQ(in.Open(xcftest::Gzip(cut), 1), ResultCode::ReadError);
+}
+
+TEST(HeaderPrefix, ReadsOnlyTheStartOfABomb) {
+  // 48 MiB of zeros behind the header compress to a few kilobytes.
+  Bytes xcf = SmallXcf();
+  xcf.resize(48u << 20, 0);
+  Bytes bomb = xcftest::Bzip2(xcf);
+  ASSERT_LT(bomb.size(), 64u * 1024);
+  xcftest::CountingStream source(bomb);
+  MemorySink* sink = nullptr;
+  ASSERT_EQ(MemorySinkCreate(&sink), ResultCode::Ok);
+  EXPECT_EQ(DecompressHeaderPrefix(source.stream, sink->sink), ResultCode::Ok);
+  EXPECT_EQ(sink->size, PrefixLength(xcf));
+  EXPECT_LE(sink->capacity, 1u << 20);
+  MemorySinkDestroy(&sink);
+}
+
+}  // namespace
