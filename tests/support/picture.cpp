@@ -1,0 +1,44 @@
+#include "tests/support/picture.h"
+
+#include <cstring>
+
+namespace xcftest {
+
+namespace {
+uint32_t U32LE(const uint8_t* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24); }
+}  // namespace
+
+Bytes Picture::At(uint32_t x, uint32_t y) const {
+  const uint8_t* row = bits.data() + static_cast<size_t>(height - 1 - y) * rowSize;
+  if (bitCount == 8) return {row[x]};
+  const uint8_t* p = row + 3 * x;
+  return {p[2], p[1], p[0]};
+}
+
+Bytes Picture::Entry(uint32_t i) const { return Bytes(header.begin() + 40 + 4 * i, header.begin() + 44 + 4 * i); }
+
+Picture Decode(const Bytes& file, ProgressCallback callback, intptr_t userData) {
+  Picture picture;
+  HLOCAL info = nullptr;
+  HLOCAL bits = nullptr;
+  picture.code = GetPicture(reinterpret_cast<const char*>(file.data()), static_cast<int32_t>(file.size()), 1, &info,
+                            &bits, callback, userData);
+  if (picture.code != 0) return picture;
+  const auto* h = static_cast<const uint8_t*>(LocalLock(info));
+  const auto* p = static_cast<const uint8_t*>(LocalLock(bits));
+  picture.width = U32LE(h + 4);
+  picture.height = U32LE(h + 8);
+  picture.bitCount = h[14];
+  picture.rowSize = ((picture.bitCount * picture.width + 31) / 32) * 4;
+  picture.header.assign(h, h + (picture.bitCount == 8 ? 1064 : 40));
+  picture.bits.assign(p, p + static_cast<size_t>(picture.rowSize) * picture.height);
+  LocalUnlock(info);
+  LocalUnlock(bits);
+  LocalFree(info);
+  LocalFree(bits);
+  return picture;
+}
+
+Picture Decode(const Image& image) { return Decode(WriteXcf(image)); }
+
+}  // namespace xcftest

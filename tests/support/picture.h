@@ -1,0 +1,31 @@
+// Test support: a picture decoded through GetPicture, as a host sees it.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "plugin/exports.h"
+#include "tests/support/xcf_writer.h"
+
+namespace xcftest {
+
+struct Picture {
+  int code = -1;          // GetPicture's host code
+  uint32_t width = 0;
+  uint32_t height = 0;
+  uint32_t bitCount = 0;
+  uint32_t rowSize = 0;
+  Bytes header;           // the whole info block
+  Bytes bits;             // the pixel block as delivered (bottom-up)
+
+  // Pixel (x, y), y = 0 at the top, in the XCF order (R, G, B) or the index.
+  Bytes At(uint32_t x, uint32_t y) const;
+  // Colour table entry i: blue, green, red, reserved.
+  Bytes Entry(uint32_t i) const;
+};
+
+// Decodes bytes held in memory; frees both handles after copying them.
+Picture Decode(const Bytes& file, ProgressCallback callback = nullptr, intptr_t userData = 0);
+Picture Decode(const Image& image);
+
+}  // namespace xcftest
