@@ -70,6 +70,54 @@ TEST(NormalMode, AlphaNeverPassesOpaque) {
       }
 }
 
+TEST(NormalMode, AlphaTargetsMatchTheDefinitionEverywhere) {
+  // The weighted means of the alpha targets, with a true division, for every
+  // pair of alphas at a spread of opacities and colours.
+  for (uint32_t o : {1u, 2u, 100u, 128u, 254u, 255u})
+    for (uint32_t sa = 0; sa < 256; ++sa)
+      for (uint32_t da = 0; da < 256; ++da)
+        for (uint32_t s : {0u, 1u, 77u, 254u, 255u}) {
+          const uint32_t d = 255 - s / 2;
+          uint32_t a = Div255(sa * o), h = Div255((255 - a) * da);
+          Px want = {static_cast<uint8_t>(d), static_cast<uint8_t>(da)};
+          if (a + h != 0) {
+            want[0] = static_cast<uint8_t>((s * a + d * h) / (a + h));
+            want[1] = static_cast<uint8_t>(da + Div255((255 - da) * a));
+          }
+          Px got = {static_cast<uint8_t>(d), static_cast<uint8_t>(da)};
+          uint8_t source[2] = {static_cast<uint8_t>(s), static_cast<uint8_t>(sa)};
+          BlendRow(3, 1, source, o, got.data(), 2, kModeNormal);
+          ASSERT_EQ(got, want) << "o " << o << " sa " << sa << " da " << da << " s " << s;
+          // Without source alpha: weight o against D(da * (255 - o)).
+          h = Div255(da * (255 - o));
+          want = {static_cast<uint8_t>(o == 255 ? s : (s * o + d * h) / (o + h)),
+                  static_cast<uint8_t>(o == 255 ? 255 : da + Div255((255 - da) * o))};
+          got = {static_cast<uint8_t>(d), static_cast<uint8_t>(da)};
+          BlendRow(2, 1, source, o, got.data(), 2, kModeNormal);
+          ASSERT_EQ(got, want) << "o " << o << " da " << da << " s " << s;
+        }
+}
+
+TEST(NormalMode, WideRowsMatchPixelByPixel) {
+  // Long rows take a vector path; one pixel at a time takes the plain loop.
+  for (uint32_t o = 1; o <= 255; ++o) {
+    for (uint32_t n : {5u, 6u, 7u, 64u, 101u}) {
+      Px source(4 * n), target(3 * n);
+      for (uint32_t i = 0; i < 4 * n; ++i) source[i] = static_cast<uint8_t>(i * 97 + o * 31 + (i >> 2) * 13);
+      for (uint32_t i = 0; i < 3 * n; ++i) target[i] = static_cast<uint8_t>(i * 53 + o * 7);
+      source[3] = 255;
+      source[7] = 0;
+      Px wide = target;
+      ASSERT_EQ(BlendRow(1, n, source.data(), o, wide.data(), 3, kModeNormal), ResultCode::Ok);
+      for (uint32_t i = 0; i < n; ++i) {
+        Px one(target.begin() + 3 * i, target.begin() + 3 * i + 3);
+        ASSERT_EQ(BlendRow(1, 1, &source[4 * i], o, one.data(), 3, kModeNormal), ResultCode::Ok);
+        ASSERT_EQ(Px(wide.begin() + 3 * i, wide.begin() + 3 * i + 3), one) << "o " << o << " n " << n << " i " << i;
+      }
+    }
+  }
+}
+
 TEST(ArithmeticModes, WorkedExamples) {
   EXPECT_EQ(Blend(3, {255, 255, 255}, {12, 34, 56}, 255), (Px{12, 34, 56}));  // multiply by white
   EXPECT_EQ(Blend(4, {0, 0, 0}, {12, 34, 56}, 255), (Px{12, 34, 56}));        // screen with black

@@ -1,0 +1,20 @@
+// Benchmark inputs: photograph-like pixels and the large documents built
+// from them.
+#pragma once
+
+#include <cstdint>
+
+#include "tests/support/xcf_writer.h"
+
+namespace tesselbench {
+
+// Smooth shapes with sensor-like noise: what RLE meets in a photograph.
+// Alpha, when present, is opaque but for a soft-edged hole.
+xcftest::Bytes PhotoLike(uint32_t width, uint32_t height, uint32_t bpp, uint32_t seed);
+
+// The end-to-end document: 4096 x 4096 RGB, eight RGBA layers (RLE), two of
+// them masked, three of them inside a group; mostly normal mode, with one
+// layer each in multiply, screen and overlay.
+xcftest::Image LargeDocument(uint32_t size = 4096);
+
+}  // namespace tesselbench
