@@ -106,6 +106,10 @@ ResultCode DrawLayer(XcfLayer* layer, PixelBuffer* target, const LayerOrigin* or
   const auto rows = static_cast<uint32_t>((y + h < targetHeight ? y + h : targetHeight) - dstY);
 
   uint32_t type = info.type;
+  // GIMP stores the groups of an indexed image as RGBA layers over indexed
+  // children, which cannot be blended into an RGB buffer. Such a group is
+  // composited as indexed with alpha, whatever its record says.
+  if (group && baseType == kBaseIndexed) type = kLayerIndexedA;
   uint32_t bs = XcfBytesPerPixel(type);
   GroupBuffer groupBuffer;
   if (group) {

@@ -24,4 +24,12 @@ if(TESSEL_NATIVE_BUILD_DIR)
                    ${CMAKE_CURRENT_BINARY_DIR}/cases ${CMAKE_BINARY_DIR}/bin)
   set_tests_properties(cases_under_wine PROPERTIES FIXTURES_REQUIRED wine ENVIRONMENT "${TESSEL_WINE_ENV}"
                        TIMEOUT 900)
+
+  # The colour conversions and their row functions, the only floating point
+  # in the plug-in, give the same bytes in both builds.
+  add_test(NAME arithmetic_matches_native
+           COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/e2e/compare_arithmetic.sh ${TESSEL_NATIVE_BUILD_DIR}/bin
+                   ${CMAKE_BINARY_DIR}/bin ${CMAKE_CURRENT_BINARY_DIR}/arithmetic)
+  set_tests_properties(arithmetic_matches_native PROPERTIES FIXTURES_REQUIRED wine ENVIRONMENT "${TESSEL_WINE_ENV}"
+                       TIMEOUT 900)
 endif()

@@ -1,6 +1,7 @@
 #include "tests/support/samples.h"
 
 #include <algorithm>
+#include <string>
 
 namespace xcftest {
 
@@ -57,12 +58,67 @@ Image ExampleImage() {
   return image;
 }
 
+Image IndexedGroupsImage(bool groupVisible) {
+  Image image{48, 32, 2};
+  std::vector<uint8_t> colours;
+  for (uint32_t i = 0; i < 16; ++i)
+    colours.insert(colours.end(), {static_cast<uint8_t>(i * 16), static_cast<uint8_t>(255 - i * 16),
+                                   static_cast<uint8_t>(i * 40 % 256)});
+  image.props.push_back(PropColormap(colours));
+  Layer outer{40, 24, 1, "outer", {PropGroupItem(), PropOffsets(4, 4), PropVisible(groupVisible ? 1 : 0)}};
+  outer.pixels = Solid(40, 24, {0, 0, 0, 0});
+  Layer stripes{30, 10, 5, "stripes", {PropItemPath({0, 0}), PropOffsets(10, 6)}};
+  for (uint32_t y = 0; y < 10; ++y)
+    for (uint32_t x = 0; x < 30; ++x) stripes.pixels.insert(stripes.pixels.end(), {static_cast<uint8_t>(x % 16), static_cast<uint8_t>(x * 9)});
+  Layer inner{20, 20, 1, "inner", {PropGroupItem(), PropItemPath({0, 1}), PropOffsets(20, 8), PropOpacity(200)}};
+  inner.pixels = Solid(20, 20, {0, 0, 0, 0});
+  Layer block{12, 12, 4, "block", {PropItemPath({0, 1, 0}), PropOffsets(24, 12)}};
+  block.pixels = Solid(12, 12, {7});
+  Layer background{48, 32, 4, "background"};
+  for (uint32_t y = 0; y < 32; ++y)
+    for (uint32_t x = 0; x < 48; ++x) background.pixels.push_back(static_cast<uint8_t>((x / 8 + y / 8) % 16));
+  image.layers = {outer, stripes, inner, block, background};
+  return image;
+}
+
+Image ModesImage(bool gray) {
+  const uint32_t width = 96, strip = 6, height = 26 * strip + 4;
+  const uint32_t bpp = gray ? 2 : 4;
+  Image image{width, height, gray ? 1u : 0u};
+  for (uint32_t mode = 0; mode < 26; ++mode) {
+    // Each strip sticks out of the canvas on the left, to be clipped too.
+    Layer layer{width, strip + 2, gray ? 3u : 1u, "mode " + std::to_string(mode),
+                {PropMode(mode), PropOffsets(-4, static_cast<int32_t>(mode * strip)), PropOpacity(mode % 3 ? 255 : 180)}};
+    layer.pixels = Pattern(width, strip + 2, bpp, 100 + mode);
+    // Alpha from opaque through translucent to clear along the strip.
+    for (uint32_t y = 0; y < strip + 2; ++y)
+      for (uint32_t x = 0; x < width; ++x)
+        layer.pixels[(y * width + x) * bpp + bpp - 1] = static_cast<uint8_t>(x < 60 ? 255 : 255 - (x - 60) * 7);
+    image.layers.push_back(layer);
+  }
+  Layer background{width, height, gray ? 2u : 0u, "texture"};
+  background.pixels = Gradient(width, height, gray ? 1 : 3, 1);
+  Bytes noise = Pattern(width, height, gray ? 1 : 3, 9);
+  for (size_t i = 0; i < background.pixels.size(); ++i)
+    background.pixels[i] = static_cast<uint8_t>((background.pixels[i] + noise[i] / 4) & 0xFF);
+  image.layers.push_back(background);
+  return image;
+}
+
 std::vector<Sample> Samples() {
   std::vector<Sample> samples;
   Bytes example = WriteXcf(ExampleImage());
   samples.push_back({"example.xcf", example});
   samples.push_back({"example.xcf.gz", Gzip(example)});
   samples.push_back({"example.xcf.bz2", Bzip2(example)});
+
+  Bytes indexed = WriteXcf(IndexedGroupsImage(true));
+  samples.push_back({"indexed-groups.xcf", indexed});
+  samples.push_back({"indexed-groups.xcf.bz2", Bzip2(indexed)});
+  samples.push_back({"indexed-groups-hidden.xcf", WriteXcf(IndexedGroupsImage(false))});
+
+  samples.push_back({"modes.xcf", WriteXcf(ModesImage(false))});
+  samples.push_back({"modes-gray.xcf", WriteXcf(ModesImage(true))});
 
   // Damaged and foreign input.
   samples.push_back({"eight-bytes.xcf", Bytes(example.begin(), example.begin() + 8)});

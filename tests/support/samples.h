@@ -17,6 +17,14 @@ struct Sample {
 // The bundled example: layers, a group, a mask, modes and offsets.
 Image ExampleImage();
 
+// An indexed image whose groups are stored as GIMP stores them: RGBA
+// records over indexed children, one group nested in another.
+Image IndexedGroupsImage(bool groupVisible);
+
+// A layer in each of the 26 layer modes, each a strip over a textured
+// background; RGB (RGBA layers) or grayscale (gray with alpha layers).
+Image ModesImage(bool gray);
+
 // Every sample, compressed twins included.
 std::vector<Sample> Samples();
 

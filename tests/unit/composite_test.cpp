@@ -327,3 +327,62 @@ TEST(PixelBuffer, AddressesRowsInBothDirections) {
 }
 
 }  // namespace
+
+namespace {
+
+// An indexed image shaped as GIMP writes it: its groups are RGBA records
+// (type 1, a 4-byte hierarchy) over indexed children.
+Image IndexedWithGroups(uint32_t outerOpacity, bool outerVisible = true) {
+  Image image = Canvas(4, 2, {}, 2);
+  image.props.push_back(PropColormap({0, 0, 0, 255, 0, 0, 0, 255, 0, 0, 0, 255, 255, 255, 255}));
+  Layer outer{4, 2, 1, "outer", {PropGroupItem(), PropOpacity(outerOpacity), PropVisible(outerVisible ? 1 : 0)}};
+  outer.pixels = xcftest::Solid(4, 2, {9, 9, 9, 255});  // GIMP's stored projection, never read
+  Layer top{2, 1, 5, "top", {PropItemPath({0, 0}), PropOffsets(2, 0)}};
+  top.pixels = {2, 255, 3, 100};  // index 2 opaque, index 3 below the threshold
+  Layer inner{4, 2, 1, "inner", {PropGroupItem(), PropItemPath({0, 1}), PropOffsets(0, 1)}};
+  inner.pixels = xcftest::Solid(4, 2, {9, 9, 9, 255});
+  Layer deep{1, 1, 4, "deep", {PropItemPath({0, 1, 0}), PropOffsets(1, 1)}};
+  deep.pixels = {4};
+  Layer under{4, 1, 4, "under", {PropItemPath({0, 2})}};
+  under.pixels = {1, 1, 1, 1};
+  Layer background{4, 2, 4, "background"};
+  background.pixels = {3, 3, 3, 3, 3, 3, 3, 3};
+  image.layers = {outer, top, inner, deep, under, background};
+  return image;
+}
+
+std::string Indices(const Picture& p) {
+  std::string out;
+  for (uint32_t y = 0; y < p.height; ++y) {
+    if (y) out += "/";
+    for (uint32_t x = 0; x < p.width; ++x) out += static_cast<char>('0' + p.At(x, y)[0]);
+  }
+  return out;
+}
+
+TEST_F(Composite, IndexedImagesDrawTheirGroupsAsIndexedWithAlpha) {
+  Picture p = Decode(IndexedWithGroups(255));
+  ASSERT_EQ(p.code, 0);
+  // Row 0: under (1) with top's opaque index 2 at x = 2; index 3 of top is
+  // too transparent. Row 1: the inner group's child at x = 1, background elsewhere.
+  EXPECT_EQ(Indices(p), "1121/3433");
+  EXPECT_EQ(p.Entry(4), (Bytes{255, 255, 255, 0}));
+  // A group below the threshold draws nothing; one above it draws whole.
+  EXPECT_EQ(Indices(Decode(IndexedWithGroups(127))), "3333/3333");
+  EXPECT_EQ(Indices(Decode(IndexedWithGroups(128))), "1121/3433");
+  EXPECT_EQ(Indices(Decode(IndexedWithGroups(255, false))), "3333/3333");
+}
+
+TEST_F(Composite, RgbAndGrayGroupsKeepTheirRecordedType) {
+  // An RGB image's group stored as RGBA, a gray image's as gray with alpha.
+  Image rgb = Canvas(2, 1, {Layer{2, 1, 1, "g", {PropGroupItem()}}, Solid(1, 1, {255, 0, 0}, {PropItemPath({0, 0})})});
+  EXPECT_EQ(Row(Decode(rgb), 0), "R.");
+  Image gray = Canvas(2, 1, {Layer{2, 1, 3, "g", {PropGroupItem(), PropOpacity(128)}},
+                             Solid(1, 1, {200}, {PropItemPath({0, 0}), PropOffsets(1, 0)})}, 1);
+  Picture p = Decode(gray);
+  ASSERT_EQ(p.code, 0);
+  EXPECT_EQ(p.At(0, 0), Bytes{0});
+  EXPECT_EQ(p.At(1, 0), Bytes{100});  // D(200 * 128) over black
+}
+
+}  // namespace

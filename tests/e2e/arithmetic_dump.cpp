@@ -1,0 +1,106 @@
+// Runs every colour conversion and every hue, saturation, color and value
+// row function over a dense sample of inputs. Prints, per function, how
+// many inputs it saw and a hash of every output, and writes the row outputs
+// to a file, so that two builds (the native one and tessel.spi's under
+// Wine) can be compared byte for byte.
+#include <cstdint>
+#include <cstdio>
+#include <vector>
+
+#include "composite/blend.h"
+#include "composite/color_space.h"
+
+namespace {
+
+// FNV-1a over the outputs, in the order they are produced.
+struct Digest {
+  uint64_t hash = 1469598103934665603ull;
+  uint64_t inputs = 0;
+  void Add(int64_t value) {
+    for (int i = 0; i < 8; ++i) {
+      hash ^= static_cast<uint8_t>(value >> (8 * i));
+      hash *= 1099511628211ull;
+    }
+  }
+  void Print(const char* name) const {
+    std::printf("%-16s %12llu inputs  %016llx\n", name, static_cast<unsigned long long>(inputs),
+                static_cast<unsigned long long>(hash));
+  }
+};
+
+void Conversions() {
+  Digest hsv, saturation, hsl, back, backHsl, component;
+  for (int32_t r = 0; r < 256; ++r)
+    for (int32_t g = 0; g < 256; ++g)
+      for (int32_t b = 0; b < 256; ++b) {
+        int32_t x = r, y = g, z = b;
+        tessel::RgbToHsv(x, y, z);
+        hsv.Add(x), hsv.Add(y), hsv.Add(z), ++hsv.inputs;
+        saturation.Add(tessel::RgbSaturation(r, g, b)), ++saturation.inputs;
+        x = r, y = g, z = b;
+        tessel::RgbToHsl(x, y, z);
+        hsl.Add(x), hsl.Add(y), hsl.Add(z), ++hsl.inputs;
+        x = r, y = g, z = b;  // as hue, saturation, lightness
+        tessel::HslToRgb(x, y, z);
+        backHsl.Add(x), backHsl.Add(y), backHsl.Add(z), ++backHsl.inputs;
+      }
+  for (int32_t h = 0; h <= 360; ++h)
+    for (int32_t s = 0; s < 256; ++s)
+      for (int32_t v = 0; v < 256; ++v) {
+        int32_t x = h, y = s, z = v;
+        tessel::HsvToRgb(x, y, z);
+        back.Add(x), back.Add(y), back.Add(z), ++back.inputs;
+      }
+  for (int i = 0; i <= 128; ++i)
+    for (int j = 0; j <= 128; ++j)
+      for (int k = -340; k <= 1360; ++k) {
+        component.Add(tessel::HslComponent(i / 128.0, j / 128.0, k / 4.0));
+        ++component.inputs;
+      }
+  hsv.Print("RgbToHsv");
+  saturation.Print("RgbSaturation");
+  hsl.Print("RgbToHsl");
+  back.Print("HsvToRgb");
+  backHsl.Print("HslToRgb");
+  component.Print("HslComponent");
+}
+
+void Rows(FILE* out) {
+  const uint32_t n = 4096;
+  uint32_t state = 12345;
+  auto next = [&]() {
+    state = state * 1664525u + 1013904223u;
+    return static_cast<uint8_t>(state >> 24);
+  };
+  const char* names[] = {"BlendHue", "BlendSaturation", "BlendColor", "BlendValue"};
+  for (uint32_t mode = tessel::kModeHue; mode <= tessel::kModeValue; ++mode) {
+    Digest digest;
+    for (uint32_t bt = 1; bt <= 4; ++bt)
+      for (uint32_t bs = 1; bs <= 4; ++bs)
+        for (uint32_t opacity : {1u, 77u, 128u, 200u, 255u}) {
+          std::vector<uint8_t> source(n * bs), target(n * bt);
+          for (auto& b : source) b = next();
+          for (auto& b : target) b = next();
+          uint32_t type = bs == 1 ? 2 : bs == 2 ? 3 : bs == 3 ? 0 : 1;
+          tessel::BlendRow(type, n, source.data(), opacity, target.data(), bt, mode);
+          for (uint8_t b : target) digest.Add(b);
+          digest.inputs += n;
+          std::fwrite(target.data(), 1, target.size(), out);
+        }
+    digest.Print(names[mode - tessel::kModeHue]);
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: arithmetic_dump ROWS.bin\n");
+    return 2;
+  }
+  FILE* out = std::fopen(argv[1], "wb");
+  if (out == nullptr) return 1;
+  Conversions();
+  Rows(out);
+  return std::fclose(out) == 0 ? 0 : 1;
+}
