@@ -1,7 +1,9 @@
 // Hue, saturation, color and value: the conversions and the four modes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
+#include <cmath>
 
 #include "composite/blend.h"
 #include "composite/color_space.h"
@@ -69,6 +71,41 @@ TEST(Conversions, SaturationAloneAgreesWithTheFullConversion) {
         RgbToHsv(h, s, v);
         ASSERT_EQ(RgbSaturation(r, g, b), s) << r << "," << g << "," << b;
       }
+}
+
+// The HSV conversions written plainly, with the divisions as divisions.
+Triple PlainHsv(int32_t r, int32_t g, int32_t b) {
+  int32_t max = r > g ? std::max(r, b) : std::max(g, b);
+  int32_t min = r > g ? std::min(g, b) : std::min(r, b);
+  int32_t s = max == 0 ? 0 : (max - min) * 255 / max, h = 0;
+  if (s != 0) {
+    int32_t delta = max - min;
+    h = r == max ? (g - b) * 60 / delta : g == max ? (b - r) * 60 / delta + 120 : (r - g) * 60 / delta + 240;
+    if (h < 0) h += 360;
+  }
+  return {h, s, max};
+}
+
+Triple PlainRgb(int32_t hue, int32_t saturation, int32_t value) {
+  if (saturation == 0) return {value, value, value};
+  double s = saturation / 255.0, v = value / 255.0, h = (hue == 360 ? 0 : hue) / 60.0;
+  int i = static_cast<int>(std::floor(h));
+  double f = h - i, p = v * (1 - s), q = v * (1 - s * f), t = v * (1 - s * (1 - f));
+  double c[6][3] = {{v, t, p}, {q, v, p}, {p, v, t}, {p, q, v}, {t, p, v}, {v, p, q}};
+  return {static_cast<int32_t>(255 * c[i][0] + 0.5), static_cast<int32_t>(255 * c[i][1] + 0.5),
+          static_cast<int32_t>(255 * c[i][2] + 0.5)};
+}
+
+TEST(Conversions, HsvAgreesWithItsPlainFormulaForEveryInput) {
+  for (int32_t r = 0; r < 256; ++r)
+    for (int32_t g = 0; g < 256; ++g)
+      for (int32_t b = 0; b < 256; ++b) ASSERT_EQ(Hsv(r, g, b), PlainHsv(r, g, b)) << r << "," << g << "," << b;
+  for (int32_t h = 0; h <= 360; ++h)
+    for (int32_t s = 0; s < 256; ++s)
+      for (int32_t v = 0; v < 256; ++v) ASSERT_EQ(Rgb(h, s, v), PlainRgb(h, s, v)) << h << "," << s << "," << v;
+  // Out of the pixel range the conversions still divide correctly.
+  EXPECT_EQ(Hsv(1000, 0, 500), PlainHsv(1000, 0, 500));
+  EXPECT_EQ(Rgb(90, 300, 260), PlainRgb(90, 300, 260));
 }
 
 TEST(Conversions, StayInRangeAndRoundTripCloseBy) {
