@@ -15,7 +15,8 @@ Bytes Gradient(uint32_t width, uint32_t height, uint32_t bpp, uint32_t tint) {
       for (uint32_t c = 0; c < bpp; ++c)
         out.push_back(c == 3 ? 255
                              : static_cast<uint8_t>(std::min<uint32_t>(
-                                   255, (x * 255 / width * (c + 1) + y * 255 / height * (3 - c)) / 6 + tint * 40 * c)));
+                                   255, (x * 255 / width * (c + 1) + y * 255 / height * (3 - c)) / 6 + tint * 40 * c) &
+                                   ~3u));  // in steps of 4, so that RLE finds runs
   return out;
 }
 

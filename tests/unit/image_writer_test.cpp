@@ -1,0 +1,99 @@
+// The host's output files: BMP as delivered, PNG read back with libpng.
+#include <gtest/gtest.h>
+
+#ifdef TESSEL_HAVE_PNG
+#include <png.h>
+#endif
+
+#include "tests/support/picture.h"
+#include "tests/support/test_files.h"
+#include "tools/image_writer.h"
+
+using namespace xcftest;
+
+namespace {
+
+Dib DibOf(const Picture& p) { return Dib{p.header.data(), p.header.size(), p.bits.data(), p.bits.size()}; }
+
+Picture Sample(uint32_t baseType) {
+  Image image{5, 3, baseType};
+  uint32_t type = baseType == 0 ? 1 : baseType == 1 ? 3 : 5;
+  uint32_t bpp = baseType == 0 ? 4 : 2;
+  Layer layer{5, 3, type, "l"};
+  layer.pixels = Pattern(5, 3, bpp, 4);
+  for (size_t i = bpp - 1; i < layer.pixels.size(); i += bpp) layer.pixels[i] = 255;
+  if (baseType == 2) {
+    for (size_t i = 0; i < layer.pixels.size(); i += 2) layer.pixels[i] %= 3;
+    image.props.push_back(PropColormap({10, 20, 30, 40, 50, 60, 70, 80, 90}));
+  }
+  image.layers.push_back(layer);
+  return Decode(image);
+}
+
+TEST(BmpWriter, WritesTheBitmapBehindAFileHeader) {
+  Picture p = Sample(0);
+  ASSERT_EQ(p.code, 0);
+  std::string path = ScratchPath("out.bmp");
+  std::string error;
+  ASSERT_TRUE(WriteBmp(path, DibOf(p), &error)) << error;
+  Bytes file = ReadFile(path);
+  ASSERT_EQ(file.size(), 14 + 40 + p.bits.size());
+  EXPECT_EQ(file[0], 'B');
+  EXPECT_EQ(file[10], 54);  // pixels start after the two headers
+  EXPECT_TRUE(std::equal(p.bits.begin(), p.bits.end(), file.begin() + 54));
+  Dib broken = DibOf(p);
+  broken.bitsSize = 3;
+  EXPECT_FALSE(WriteBmp(path, broken, &error));
+}
+
+#ifdef TESSEL_HAVE_PNG
+// Reads a PNG back as top-down rows of its own channels.
+Bytes ReadPng(const std::string& path, int* colourType, std::vector<png_color>* palette) {
+  FILE* f = std::fopen(path.c_str(), "rb");
+  png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png_create_info_struct(png);
+  png_init_io(png, f);
+  png_read_png(png, info, PNG_TRANSFORM_IDENTITY, nullptr);
+  *colourType = png_get_color_type(png, info);
+  png_colorp colours = nullptr;
+  int count = 0;
+  if (png_get_PLTE(png, info, &colours, &count)) palette->assign(colours, colours + count);
+  png_bytepp rows = png_get_rows(png, info);
+  size_t rowBytes = png_get_rowbytes(png, info);
+  Bytes out;
+  for (png_uint_32 y = 0; y < png_get_image_height(png, info); ++y) out.insert(out.end(), rows[y], rows[y] + rowBytes);
+  png_destroy_read_struct(&png, &info, nullptr);
+  std::fclose(f);
+  return out;
+}
+
+TEST(PngWriter, KeepsThePixelsOfEachKindOfBitmap) {
+  for (uint32_t baseType : {0u, 1u, 2u}) {
+    Picture p = Sample(baseType);
+    ASSERT_EQ(p.code, 0);
+    std::string path = ScratchPath("out-" + std::to_string(baseType) + ".png");
+    std::string error;
+    ASSERT_TRUE(WritePng(path, DibOf(p), &error)) << error;
+    int colourType = -1;
+    std::vector<png_color> palette;
+    Bytes rows = ReadPng(path, &colourType, &palette);
+    Bytes expected;
+    for (uint32_t y = 0; y < p.height; ++y)
+      for (uint32_t x = 0; x < p.width; ++x) {
+        Bytes px = p.At(x, y);
+        expected.insert(expected.end(), px.begin(), px.end());
+      }
+    EXPECT_EQ(rows, expected) << baseType;
+    EXPECT_EQ(colourType, baseType == 0 ? PNG_COLOR_TYPE_RGB
+                                        : baseType == 1 ? PNG_COLOR_TYPE_GRAY : PNG_COLOR_TYPE_PALETTE);
+    if (baseType == 2) {
+      ASSERT_EQ(palette.size(), 256u);
+      EXPECT_EQ(palette[1].red, 40);
+      EXPECT_EQ(palette[1].blue, 60);
+      EXPECT_EQ(palette[3].red, 0);
+    }
+  }
+}
+#endif
+
+}  // namespace
