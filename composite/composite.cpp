@@ -1,5 +1,6 @@
 #include "composite/composite.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <memory>
 
@@ -28,16 +29,47 @@ bool MaskHasPixels(const XcfChannel* mask) {
          mask->hierarchy->level->pixels != nullptr;
 }
 
-// Whether anything below a group can leave a mark in its buffer.
-bool HasDrawableChild(const XcfLayer* group) {
+// [x0, x1) x [y0, y1); empty when either side is not positive.
+struct Rect {
+  int64_t x0, y0, x1, y1;
+  bool Empty() const { return x0 >= x1 || y0 >= y1; }
+};
+
+Rect Intersect(const Rect& a, const Rect& b) {
+  return {std::max(a.x0, b.x0), std::max(a.y0, b.y0), std::min(a.x1, b.x1), std::min(a.y1, b.y1)};
+}
+
+Rect Union(const Rect& a, const Rect& b) {
+  if (a.Empty()) return b;
+  if (b.Empty()) return a;
+  return {std::min(a.x0, b.x0), std::min(a.y0, b.y0), std::max(a.x1, b.x1), std::max(a.y1, b.y1)};
+}
+
+// A layer's rectangle in image coordinates.
+Rect LayerRect(const XcfLayerInfo& info) {
+  return {info.offsetX, info.offsetY, static_cast<int64_t>(info.offsetX) + info.width,
+          static_cast<int64_t>(info.offsetY) + info.height};
+}
+
+// Where a group's children can leave a mark, in image coordinates: the
+// layers with pixels, and visible groups with such layers inside. A group's
+// buffer starts transparent, and transparent pixels leave every target as it
+// is, so nothing outside this extent needs a buffer or a blend.
+Rect ContentExtent(const XcfLayer* group, uint32_t depth) {
+  Rect extent{0, 0, 0, 0};
+  if (depth > kMaxGroupDepth) return extent;
   for (const XcfLayer* child = group->firstChild; child != nullptr; child = child->next) {
-    if (XcfLayerHasPixels(child)) return true;
     XcfLayerInfo info;
-    if (XcfLayerIsGroup(child) && XcfLayerGetInfo(child, &info) == ResultCode::Ok &&
-        (info.flags & kLayerVisible) != 0 && info.opacity > 0 && HasDrawableChild(child))
-      return true;
+    if (XcfLayerGetInfo(child, &info) != ResultCode::Ok || (info.flags & kLayerVisible) == 0 || info.opacity == 0)
+      continue;
+    if (XcfLayerIsGroup(child)) {
+      if (child->firstChild != nullptr)
+        extent = Union(extent, Intersect(LayerRect(info), ContentExtent(child, depth + 1)));
+    } else if (XcfLayerHasPixels(child)) {
+      extent = Union(extent, LayerRect(info));
+    }
   }
-  return false;
+  return extent;
 }
 
 // Copies n pixels of bs bytes (1 or 3) into bs + 1 bytes with an opaque alpha.
@@ -52,19 +84,17 @@ ResultCode DrawLayer(XcfLayer* layer, PixelBuffer* target, const LayerOrigin* or
                      uint32_t depth);
 
 // Composites a group's children, bottom to top, into a buffer covering the
-// part of the group that lands in the target. Everything outside that part
-// would never be read.
-ResultCode DrawChildren(XcfLayer* group, const XcfLayerInfo& info, int32_t baseType, uint32_t depth,
-                        uint32_t bytesPerPixel, int64_t skipX, int64_t skipY, uint32_t columns, uint32_t rows,
-                        GroupBuffer* out) {
+// region of the group that will be drawn; its first pixel lies at `corner`
+// in image coordinates.
+ResultCode DrawChildren(XcfLayer* group, int32_t baseType, uint32_t depth, uint32_t bytesPerPixel,
+                        const LayerOrigin& corner, uint32_t columns, uint32_t rows, GroupBuffer* out) {
   ResultCode result = PixelBufferNew(&out->buffer);
   if (result == ResultCode::Ok) result = PixelBufferCreate(out->buffer, bytesPerPixel, columns, rows);
   if (result == ResultCode::Ok) result = PixelBufferClear(out->buffer);
   if (result != ResultCode::Ok) return result;
-  LayerOrigin origin{info.offsetX + skipX, info.offsetY + skipY};
   for (XcfLayer* child = XcfLayerLastSibling(group->firstChild); child != nullptr; child = child->prev) {
     if (!XcfLayerIsGroup(child) && !XcfLayerHasPixels(child)) continue;
-    result = DrawLayer(child, out->buffer, &origin, baseType, depth + 1);
+    result = DrawLayer(child, out->buffer, &corner, baseType, depth + 1);
     if (result != ResultCode::Ok) return result;
   }
   return ResultCode::Ok;
@@ -80,43 +110,39 @@ ResultCode DrawLayer(XcfLayer* layer, PixelBuffer* target, const LayerOrigin* or
   XcfLayerInfo info;
   ResultCode result = XcfLayerGetInfo(layer, &info);
   if (result != ResultCode::Ok) return result;
-
-  int64_t x = info.offsetX;
-  int64_t y = info.offsetY;
-  if (origin != nullptr) {
-    x -= origin->x;
-    y -= origin->y;
-  }
   uint32_t targetWidth;
   uint32_t targetHeight;
   uint32_t bt;
   result = PixelBufferGetSize(target, &targetWidth, &targetHeight, &bt);
   if (result != ResultCode::Ok) return result;
-  const int64_t w = info.width;
-  const int64_t h = info.height;
-  if ((info.flags & kLayerVisible) == 0 || info.opacity == 0 || x >= targetWidth || y >= targetHeight ||
-      x + w <= 0 || y + h <= 0)
-    return ResultCode::Ok;
+  if ((info.flags & kLayerVisible) == 0 || info.opacity == 0) return ResultCode::Ok;
 
-  const int64_t skipX = x < 0 ? -x : 0;
-  const int64_t skipY = y < 0 ? -y : 0;
-  const int64_t dstX = x < 0 ? 0 : x;
-  const int64_t dstY = y < 0 ? 0 : y;
-  const auto columns = static_cast<uint32_t>((x + w < targetWidth ? x + w : targetWidth) - dstX);
-  const auto rows = static_cast<uint32_t>((y + h < targetHeight ? y + h : targetHeight) - dstY);
+  // The part of the layer that lands in the target, in image coordinates;
+  // for a group only where its children can leave a mark.
+  const LayerOrigin at = origin != nullptr ? *origin : LayerOrigin{0, 0};
+  Rect region = Intersect(LayerRect(info), Rect{at.x, at.y, at.x + targetWidth, at.y + targetHeight});
+  if (group) region = Intersect(region, ContentExtent(layer, depth));
+  if (region.Empty()) return ResultCode::Ok;
+  const int64_t skipX = region.x0 - info.offsetX;  // first layer column and row drawn
+  const int64_t skipY = region.y0 - info.offsetY;
+  const int64_t dstX = region.x0 - at.x;           // where they land in the target
+  const int64_t dstY = region.y0 - at.y;
+  const auto columns = static_cast<uint32_t>(region.x1 - region.x0);
+  const auto rows = static_cast<uint32_t>(region.y1 - region.y0);
 
   uint32_t type = info.type;
-  // GIMP stores the groups of an indexed image as RGBA layers over indexed
-  // children, which cannot be blended into an RGB buffer. Such a group is
-  // composited as indexed with alpha, whatever its record says.
-  if (group && baseType == kBaseIndexed) type = kLayerIndexedA;
-  uint32_t bs = XcfBytesPerPixel(type);
+  if (group) {
+    // A group is composited with alpha, so that what its children leave
+    // untouched stays transparent. GIMP stores groups so; the groups of an
+    // indexed image it stores as RGBA over indexed children, and those are
+    // composited as indexed with alpha.
+    type = baseType == kBaseIndexed ? kLayerIndexedA : (type | 1u);
+  }
+  const uint32_t bs = XcfBytesPerPixel(type);
+  if (bs == 0) return ResultCode::InvalidArgument;
   GroupBuffer groupBuffer;
   if (group) {
-    if (bs == 0) return ResultCode::InvalidArgument;
-    // A transparent buffer leaves every target as it is, in every mode.
-    if (HasAlpha(bs) && !HasDrawableChild(layer)) return ResultCode::Ok;
-    result = DrawChildren(layer, info, baseType, depth, bs, skipX, skipY, columns, rows, &groupBuffer);
+    result = DrawChildren(layer, baseType, depth, bs, LayerOrigin{region.x0, region.y0}, columns, rows, &groupBuffer);
     if (result != ResultCode::Ok) return result;
   }
 

@@ -2,6 +2,8 @@
 // bitmap the host receives.
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include "composite/composite.h"
 #include "plugin/bitmap.h"
 #include "tests/support/document.h"
@@ -383,6 +385,54 @@ TEST_F(Composite, RgbAndGrayGroupsKeepTheirRecordedType) {
   ASSERT_EQ(p.code, 0);
   EXPECT_EQ(p.At(0, 0), Bytes{0});
   EXPECT_EQ(p.At(1, 0), Bytes{100});  // D(200 * 128) over black
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(Composite, AGroupStoredWithoutAlphaStillLeavesUntouchedPixelsAlone) {
+  // GIMP always stores groups with alpha; a group record of type RGB is
+  // composited with alpha all the same, so its empty part is transparent.
+  Image image = Canvas(3, 1, {Layer{3, 1, 0, "g", {PropGroupItem()}}, Solid(1, 1, {0, 0, 255}, {PropItemPath({0, 0})}),
+                              Solid(3, 1, {255, 0, 0})});
+  Picture p = Decode(image);
+  ASSERT_EQ(p.code, 0);
+  EXPECT_EQ(Row(p, 0), "BRR");
+}
+
+TEST_F(Composite, GroupsCostWhatTheirChildrenCoverNotTheirSize) {
+  // Thousands of canvas-sized groups, each holding one pixel: buffers the
+  // size of the groups would take minutes.
+  Image image = Canvas(2048, 2048, {});
+  const int32_t groups = 3000;
+  for (int32_t i = 0; i < groups; ++i) {
+    image.layers.push_back(Layer{2048, 2048, 1, "g", {PropGroupItem()}});
+    image.layers.push_back(Solid(1, 1, {255, 0, 0, 255}, {PropItemPath({i, 0}), PropOffsets(i % 2048, i / 2048)}));
+  }
+  auto start = std::chrono::steady_clock::now();
+  Picture p = Decode(image);
+  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  ASSERT_EQ(p.code, 0);
+  EXPECT_EQ(p.At(5, 0), (Bytes{255, 0, 0}));
+  EXPECT_EQ(p.At(5, 2), (Bytes{0, 0, 0}));
+  EXPECT_LT(seconds, 20.0);
+}
+
+TEST_F(Composite, DrawsThroughGroupsNestedToTheLimit) {
+  std::vector<Layer> layers = {Layer{4, 4, 1, "g0", {PropGroupItem()}}};
+  std::vector<int32_t> path = {0};
+  for (uint32_t d = 1; d < kMaxGroupDepth; ++d) {
+    path.push_back(0);
+    layers.push_back(Layer{4, 4, 1, "g", {PropGroupItem(), PropItemPath(path)}});
+  }
+  path.push_back(0);
+  layers.push_back(Solid(2, 2, {0, 0, 255}, {PropItemPath(path), PropOffsets(1, 1)}));
+  Picture p = Decode(Canvas(4, 4, layers));
+  ASSERT_EQ(p.code, 0);
+  EXPECT_EQ(Row(p, 0), "....");
+  EXPECT_EQ(Row(p, 1), ".BB.");
+  EXPECT_EQ(Row(p, 2), ".BB.");
 }
 
 }  // namespace
