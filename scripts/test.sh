@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Sets everything up and runs every test: the native suite, the sanitizer
-# suite (AddressSanitizer + UndefinedBehaviorSanitizer) and the Windows
-# suite under Wine (unit tests, the DLL's exports and imports, and the host
-# cases compared byte for byte with the native build).
+# suite (AddressSanitizer + UndefinedBehaviorSanitizer), the threads under
+# ThreadSanitizer, the Windows suite under Wine (unit tests, the DLL's
+# exports and imports, the host cases and the colour arithmetic compared
+# byte for byte with the native build, a stress run) and a one-minute smoke
+# of each fuzz target.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -20,4 +22,12 @@ for preset in native debug-asan win32; do
   echo "== $preset: tests"
   ctest --preset "$preset" -j 2
 done
+
+echo "== tsan: concurrent decoding"
+cmake --preset tsan >/dev/null
+cmake --build --preset tsan --target tessel_tests
+ctest --preset tsan -R Concurrency
+
+echo "== fuzz smoke"
+bash scripts/fuzz.sh "${TESSEL_FUZZ_SECONDS:-60}"
 echo "== all suites passed"

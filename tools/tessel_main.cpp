@@ -15,11 +15,15 @@
 #define isatty _isatty
 #define fileno _fileno
 #else
+#include <malloc.h>
 #include <unistd.h>
 #endif
+#include <chrono>
+#include <map>
 
 #include "tools/image_writer.h"
 #include "tools/plugin_api.h"
+
 
 namespace {
 
@@ -253,6 +257,93 @@ int CommandRender(const PluginApi& api, const Options& o, const Output& io) {
   return 0;
 }
 
+// The process's private memory: on Windows its private bytes (committed
+// private pages, summed over the address space), natively the heap in use.
+uint64_t PrivateBytes() {
+#ifdef _WIN32
+  uint64_t total = 0;
+  MEMORY_BASIC_INFORMATION region;
+  for (const char* at = nullptr; VirtualQuery(at, &region, sizeof region) == sizeof region;
+       at = static_cast<const char*>(region.BaseAddress) + region.RegionSize) {
+    if (region.State == MEM_COMMIT && region.Type == MEM_PRIVATE) total += region.RegionSize;
+    if (region.RegionSize == 0) break;
+  }
+  return total;
+#else
+  struct mallinfo2 info = mallinfo2();
+  return info.uordblks + info.hblkhd;
+#endif
+}
+
+// Calls GetPicture over and over on the files LIST names (relative to the
+// list), from the file and from memory, and checks that the process's
+// memory does not grow from the end of the first round to the last.
+int CommandStress(const PluginApi& api, const Options& o, const Output& io) {
+  const std::string& list = o.positional[0];
+  const long rounds = std::strtol(o.positional[1].c_str(), nullptr, 10);
+  std::ifstream in(list);
+  if (!in || rounds < 1) {
+    std::fprintf(io.err, "tessel: %s: cannot read the list, or no rounds\n", list.c_str());
+    return kExitUsage;
+  }
+  const size_t slash = list.find_last_of("/\\");
+  const std::string dir = slash == std::string::npos ? std::string() : list.substr(0, slash + 1);
+  std::vector<std::string> files;
+  std::vector<std::vector<char>> contents;
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.empty()) continue;
+    files.push_back(dir + line);
+    contents.emplace_back();
+    if (!ReadWholeFile(files.back(), &contents.back()) || contents.back().empty() ||
+        contents.back().size() > INT32_MAX) {
+      std::fprintf(io.err, "tessel: %s: cannot read the file\n", files.back().c_str());
+      return kExitFailure;
+    }
+  }
+  std::map<int, uint64_t> codes;
+  uint64_t calls = 0;
+  uint64_t afterFirstRound = 0;
+  const uint64_t atStart = PrivateBytes();
+  const auto start = std::chrono::steady_clock::now();
+  for (long round = 0; round < rounds; ++round) {
+    for (size_t i = 0; i < files.size(); ++i) {
+      for (int memory = 0; memory < 2; ++memory) {
+        HLOCAL info = nullptr;
+        HLOCAL bits = nullptr;
+        int code = memory ? api.getPicture(contents[i].data(), static_cast<int32_t>(contents[i].size()), 1, &info,
+                                           &bits, nullptr, 0)
+                          : api.getPicture(files[i].c_str(), 0, 0, &info, &bits, nullptr, 0);
+        if (code == 0) {
+          LocalFree(info);
+          LocalFree(bits);
+        }
+        ++codes[code];
+        ++calls;
+      }
+    }
+    if (round == 0) afterFirstRound = PrivateBytes();
+  }
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  const uint64_t atEnd = PrivateBytes();
+  std::fprintf(io.out, "calls %llu in %.1f s over %zu files\n", static_cast<unsigned long long>(calls), seconds,
+               files.size());
+  for (const auto& [code, count] : codes)
+    std::fprintf(io.out, "  code %d (%s): %llu\n", code, HostCodeText(code), static_cast<unsigned long long>(count));
+  std::fprintf(io.out, "private memory: %llu KiB at start, %llu KiB after the first round, %llu KiB at the end\n",
+               static_cast<unsigned long long>(atStart / 1024), static_cast<unsigned long long>(afterFirstRound / 1024),
+               static_cast<unsigned long long>(atEnd / 1024));
+  // Allocator bookkeeping may move a little; a leak of even one small
+  // picture per call would pass this many times over.
+  const uint64_t allowance = 1u << 20;
+  if (atEnd > afterFirstRound + allowance) {
+    std::fprintf(io.err, "tessel: memory grew by %llu KiB\n",
+                 static_cast<unsigned long long>((atEnd - afterFirstRound) / 1024));
+    return kExitFailure;
+  }
+  return 0;
+}
+
 int Usage(FILE* err) {
   std::fprintf(err,
                "usage: tessel about\n"
@@ -260,6 +351,7 @@ int Usage(FILE* err) {
                "       tessel info FILE [--offset N] [--memory]\n"
                "       tessel render FILE OUT.png|OUT.bmp [--offset N] [--memory]\n"
                "       tessel cases LIST       (runs one command per line of LIST)\n"
+               "       tessel stress LIST ROUNDS  (GetPicture on every file of LIST, ROUNDS times)\n"
                "options: --plugin PATH (Windows: the tessel.spi to load)\n"
                "         --flag N (pass N as the input-kind flag, to test refusals)\n");
   return kExitUsage;
@@ -305,6 +397,7 @@ int RunCommand(const PluginApi& api, const std::vector<std::string>& args, const
   if (command == "info" && o.positional.size() == 1) return CommandInfo(api, o, io);
   if (command == "render" && o.positional.size() == 2) return CommandRender(api, o, io);
   if (command == "cases" && o.positional.size() == 1) return CommandCases(api, o.positional[0], io);
+  if (command == "stress" && o.positional.size() == 2) return CommandStress(api, o, io);
   return Usage(io.err);
 }
 

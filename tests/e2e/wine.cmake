@@ -25,6 +25,11 @@ if(TESSEL_NATIVE_BUILD_DIR)
   set_tests_properties(cases_under_wine PROPERTIES FIXTURES_REQUIRED wine ENVIRONMENT "${TESSEL_WINE_ENV}"
                        TIMEOUT 900)
 
+  add_test(NAME stress_under_wine COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/e2e/stress.sh ${TESSEL_NATIVE_BUILD_DIR}/bin
+                                          ${CMAKE_CURRENT_BINARY_DIR}/stress ${CMAKE_BINARY_DIR}/bin)
+  set_tests_properties(stress_under_wine PROPERTIES FIXTURES_REQUIRED wine ENVIRONMENT "${TESSEL_WINE_ENV}"
+                       TIMEOUT 900)
+
   # The colour conversions and their row functions, the only floating point
   # in the plug-in, give the same bytes in both builds.
   add_test(NAME arithmetic_matches_native

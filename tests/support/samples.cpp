@@ -135,9 +135,42 @@ std::vector<Sample> Samples() {
   samples.push_back({"long-name.xcf.gz", longName});
   samples.push_back({"long-name.bin", longName});
   // The example behind 1000 bytes of something else.
-  Bytes padded(1000, 0xEE);
-  padded.insert(padded.end(), example.begin(), example.end());
+  Bytes padded(1000 + example.size(), 0xEE);
+  std::copy(example.begin(), example.end(), padded.begin() + 1000);
   samples.push_back({"at-1000.bin", padded});
+  return samples;
+}
+
+std::vector<Sample> StressSamples() {
+  std::vector<Sample> samples;
+  const Bytes example = WriteXcf(ExampleImage());
+  const Bytes indexed = WriteXcf(IndexedGroupsImage(true));
+  const Bytes modes = WriteXcf(ModesImage(false));
+  for (const auto& [name, xcf] : std::vector<std::pair<std::string, Bytes>>{
+           {"example", example}, {"indexed", indexed}, {"modes", modes}}) {
+    for (const auto& [suffix, bytes] :
+         std::vector<std::pair<std::string, Bytes>>{{".xcf", xcf}, {".xcf.gz", Gzip(xcf)}, {".xcf.bz2", Bzip2(xcf)}}) {
+      samples.push_back({name + suffix, bytes});
+      if (name != "example") continue;
+      for (int percent : {10, 50, 90}) {
+        Bytes cut(bytes.begin(), bytes.begin() + static_cast<long>(bytes.size() * percent / 100));
+        samples.push_back({name + "-cut" + std::to_string(percent) + suffix, cut});
+      }
+      for (uint32_t seed : {1u, 2u, 3u}) {
+        Bytes damaged = bytes;
+        for (uint32_t i = 0; i < 8; ++i) damaged[(seed * 7919 + i * 104729) % damaged.size()] ^= 0x5A;
+        samples.push_back({name + "-damaged" + std::to_string(seed) + suffix, damaged});
+      }
+    }
+  }
+  // Three 16384 x 16384 RGBA layers on a small canvas: 3 GiB of pixels.
+  Image huge{64, 64, 0};
+  for (int i = 0; i < 3; ++i) {
+    Layer layer{16384, 16384, 1, "huge"};
+    layer.uniformPixel = {10, 20, 30, 255};
+    huge.layers.push_back(layer);
+  }
+  samples.push_back({"beyond-32-bit.xcf", WriteXcf(huge)});
   return samples;
 }
 

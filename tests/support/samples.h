@@ -28,4 +28,9 @@ Image ModesImage(bool gray);
 // Every sample, compressed twins included.
 std::vector<Sample> Samples();
 
+// The mix of the stress run: good pictures, truncated and damaged ones in
+// all three containers, and one whose layers decode to more memory than a
+// 32-bit process has.
+std::vector<Sample> StressSamples();
+
 }  // namespace xcftest

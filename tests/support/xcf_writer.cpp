@@ -3,6 +3,7 @@
 #include <bzlib.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstring>
 #include <stdexcept>
 
@@ -178,7 +179,32 @@ Bytes WriteXcf(const Image& image) {
     size_t pointers = w.Size();
     w.U32(0);  // hierarchy
     w.U32(0);  // mask
-    if (!layer.pixels.empty()) {
+    if (!layer.uniformPixel.empty()) {
+      const uint32_t bpp = static_cast<uint32_t>(layer.uniformPixel.size());
+      const uint32_t tw = std::min<uint32_t>(64, layer.width), th = std::min<uint32_t>(64, layer.height);
+      w.PatchU32(pointers, static_cast<uint32_t>(w.Size()));
+      w.U32(layer.width);
+      w.U32(layer.height);
+      w.U32(bpp);
+      w.U32(static_cast<uint32_t>(w.Size() + 8));
+      w.U32(0);
+      w.U32(layer.width);
+      w.U32(layer.height);
+      const uint64_t tiles = static_cast<uint64_t>((layer.width + 63) / 64) * ((layer.height + 63) / 64);
+      const uint32_t tile = static_cast<uint32_t>(w.Size() + 4 * (tiles + 1));
+      for (uint64_t i = 0; i < tiles; ++i) w.U32(tile);
+      w.U32(0);
+      Bytes block = Solid(tw, th, layer.uniformPixel);
+      if (image.compression == 0) {
+        w.Raw(block);
+      } else {
+        Bytes plane(static_cast<size_t>(tw) * th);
+        for (uint32_t k = 0; k < bpp; ++k) {
+          for (size_t i = 0; i < plane.size(); ++i) plane[i] = block[i * bpp + k];
+          w.Raw(RleEncodePlane(plane.data(), plane.size()));
+        }
+      }
+    } else if (!layer.pixels.empty()) {
       uint32_t bpp = BytesPerPixel(layer.type);
       uint32_t stated = layer.hierarchyBpp != 0 ? layer.hierarchyBpp : bpp;
       uint32_t at = WriteHierarchy(w, layer.width, layer.height, bpp, stated, layer.pixels, image.compression,

@@ -66,6 +66,9 @@ struct Layer {
   // (0: the true one), and tile offsets added (or, negative, removed).
   uint32_t hierarchyBpp = 0;
   int32_t extraTileOffsets = 0;
+  // A layer of one colour stored as a single tile that every tile offset
+  // points at, however large the layer (pixels stays empty).
+  Bytes uniformPixel;
 };
 
 struct Image {

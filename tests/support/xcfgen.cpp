@@ -7,13 +7,18 @@
 #include "tests/support/test_files.h"
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: xcfgen OUTDIR\n");
+  const bool stress = argc == 3 && std::string(argv[1]) == "--stress";
+  if (argc != 2 && !stress) {
+    std::fprintf(stderr, "usage: xcfgen [--stress] OUTDIR\n");
     return 2;
   }
-  std::string dir = argv[1];
-  for (const xcftest::Sample& sample : xcftest::Samples()) {
+  const std::string dir = argv[argc - 1];
+  // The stress mix also gets a list of its files, for `tessel stress`.
+  std::string list;
+  for (const xcftest::Sample& sample : stress ? xcftest::StressSamples() : xcftest::Samples()) {
     xcftest::WriteFile(dir + "/" + sample.name, sample.bytes);
+    list += sample.name + "\n";
   }
+  if (stress) xcftest::WriteFile(dir + "/stress.txt", xcftest::Bytes(list.begin(), list.end()));
   return 0;
 }

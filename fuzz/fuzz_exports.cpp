@@ -1,0 +1,51 @@
+// Feeds one input to the plug-in as a host would: IsSupported with the
+// first 2048 bytes, GetPictureInfo and GetPicture from memory (with a
+// progress callback that cancels for some inputs), and demands that no
+// local-memory handle is left alive.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "fuzz/fuzz_limits.h"
+#include "plugin/exports.h"
+
+namespace {
+
+int TESSEL_CALL CancelAt(int32_t current, int32_t, intptr_t userData) {
+  return current == *reinterpret_cast<const int32_t*>(userData) ? 1 : 0;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size == 0 || size > (64u << 20)) return 0;
+  const auto* bytes = reinterpret_cast<const char*>(data);
+  const auto length = static_cast<int32_t>(size);
+
+  std::vector<char> block(2048, 0);
+  std::memcpy(block.data(), data, size < block.size() ? size : block.size());
+  IsSupported("fuzz.xcf.bz2", reinterpret_cast<uintptr_t>(block.data()));
+  IsSupported("fuzz.xcf", reinterpret_cast<uintptr_t>(block.data()));
+
+  PictureInfo info{};
+  int code = GetPictureInfo(bytes, length, 1, &info);
+  // Keep each run quick: pictures beyond the pixel budget, and containers
+  // that decompress to more than the data budget, are not decoded. The
+  // plug-in itself needs no such limit.
+  if (code == 0 && static_cast<uint64_t>(info.width) * info.height > tesselfuzz::kPixelBudget) return 0;
+  if (!tesselfuzz::DecompressesWithinBudget(data, size)) return 0;
+
+  const int32_t cancelAt = data[size - 1] < 32 ? data[size - 1] % 8 : -1;
+  HLOCAL header = nullptr;
+  HLOCAL pixels = nullptr;
+  code = GetPicture(bytes, length, 1, &header, &pixels, cancelAt >= 0 ? CancelAt : nullptr,
+                    reinterpret_cast<intptr_t>(&cancelAt));
+  if (code == 0) {
+    LocalFree(header);
+    LocalFree(pixels);
+  }
+  if (tesselfuzz::LiveLocalHandles() != 0) std::abort();  // a handle outlived the call
+  return 0;
+}
