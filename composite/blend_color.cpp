@@ -185,6 +185,14 @@ void HslToRgb(int32_t& hue, int32_t& saturation, int32_t& lightness) {
 
 namespace {
 
+// The new colour's channels as the frame takes them.
+inline bool Deliver(int32_t r, int32_t g, int32_t b, uint32_t* out) {
+  out[0] = static_cast<uint32_t>(r);
+  out[1] = static_cast<uint32_t>(g);
+  out[2] = static_cast<uint32_t>(b);
+  return true;
+}
+
 struct Hue {
   template <uint32_t C>
   static bool Compute(const uint8_t* s, const uint8_t* d, uint32_t* b) {
@@ -195,10 +203,7 @@ struct Hue {
     RgbToHsv(h, sat, v);
     h = sh;
     HsvToRgb(h, sat, v);
-    b[0] = static_cast<uint32_t>(h);
-    b[1] = static_cast<uint32_t>(sat);
-    b[2] = static_cast<uint32_t>(v);
-    return true;
+    return Deliver(h, sat, v, b);
   }
 };
 
@@ -209,10 +214,7 @@ struct Saturation {
     RgbToHsv(h, sat, v);
     sat = RgbSaturation(s[0], s[1], s[2]);
     HsvToRgb(h, sat, v);
-    b[0] = static_cast<uint32_t>(h);
-    b[1] = static_cast<uint32_t>(sat);
-    b[2] = static_cast<uint32_t>(v);
-    return true;
+    return Deliver(h, sat, v, b);
   }
 };
 
@@ -226,10 +228,7 @@ struct Color {
     h = sh;
     sat = ss;
     HslToRgb(h, sat, l);
-    b[0] = static_cast<uint32_t>(h);
-    b[1] = static_cast<uint32_t>(sat);
-    b[2] = static_cast<uint32_t>(l);
-    return true;
+    return Deliver(h, sat, l, b);
   }
 };
 
@@ -241,10 +240,7 @@ struct Value {
     uint32_t m = s[0] > s[1] ? s[0] : s[1];
     v = static_cast<int32_t>(m > s[2] ? m : s[2]);
     HsvToRgb(h, sat, v);
-    b[0] = static_cast<uint32_t>(h);
-    b[1] = static_cast<uint32_t>(sat);
-    b[2] = static_cast<uint32_t>(v);
-    return true;
+    return Deliver(h, sat, v, b);
   }
 };
 

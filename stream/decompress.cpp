@@ -30,14 +30,14 @@ struct Decompression {
   }
 };
 
-ResultCode DetectSource(ByteStream* source, ContainerKind* kind) {
+// Recognises the container by its first bytes, then opens and checks its
+// reader from the first byte on, with a scratch buffer of one chunk.
+ResultCode OpenDecompression(ByteStream* source, ByteSink* sink, Decompression* d) {
+  if (source == nullptr || sink == nullptr) return ResultCode::InvalidArgument;
   uint8_t head[kContainerSignatureSize];
   if (source->read == nullptr || StreamRead(source, sizeof head, head) < sizeof head) return ResultCode::ReadError;
-  *kind = DetectContainer(head);
-  return *kind == ContainerKind::Unknown ? ResultCode::NotRecognised : ResultCode::Ok;
-}
-
-ResultCode OpenDecompression(ByteStream* source, ContainerKind kind, Decompression* d) {
+  const ContainerKind kind = DetectContainer(head);
+  if (kind == ContainerKind::Unknown) return ResultCode::NotRecognised;
   d->scratch = static_cast<uint8_t*>(std::malloc(kDecompressChunk));
   if (d->scratch == nullptr) return ResultCode::OutOfMemory;
   StreamSeek(source, 0);
@@ -48,12 +48,8 @@ ResultCode OpenDecompression(ByteStream* source, ContainerKind kind, Decompressi
 }  // namespace
 
 ResultCode DecompressAll(ByteStream* source, ByteSink* sink) {
-  if (source == nullptr || sink == nullptr) return ResultCode::InvalidArgument;
-  ContainerKind kind;
-  ResultCode result = DetectSource(source, &kind);
-  if (result != ResultCode::Ok) return result;
   Decompression d;
-  result = OpenDecompression(source, kind, &d);
+  ResultCode result = OpenDecompression(source, sink, &d);
   if (result != ResultCode::Ok) return result;
   uint32_t count;
   do {
@@ -66,12 +62,8 @@ ResultCode DecompressAll(ByteStream* source, ByteSink* sink) {
 }
 
 ResultCode DecompressHeaderPrefix(ByteStream* source, ByteSink* sink) {
-  if (source == nullptr || sink == nullptr) return ResultCode::InvalidArgument;
-  ContainerKind kind;
-  ResultCode result = DetectSource(source, &kind);
-  if (result != ResultCode::Ok) return result;
   Decompression d;
-  result = OpenDecompression(source, kind, &d);
+  ResultCode result = OpenDecompression(source, sink, &d);
   if (result != ResultCode::Ok) return result;
 
   uint8_t signature[kXcfSignatureSize];
