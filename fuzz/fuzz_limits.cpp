@@ -18,8 +18,6 @@ CappedSink::CappedSink() : sink_{this, Write, nullptr} { tessel::MemorySinkCreat
 
 CappedSink::~CappedSink() { tessel::MemorySinkDestroy(&memory_); }
 
-uint32_t CappedSink::Size() const { return memory_ == nullptr ? 0 : memory_->size; }
-
 uint32_t CappedSink::Write(void* handle, const void* buffer, uint32_t count) {
   auto* self = static_cast<CappedSink*>(handle);
   if (self->memory_ == nullptr || self->memory_->size + static_cast<uint64_t>(count) > kDecompressBudget) return 0;

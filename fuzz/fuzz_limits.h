@@ -19,7 +19,6 @@ class CappedSink {
   CappedSink();
   ~CappedSink();
   tessel::ByteSink* Sink() { return &sink_; }
-  uint32_t Size() const;
 
  private:
   static uint32_t Write(void* handle, const void* buffer, uint32_t count);

@@ -44,9 +44,4 @@ int StreamReadU32(ByteStream* stream, uint32_t* out) {
   return 1;
 }
 
-ResultCode StreamReadExact(ByteStream* stream, uint32_t count, void* buffer) {
-  if (stream == nullptr || stream->read == nullptr) return ResultCode::ReadError;
-  return StreamRead(stream, count, buffer) == count ? ResultCode::Ok : ResultCode::ReadError;
-}
-
 }  // namespace tessel

@@ -33,9 +33,6 @@ ResultCode StreamSeek(ByteStream* stream, uint32_t position);
 // One big-endian u32: 1 on success, 0 on failure (out unchanged).
 int StreamReadU32(ByteStream* stream, uint32_t* out);
 
-// Reads exactly count bytes; a short count is a ReadError.
-ResultCode StreamReadExact(ByteStream* stream, uint32_t count, void* buffer);
-
 inline uint32_t LoadU32BE(const uint8_t* p) {
   return (static_cast<uint32_t>(p[0]) << 24) | (static_cast<uint32_t>(p[1]) << 16) |
          (static_cast<uint32_t>(p[2]) << 8) | static_cast<uint32_t>(p[3]);

@@ -1,6 +1,8 @@
 // The blend dispatch, normal mode, the indexed path and the channel modes.
 #include <gtest/gtest.h>
 
+#include "tests/support/print.h"
+
 #include <algorithm>
 #include <functional>
 

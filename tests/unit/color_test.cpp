@@ -1,6 +1,8 @@
 // Hue, saturation, color and value: the conversions and the four modes.
 #include <gtest/gtest.h>
 
+#include "tests/support/print.h"
+
 #include <algorithm>
 #include <array>
 #include <cmath>

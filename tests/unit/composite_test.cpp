@@ -2,6 +2,8 @@
 // bitmap the host receives.
 #include <gtest/gtest.h>
 
+#include "tests/support/print.h"
+
 #include <chrono>
 
 #include "composite/composite.h"

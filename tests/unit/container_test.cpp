@@ -1,6 +1,8 @@
 // gzip and bzip2 containers: header checks, decoding, the header prefix.
 #include <gtest/gtest.h>
 
+#include "tests/support/print.h"
+
 #include <bzlib.h>
 #include <zlib.h>
 

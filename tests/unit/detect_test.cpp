@@ -1,6 +1,8 @@
 // Signatures, the probe behind IsSupported, and opening the host's input.
 #include <gtest/gtest.h>
 
+#include "tests/support/print.h"
+
 #include <cstring>
 
 #include "stream/detect.h"

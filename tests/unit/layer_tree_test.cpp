@@ -2,6 +2,8 @@
 // the list of what a drawing loads.
 #include <gtest/gtest.h>
 
+#include "tests/support/print.h"
+
 #include <chrono>
 #include <string>
 
@@ -236,6 +238,28 @@ TEST(LoadList, AMaskOfAnotherSizeFailsTheWalk) {
   LoadList(doc, &result);
   EXPECT_EQ(result, ResultCode::NotReady);
   EXPECT_EQ(doc.image->layers->mask, nullptr);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(SiblingHelpers, AppendAndWalkTheLists) {
+  XcfLayer a{}, b{}, c{}, group{}, x{}, y{};
+  ASSERT_EQ(XcfLayerAppendSibling(&a, &b), ResultCode::Ok);
+  ASSERT_EQ(XcfLayerAppendSibling(&b, &c), ResultCode::Ok);  // from any node, after the last
+  EXPECT_EQ(XcfLayerLastSibling(&a), &c);
+  EXPECT_EQ(XcfLayerSiblingAt(&a, 2), &c);
+  EXPECT_EQ(XcfLayerSiblingAt(&c, -2), &a);
+  EXPECT_EQ(XcfLayerSiblingAt(&b, 0), &b);
+  EXPECT_EQ(XcfLayerSiblingAt(&b, 2), nullptr);
+  EXPECT_EQ(XcfLayerLastSibling(nullptr), nullptr);
+  ASSERT_EQ(XcfLayerAppendChild(&x, &group), ResultCode::Ok);
+  ASSERT_EQ(XcfLayerAppendChild(&y, &group), ResultCode::Ok);
+  EXPECT_EQ(group.firstChild, &x);
+  EXPECT_EQ(x.next, &y);
+  EXPECT_EQ(y.prev, &x);
+  EXPECT_EQ(XcfLayerAppendChild(nullptr, &group), ResultCode::InvalidArgument);
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 // Byte streams over memory and files, and the growable sink.
 #include <gtest/gtest.h>
 
+#include "tests/support/print.h"
+
 #include <cstring>
 
 #include "stream/byte_stream.h"

@@ -1,6 +1,8 @@
 // Hierarchies, levels and tiles: raw and run-length encoded pixels.
 #include <gtest/gtest.h>
 
+#include "tests/support/print.h"
+
 #include "stream/memory_source.h"
 #include "tests/support/document.h"
 #include "xcf/hierarchy.h"

@@ -1,6 +1,8 @@
 // The XCF header, the image properties and the generic list readers.
 #include <gtest/gtest.h>
 
+#include "tests/support/print.h"
+
 #include <cmath>
 #include <cstring>
 
