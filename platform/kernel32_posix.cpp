@@ -34,9 +34,13 @@ LocalBlock* BlockOf(HLOCAL mem) {
   return block;
 }
 
+// File handles are descriptors from 3 up: 0, 1 and 2 are the process's
+// standard streams, which no file handle of Windows stands for.
+constexpr int kFirstFileHandle = 3;
+
 int FdOf(HANDLE file) {
   auto value = reinterpret_cast<intptr_t>(file);
-  if (value < 0 || value > INT32_MAX) return -1;
+  if (value < kFirstFileHandle || value > INT32_MAX) return -1;
   return static_cast<int>(value);
 }
 
@@ -64,6 +68,11 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWOR
     return INVALID_HANDLE_VALUE;
   }
   int fd = ::open(name, O_RDONLY | O_CLOEXEC);
+  if (fd >= 0 && fd < kFirstFileHandle) {
+    int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, kFirstFileHandle);
+    ::close(fd);
+    fd = moved;
+  }
   if (fd < 0) {
     lastError = ErrorFromErrno(errno);
     return INVALID_HANDLE_VALUE;

@@ -127,6 +127,11 @@ TEST_F(Exports, IsSupportedReadsAHandleFromItsPositionAndLeavesItOpen) {
   CloseHandle(file);
 }
 
+TEST_F(Exports, IsSupportedAnswersNoForAHandleThatIsNoFile) {
+  EXPECT_EQ(IsSupported("picture.xcf.gz", 0), 0);
+  EXPECT_EQ(IsSupported("picture.xcf.gz", 0xFFF0), 0);
+}
+
 TEST_F(Exports, IsSupportedRefusesAnUnreadableBlock) {
 #ifdef _WIN32
   void* page = VirtualAlloc(nullptr, 4096, MEM_COMMIT | MEM_RESERVE, PAGE_NOACCESS);
