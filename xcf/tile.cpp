@@ -7,13 +7,18 @@ namespace tessel {
 
 namespace {
 
-// One byte from the input, refilling its window from the stream when empty.
+// Refills the input's window from the stream when it is empty; false when
+// no byte can be had.
+inline bool HaveInput(RleInput* in) {
+  if (in->position < in->fill) return true;
+  in->fill = StreamRead(in->stream, kRleInputSize, in->buffer);
+  in->position = 0;
+  return in->fill != 0;
+}
+
+// One byte from the input.
 inline bool NextByte(RleInput* in, uint32_t* byte) {
-  if (in->position == in->fill) {
-    in->fill = StreamRead(in->stream, kRleInputSize, in->buffer);
-    in->position = 0;
-    if (in->fill == 0) return false;
-  }
+  if (!HaveInput(in)) return false;
   *byte = in->buffer[in->position++];
   return true;
 }
@@ -33,10 +38,6 @@ inline void CopyStrided(uint8_t* dst, uint32_t stride, const uint8_t* src, uint3
   }
   for (uint32_t i = 0; i < n; ++i) dst[static_cast<size_t>(i) * stride] = src[i];
 }
-
-}  // namespace
-
-namespace {
 
 // Decodes one channel plane of n bytes into dst, byte k of every stride.
 ResultCode DecodeRlePlane(RleInput* input, uint8_t* dst, uint32_t stride, uint32_t n) {
@@ -64,11 +65,7 @@ ResultCode DecodeRlePlane(RleInput* input, uint8_t* dst, uint32_t stride, uint32
       continue;
     }
     while (count > 0) {
-      if (input->position == input->fill) {
-        input->fill = StreamRead(input->stream, kRleInputSize, input->buffer);
-        input->position = 0;
-        if (input->fill == 0) return ResultCode::ReadError;
-      }
+      if (!HaveInput(input)) return ResultCode::ReadError;
       uint32_t available = input->fill - input->position;
       uint32_t piece = count < available ? count : available;
       CopyStrided(dst, stride, input->buffer + input->position, piece);

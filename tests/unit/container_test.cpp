@@ -2,10 +2,6 @@
 #include <gtest/gtest.h>
 
 #include "tests/support/print.h"
-
-#include <bzlib.h>
-#include <zlib.h>
-
 #include "stream/container_reader.h"
 #include "stream/decompress.h"
 #include "stream/input.h"
@@ -115,20 +111,6 @@ TEST(ContainerReader, ChecksTheHeaderOnceAndBeforeReading) {
   EXPECT_EQ(ContainerReaderClose(&reader), ResultCode::Ok);
   EXPECT_EQ(reader, nullptr);
   EXPECT_EQ(ContainerReaderOpen(static_cast<ContainerKind>(3), source.stream, &reader), ResultCode::InvalidArgument);
-}
-
-TEST(ContainerReader, MapsLibraryStatuses) {
-  EXPECT_EQ(MapZlibError(Z_OK), ResultCode::Ok);
-  EXPECT_EQ(MapZlibError(Z_DATA_ERROR), ResultCode::CorruptData);
-  EXPECT_EQ(MapZlibError(Z_MEM_ERROR), ResultCode::OutOfMemory);
-  EXPECT_EQ(MapZlibError(Z_NEED_DICT), ResultCode::Unsupported);
-  EXPECT_EQ(MapZlibError(Z_BUF_ERROR), ResultCode::Unsupported);
-  EXPECT_EQ(MapBzip2Error(BZ_OK), ResultCode::Ok);
-  EXPECT_EQ(MapBzip2Error(BZ_DATA_ERROR), ResultCode::CorruptData);
-  EXPECT_EQ(MapBzip2Error(BZ_UNEXPECTED_EOF), ResultCode::CorruptData);
-  EXPECT_EQ(MapBzip2Error(BZ_DATA_ERROR_MAGIC), ResultCode::NotRecognised);
-  EXPECT_EQ(MapBzip2Error(BZ_MEM_ERROR), ResultCode::OutOfMemory);
-  EXPECT_EQ(MapBzip2Error(BZ_PARAM_ERROR), ResultCode::Unsupported);
 }
 
 // Where the channel offset list of a plain XCF file ends.
