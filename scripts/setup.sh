@@ -30,8 +30,17 @@ if [ ${#missing[@]} -gt 0 ]; then
   if ! dpkg --print-foreign-architectures | grep -qx i386; then
     as_root dpkg --add-architecture i386
   fi
-  as_root env DEBIAN_FRONTEND=noninteractive apt-get update -q
-  as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
+  # A mirror in the middle of a sync can fail one index (seen: bookworm-security's
+  # i386 list); apt then keeps going with the others.
+  for attempt in 1 2 3; do
+    as_root env DEBIAN_FRONTEND=noninteractive apt-get update -q && break
+    echo "setup: apt-get update failed (attempt $attempt)" >&2
+    sleep $((attempt * 5))
+  done
+  install=(env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends)
+  # Without one arch's security index the i386 and amd64 halves of a
+  # multi-arch package disagree on versions; the main suite's agree.
+  as_root "${install[@]}" "${missing[@]}" || as_root "${install[@]}" -t bookworm "${missing[@]}"
 fi
 
 # libbzip2 for the Windows build comes from Debian's own source package.
