@@ -13,7 +13,8 @@ shift || true
 targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=(exports rle containers)
 
-bash scripts/setup.sh
+# scripts/test.sh has run the setup already.
+[ -n "${TESSEL_SETUP_DONE:-}" ] || bash scripts/setup.sh
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz
 

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs everything tessel's builds and tests need on Debian 12, then fetches
-# the bzip2 sources that the Windows build compiles into tessel.spi.
+# Installs everything tessel's builds and tests need on Debian 12, fetches
+# the bzip2 sources that the Windows build compiles into tessel.spi, and
+# prepares the Wine route for the Windows suite (scripts/wine.sh).
 # Safe to run again: it only installs what is missing.
 set -euo pipefail
 
@@ -60,4 +61,6 @@ if [ ! -f "$third_party/bzip2/bzlib.h" ]; then
   mv "$src" "$third_party/bzip2"
   rm -rf "$third_party/src"
 fi
+# The route by which the Windows suite runs under Wine on this machine.
+bash "$root/scripts/wine.sh" setup
 echo "setup: ready"

@@ -10,8 +10,8 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 
 bash scripts/setup.sh
+export TESSEL_SETUP_DONE=1
 
-export WINEPREFIX="$root/build/win32/wineprefix" WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 # The Windows suite compares with the native build, so native comes first.
 for preset in native debug-asan win32; do
   echo "== $preset: build"
@@ -19,7 +19,11 @@ for preset in native debug-asan win32; do
   cmake --build --preset "$preset"
 done
 for preset in native debug-asan win32; do
-  echo "== $preset: tests"
+  if [ "$preset" = win32 ]; then
+    echo "== win32: tests, under Wine by the $(cat build/wine/route) route"
+  else
+    echo "== $preset: tests"
+  fi
   ctest --preset "$preset" -j 2
 done
 

@@ -1,13 +1,16 @@
-// tessel: a command-line host for the plug-in. It reaches the plug-in only
+// tessel: the plug-in on the command line. It reaches the plug-in only
 // through the five exports, as an image viewer does.
+#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <sstream>
+#include <filesystem>
+#include <mutex>
+#include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #ifdef _WIN32
@@ -15,19 +18,19 @@
 #define isatty _isatty
 #define fileno _fileno
 #else
-#include <malloc.h>
 #include <unistd.h>
 #endif
-#include <chrono>
-#include <map>
 
-#include "tools/image_writer.h"
-#include "tools/plugin_api.h"
+#include "tools/command_line.h"
+#include "tools/host.h"
 
+namespace fs = std::filesystem;
 
 namespace {
 
-constexpr int kExitFailure = 1;
+// Exit statuses, as the README lists them.
+constexpr int kExitOk = 0;
+constexpr int kExitFailed = 1;  // a file could not be read or decoded
 constexpr int kExitUsage = 2;
 
 std::atomic<bool> interrupted{false};
@@ -42,382 +45,376 @@ BOOL WINAPI OnConsoleControl(DWORD type) {
 void OnInterrupt(int) { interrupted = true; }
 #endif
 
-struct Output {
-  FILE* out;
-  FILE* err;
-};
+bool NumberOption(const char* command, const char* option, int64_t low, int64_t high, int64_t* value) {
+  if (ParseNumber(optarg, low, high, value)) return true;
+  std::fprintf(stderr, "tessel %s: bad value for %s: %s\ntry `tessel %s --help`\n", command, option, optarg, command);
+  return false;
+}
 
-struct Options {
-  std::vector<std::string> positional;
+const char kUsage[] =
+    "usage: tessel [--plugin PATH] COMMAND [OPTIONS] ARGUMENTS\n"
+    "\n"
+    "commands:\n"
+    "  about                   the plug-in's four information strings\n"
+    "  supported FILE          whether the plug-in claims FILE, asked with a file handle\n"
+    "                          and with the file's first 2048 bytes (IsSupported)\n"
+    "  info FILE               width, height, depth and densities (GetPictureInfo)\n"
+    "  render FILE OUT         decodes FILE (GetPicture) and writes OUT, .png or .bmp\n"
+    "  render -o DIR FILE...   writes one picture into DIR for every FILE\n"
+    "\n"
+    "`tessel COMMAND --help` describes a command's options.\n"
+    "--plugin PATH (Windows) loads the tessel.spi at PATH instead of the one beside tessel.\n"
+    "\n"
+    "exit status: 0 success; 1 a file could not be read or decoded (each is named\n"
+    "with the plug-in's code); 2 wrong usage.\n";
+
+const char kInfoUsage[] =
+    "usage: tessel info [--offset N] [--memory] FILE\n"
+    "  --offset N   the XCF data starts N bytes into FILE\n"
+    "  --memory     hand the plug-in the whole file as a memory block, not its name\n";
+
+const char kRenderUsage[] =
+    "usage: tessel render [OPTIONS] FILE OUT\n"
+    "       tessel render [OPTIONS] -o DIR FILE...\n"
+    "  OUT             the picture to write: .png (8-bit gray, palette or RGB, as the\n"
+    "                  bitmap is) or .bmp (the bitmap as delivered)\n"
+    "  -o, --output DIR  one picture per FILE, named after it (a.xcf.bz2 -> DIR/a.png)\n"
+    "  -j, --jobs N    render N files at once (default 1)\n"
+    "  --offset N      the XCF data starts N bytes into each FILE\n"
+    "  --memory        hand the plug-in each file as a memory block, not its name\n"
+    "A damaged file is named with its code and the others are still rendered. On a\n"
+    "terminal a progress bar runs over all files; Ctrl-C stops the decoding and\n"
+    "writes nothing more.\n";
+
+const char kSupportedUsage[] = "usage: tessel supported FILE\n";
+const char kAboutUsage[] = "usage: tessel about\n";
+
+// Options shared by the commands that hand a file to the plug-in.
+struct InputOptions {
   int32_t offset = 0;
   bool memory = false;
-  int64_t flag = -1;  // overrides the input kind; for testing refusals
-  std::string plugin;
-  bool ok = true;
-  std::string problem;
 };
 
-Options ParseOptions(const std::vector<std::string>& args) {
-  Options o;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    if (a == "--memory") {
-      o.memory = true;
-    } else if ((a == "--offset" || a == "--plugin" || a == "--flag") && i + 1 < args.size()) {
-      const std::string& value = args[++i];
-      if (a == "--plugin") {
-        o.plugin = value;
-        continue;
-      }
-      char* end = nullptr;
-      long long n = std::strtoll(value.c_str(), &end, 10);
-      if (end == value.c_str() || *end != '\0' || n < INT32_MIN || n > INT32_MAX) {
-        o.ok = false;
-        o.problem = "bad offset " + value;
-      }
-      if (a == "--flag") {
-        o.flag = static_cast<int64_t>(static_cast<uint32_t>(n));
-      } else {
-        o.offset = static_cast<int32_t>(n);
-      }
-    } else if (a.size() > 2 && a.compare(0, 2, "--") == 0) {
-      o.ok = false;
-      o.problem = "unknown option " + a;
-    } else {
-      o.positional.push_back(a);
-    }
-  }
-  return o;
-}
+enum OptionId : int { kOptOffset = 1000, kOptMemory, kOptHelp };
 
-bool ReadWholeFile(const std::string& path, std::vector<char>* data) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  data->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  return !in.bad();
-}
-
-int Fail(const Output& io, const std::string& subject, int code) {
-  std::fprintf(io.err, "tessel: %s: %s (code %d)\n", subject.c_str(), HostCodeText(code), code);
-  return kExitFailure;
-}
-
-// The input as a viewer passes it: a file name with an offset, or the whole
-// file in memory.
-struct Input {
-  std::vector<char> bytes;
-  const char* buffer = nullptr;
-  int32_t offsetOrSize = 0;
-  uint32_t flag = 0;
-};
-
-bool PrepareInput(const Options& o, const Output& io, Input* input) {
-  const std::string& file = o.positional[0];
-  if (o.flag >= 0) input->flag = static_cast<uint32_t>(o.flag);
-  if (!o.memory) {
-    input->buffer = file.c_str();
-    input->offsetOrSize = o.offset;
-    return true;
-  }
-  if (!ReadWholeFile(file, &input->bytes)) {
-    std::fprintf(io.err, "tessel: %s: cannot read the file\n", file.c_str());
-    return false;
-  }
-  if (input->bytes.size() > INT32_MAX) {
-    std::fprintf(io.err, "tessel: %s: too large to pass in memory\n", file.c_str());
-    return false;
-  }
-  input->buffer = input->bytes.empty() ? "" : input->bytes.data();
-  input->offsetOrSize = static_cast<int32_t>(input->bytes.size());
-  if (o.flag < 0) input->flag = 1;
-  return true;
-}
-
-int CommandAbout(const PluginApi& api, const Output& io) {
-  char text[512];
-  for (int32_t i = 0; i < 4; ++i) {
-    int n = api.getPluginInfo(i, text, sizeof text);
-    std::fprintf(io.out, "%d: %.*s\n", i, n, text);
-  }
-  return 0;
-}
-
-int CommandSupported(const PluginApi& api, const Options& o, const Output& io) {
-  const std::string& file = o.positional[0];
-  HANDLE handle = CreateFileA(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) {
-    std::fprintf(io.err, "tessel: %s: cannot open the file\n", file.c_str());
-    return kExitFailure;
-  }
-  int byHandle = api.isSupported(file.c_str(), reinterpret_cast<uintptr_t>(handle));
-  CloseHandle(handle);
-  // A viewer passes the first 2048 bytes, zero-filled past the end of a short file.
-  std::vector<char> bytes;
-  ReadWholeFile(file, &bytes);
-  std::vector<char> block(2048, 0);
-  std::memcpy(block.data(), bytes.data(), bytes.size() < block.size() ? bytes.size() : block.size());
-  int byBlock = api.isSupported(file.c_str(), reinterpret_cast<uintptr_t>(block.data()));
-  std::fprintf(io.out, "handle: %d\nblock: %d\n", byHandle, byBlock);
-  return byHandle == 1 || byBlock == 1 ? 0 : kExitFailure;
-}
-
-int CommandInfo(const PluginApi& api, const Options& o, const Output& io) {
-  Input input;
-  if (!PrepareInput(o, io, &input)) return kExitFailure;
-  PictureInfo info{};
-  int code = api.getPictureInfo(input.buffer, input.offsetOrSize, input.flag, &info);
-  if (code != 0) return Fail(io, o.positional[0], code);
-  std::fprintf(io.out, "width %u\nheight %u\ndepth %d\nx density %u\ny density %u\n", info.width, info.height,
-               info.colorDepth, info.xDensity, info.yDensity);
-  return 0;
-}
-
-struct ProgressBar {
-  bool enabled;
-  FILE* err;
-};
-
-int TESSEL_CALL OnProgress(int32_t current, int32_t total, intptr_t userData) {
-  auto* bar = reinterpret_cast<ProgressBar*>(userData);
-  if (bar->enabled && total > 0) {
-    const int width = 30;
-    int done = static_cast<int>(static_cast<int64_t>(current + 1) * width / (total + 1));
-    std::fprintf(bar->err, "\r[%-*.*s] %d/%d layers", width, done, "##############################", current + 1,
-                 total + 1);
-    std::fflush(bar->err);
-  }
-  return interrupted ? 1 : 0;
-}
-
-bool EndsWith(const std::string& s, const char* suffix) {
-  size_t n = std::strlen(suffix);
-  if (s.size() < n) return false;
-  for (size_t i = 0; i < n; ++i) {
-    char c = s[s.size() - n + i];
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    if (c != suffix[i]) return false;
-  }
-  return true;
-}
-
-int CommandRender(const PluginApi& api, const Options& o, const Output& io) {
-  const std::string& out = o.positional[1];
-  bool png = EndsWith(out, ".png");
-  if (!png && !EndsWith(out, ".bmp")) {
-    std::fprintf(io.err, "tessel: %s: the output must end in .png or .bmp\n", out.c_str());
-    return kExitUsage;
-  }
-#ifndef TESSEL_HAVE_PNG
-  if (png) {
-    std::fprintf(io.err, "tessel: %s: this build writes BMP only\n", out.c_str());
-    return kExitUsage;
-  }
-#endif
-  Input input;
-  if (!PrepareInput(o, io, &input)) return kExitFailure;
-  ProgressBar bar{io.err == stderr && isatty(fileno(stderr)) != 0, io.err};
-  HLOCAL infoHandle = nullptr;
-  HLOCAL bitsHandle = nullptr;
-  int code = api.getPicture(input.buffer, input.offsetOrSize, input.flag, &infoHandle, &bitsHandle, OnProgress,
-                            reinterpret_cast<intptr_t>(&bar));
-  if (bar.enabled) std::fprintf(io.err, "\r%*s\r", 50, "");
-  if (code == 0 && interrupted) {
-    // Stopped after the last progress report: the picture is not wanted.
-    LocalFree(infoHandle);
-    LocalFree(bitsHandle);
-    code = 1;
-  }
-  if (code != 0) return Fail(io, o.positional[0], code);
-
-  Dib dib{static_cast<const uint8_t*>(LocalLock(infoHandle)), LocalSize(infoHandle),
-          static_cast<const uint8_t*>(LocalLock(bitsHandle)), LocalSize(bitsHandle)};
-  // Written beside the target and renamed, so no partial file is ever left.
-  std::string temporary = out + ".partial";
-  std::string error;
-  bool ok = dib.info != nullptr && dib.bits != nullptr;
-#ifdef TESSEL_HAVE_PNG
-  if (ok) ok = png ? WritePng(temporary, dib, &error) : WriteBmp(temporary, dib, &error);
-#else
-  if (ok) ok = WriteBmp(temporary, dib, &error);
-#endif
-  LocalUnlock(infoHandle);
-  LocalUnlock(bitsHandle);
-  LocalFree(infoHandle);
-  LocalFree(bitsHandle);
-  if (ok) {
-    std::remove(out.c_str());
-    ok = std::rename(temporary.c_str(), out.c_str()) == 0;
-    if (!ok) error = "cannot write " + out;
-  }
-  if (!ok) {
-    std::remove(temporary.c_str());
-    std::fprintf(io.err, "tessel: %s\n", error.c_str());
-    return kExitFailure;
-  }
-  return 0;
-}
-
-// The process's private memory: on Windows its private bytes (committed
-// private pages, summed over the address space), natively the heap in use.
-uint64_t PrivateBytes() {
-#ifdef _WIN32
-  uint64_t total = 0;
-  MEMORY_BASIC_INFORMATION region;
-  for (const char* at = nullptr; VirtualQuery(at, &region, sizeof region) == sizeof region;
-       at = static_cast<const char*>(region.BaseAddress) + region.RegionSize) {
-    if (region.State == MEM_COMMIT && region.Type == MEM_PRIVATE) total += region.RegionSize;
-    if (region.RegionSize == 0) break;
-  }
-  return total;
-#else
-  struct mallinfo2 info = mallinfo2();
-  return info.uordblks + info.hblkhd;
-#endif
-}
-
-// Calls GetPicture over and over on the files LIST names (relative to the
-// list), from the file and from memory, and checks that the process's
-// memory does not grow from the end of the first round to the last.
-int CommandStress(const PluginApi& api, const Options& o, const Output& io) {
-  const std::string& list = o.positional[0];
-  const long rounds = std::strtol(o.positional[1].c_str(), nullptr, 10);
-  std::ifstream in(list);
-  if (!in || rounds < 1) {
-    std::fprintf(io.err, "tessel: %s: cannot read the list, or no rounds\n", list.c_str());
-    return kExitUsage;
-  }
-  const size_t slash = list.find_last_of("/\\");
-  const std::string dir = slash == std::string::npos ? std::string() : list.substr(0, slash + 1);
-  std::vector<std::string> files;
-  std::vector<std::vector<char>> contents;
-  for (std::string line; std::getline(in, line);) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (line.empty()) continue;
-    files.push_back(dir + line);
-    contents.emplace_back();
-    if (!ReadWholeFile(files.back(), &contents.back()) || contents.back().empty() ||
-        contents.back().size() > INT32_MAX) {
-      std::fprintf(io.err, "tessel: %s: cannot read the file\n", files.back().c_str());
-      return kExitFailure;
-    }
-  }
-  std::map<int, uint64_t> codes;
-  uint64_t calls = 0;
-  uint64_t afterFirstRound = 0;
-  const uint64_t atStart = PrivateBytes();
-  const auto start = std::chrono::steady_clock::now();
-  for (long round = 0; round < rounds; ++round) {
-    for (size_t i = 0; i < files.size(); ++i) {
-      for (int memory = 0; memory < 2; ++memory) {
-        HLOCAL info = nullptr;
-        HLOCAL bits = nullptr;
-        int code = memory ? api.getPicture(contents[i].data(), static_cast<int32_t>(contents[i].size()), 1, &info,
-                                           &bits, nullptr, 0)
-                          : api.getPicture(files[i].c_str(), 0, 0, &info, &bits, nullptr, 0);
-        if (code == 0) {
-          LocalFree(info);
-          LocalFree(bits);
-        }
-        ++codes[code];
-        ++calls;
-      }
-    }
-    if (round == 0) afterFirstRound = PrivateBytes();
-  }
-  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  const uint64_t atEnd = PrivateBytes();
-  std::fprintf(io.out, "calls %llu in %.1f s over %zu files\n", static_cast<unsigned long long>(calls), seconds,
-               files.size());
-  for (const auto& [code, count] : codes)
-    std::fprintf(io.out, "  code %d (%s): %llu\n", code, HostCodeText(code), static_cast<unsigned long long>(count));
-  std::fprintf(io.out, "private memory: %llu KiB at start, %llu KiB after the first round, %llu KiB at the end\n",
-               static_cast<unsigned long long>(atStart / 1024), static_cast<unsigned long long>(afterFirstRound / 1024),
-               static_cast<unsigned long long>(atEnd / 1024));
-  // Allocator bookkeeping may move a little; a leak of even one small
-  // picture per call would pass this many times over.
-  const uint64_t allowance = 1u << 20;
-  if (atEnd > afterFirstRound + allowance) {
-    std::fprintf(io.err, "tessel: memory grew by %llu KiB\n",
-                 static_cast<unsigned long long>((atEnd - afterFirstRound) / 1024));
-    return kExitFailure;
-  }
-  return 0;
-}
-
-int Usage(FILE* err) {
-  std::fprintf(err,
-               "usage: tessel about\n"
-               "       tessel supported FILE\n"
-               "       tessel info FILE [--offset N] [--memory]\n"
-               "       tessel render FILE OUT.png|OUT.bmp [--offset N] [--memory]\n"
-               "       tessel cases LIST       (runs one command per line of LIST)\n"
-               "       tessel stress LIST ROUNDS  (GetPicture on every file of LIST, ROUNDS times)\n"
-               "options: --plugin PATH (Windows: the tessel.spi to load)\n"
-               "         --flag N (pass N as the input-kind flag, to test refusals)\n");
+// Wrong usage: getopt has said what was wrong; point at the help.
+int UsageError(const char* command) {
+  std::fprintf(stderr, "try `tessel %s --help`\n", command);
   return kExitUsage;
 }
 
-int RunCommand(const PluginApi& api, const std::vector<std::string>& args, const Output& io);
-
-// One command per line, each answered after a "== line" marker with its exit
-// status, so that a single run (one Wine start-up) covers many cases.
-int CommandCases(const PluginApi& api, const std::string& list, const Output& io) {
-  std::ifstream in(list);
-  if (!in) {
-    std::fprintf(io.err, "tessel: %s: cannot read the list\n", list.c_str());
-    return kExitFailure;
+int CommandAbout(const PluginApi& api, int argc, char** argv) {
+  static const option kOptions[] = {{"help", no_argument, nullptr, kOptHelp}, {nullptr, 0, nullptr, 0}};
+  ResetOptionParser();
+  for (int c; (c = getopt_long(argc, argv, "", kOptions, nullptr)) != -1;) {
+    if (c != kOptHelp) return UsageError("about");
+    std::fputs(kAboutUsage, stdout);
+    return kExitOk;
   }
-  std::string line;
-  Output merged{io.out, io.out};
-  while (std::getline(in, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (line.empty() || line[0] == '#') continue;
-    std::istringstream words(line);
-    std::vector<std::string> args;
-    for (std::string w; words >> w;) args.push_back(w);
-    std::fprintf(io.out, "== %s\n", line.c_str());
-    int status = RunCommand(api, args, merged);
-    std::fprintf(io.out, "exit %d\n", status);
-    std::fflush(io.out);
+  if (optind != argc) {
+    std::fprintf(stderr, "tessel about: wrong number of arguments\n");
+    return UsageError("about");
   }
-  return 0;
+  PrintAbout(api, stdout);
+  return kExitOk;
 }
 
-int RunCommand(const PluginApi& api, const std::vector<std::string>& args, const Output& io) {
-  if (args.empty()) return Usage(io.err);
-  std::vector<std::string> rest(args.begin() + 1, args.end());
-  Options o = ParseOptions(rest);
-  if (!o.ok) {
-    std::fprintf(io.err, "tessel: %s\n", o.problem.c_str());
-    return kExitUsage;
+int CommandSupported(const PluginApi& api, int argc, char** argv) {
+  static const option kOptions[] = {{"help", no_argument, nullptr, kOptHelp}, {nullptr, 0, nullptr, 0}};
+  ResetOptionParser();
+  for (int c; (c = getopt_long(argc, argv, "", kOptions, nullptr)) != -1;) {
+    if (c != kOptHelp) return UsageError("supported");
+    std::fputs(kSupportedUsage, stdout);
+    return kExitOk;
   }
-  const std::string& command = args[0];
-  if (command == "about" && o.positional.empty()) return CommandAbout(api, io);
-  if (command == "supported" && o.positional.size() == 1) return CommandSupported(api, o, io);
-  if (command == "info" && o.positional.size() == 1) return CommandInfo(api, o, io);
-  if (command == "render" && o.positional.size() == 2) return CommandRender(api, o, io);
-  if (command == "cases" && o.positional.size() == 1) return CommandCases(api, o.positional[0], io);
-  if (command == "stress" && o.positional.size() == 2) return CommandStress(api, o, io);
-  return Usage(io.err);
+  if (argc - optind != 1) {
+    std::fprintf(stderr, "tessel supported: wrong number of arguments\n");
+    return UsageError("supported");
+  }
+  const std::string file = argv[optind];
+  SupportedAnswer answer;
+  std::string error;
+  if (!AskSupported(api, file, &answer, &error)) {
+    std::fprintf(stderr, "tessel: %s: %s\n", file.c_str(), error.c_str());
+    return kExitFailed;
+  }
+  std::printf("handle: %d\nblock: %d\n", answer.byHandle, answer.byBlock);
+  return answer.byHandle == 1 || answer.byBlock == 1 ? kExitOk : kExitFailed;
+}
+
+int CommandInfo(const PluginApi& api, int argc, char** argv) {
+  static const option kOptions[] = {{"offset", required_argument, nullptr, kOptOffset},
+                                    {"memory", no_argument, nullptr, kOptMemory},
+                                    {"help", no_argument, nullptr, kOptHelp},
+                                    {nullptr, 0, nullptr, 0}};
+  InputOptions in;
+  ResetOptionParser();
+  for (int c; (c = getopt_long(argc, argv, "", kOptions, nullptr)) != -1;) {
+    int64_t n;
+    switch (c) {
+      case kOptOffset:
+        if (!NumberOption("info", "--offset", INT32_MIN, INT32_MAX, &n)) return kExitUsage;
+        in.offset = static_cast<int32_t>(n);
+        break;
+      case kOptMemory: in.memory = true; break;
+      case kOptHelp: std::fputs(kInfoUsage, stdout); return kExitOk;
+      default: return UsageError("info");
+    }
+  }
+  if (argc - optind != 1) {
+    std::fprintf(stderr, "tessel info: wrong number of arguments\n");
+    return UsageError("info");
+  }
+  HostInput input;
+  std::string error;
+  if (!HostInputOpen(argv[optind], in.offset, in.memory, &input, &error)) {
+    std::fprintf(stderr, "tessel: %s: %s\n", argv[optind], error.c_str());
+    return kExitFailed;
+  }
+  int code = PrintInfo(api, input, stdout);
+  if (code == 0) return kExitOk;
+  ReportFailure(stderr, input.path, code);
+  return kExitFailed;
+}
+
+// One bar over all files of a render: each file counts by the share of its
+// layers loaded, and whole once written.
+class ProgressBar {
+ public:
+  ProgressBar(size_t files, bool enabled) : done_(files, 0.0), enabled_(enabled) {}
+
+  void Set(size_t file, double fraction) {
+    if (!enabled_) return;
+    std::lock_guard<std::mutex> lock(mutex_);
+    done_[file] = fraction;
+    Draw();
+  }
+  // Messages go on a line of their own, and the bar is drawn again below.
+  void Say(const std::string& text) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (enabled_) std::fprintf(stderr, "\r%*s\r", 60, "");
+    std::fputs(text.c_str(), stderr);
+    if (enabled_) Draw();
+  }
+  void Clear() {
+    if (enabled_) std::fprintf(stderr, "\r%*s\r", 60, "");
+  }
+
+ private:
+  void Draw() {
+    double sum = 0;
+    size_t complete = 0;
+    for (double d : done_) {
+      sum += d;
+      if (d >= 1.0) ++complete;
+    }
+    const int width = 30;
+    const int filled = static_cast<int>(sum / static_cast<double>(done_.size()) * width);
+    std::fprintf(stderr, "\r[%-*.*s] %zu/%zu files", width, filled, "##############################", complete,
+                 done_.size());
+    std::fflush(stderr);
+  }
+
+  std::mutex mutex_;
+  std::vector<double> done_;
+  bool enabled_;
+};
+
+struct RenderJob {
+  std::string input;
+  fs::path output;
+};
+
+struct JobProgress {
+  ProgressBar* bar;
+  size_t index;
+};
+
+int TESSEL_CALL OnProgress(int32_t current, int32_t total, intptr_t userData) {
+  auto* job = reinterpret_cast<JobProgress*>(userData);
+  if (total > 0) job->bar->Set(job->index, 0.9 * (current + 1) / (total + 1));
+  return interrupted ? 1 : 0;
+}
+
+// Decodes and writes one file; false when it failed, with the reason told.
+bool RenderOne(const PluginApi& api, const RenderJob& job, const InputOptions& in, ProgressBar* bar, size_t index) {
+  HostInput input;
+  std::string error;
+  if (!HostInputOpen(job.input, in.offset, in.memory, &input, &error)) {
+    bar->Say("tessel: " + job.input + ": " + error + "\n");
+    return false;
+  }
+  JobProgress progress{bar, index};
+  HostPicture picture;
+  int code = DecodePicture(api, input, OnProgress, reinterpret_cast<intptr_t>(&progress), &picture);
+  // Stopped after the last progress report: the picture is not wanted.
+  if (code == 0 && interrupted) code = 1;
+  if (code != 0) {
+    char text[512];
+    std::snprintf(text, sizeof text, "tessel: %s: %s (code %d)\n", job.input.c_str(), HostCodeText(code), code);
+    bar->Say(text);
+    return false;
+  }
+  if (!WritePicture(picture, job.output, &error)) {
+    bar->Say("tessel: " + error + "\n");
+    return false;
+  }
+  bar->Set(index, 1.0);
+  return true;
+}
+
+// The name of a file's picture in DIR: the file's name without its XCF
+// extension (compressed or not), with the picture's.
+fs::path OutputIn(const fs::path& dir, const std::string& input, const char* extension) {
+  std::string name = fs::path(input).filename().string();
+  std::string lower = name;
+  for (char& c : lower) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  for (const char* suffix : {".xcf.bz2", ".xcfbz2", ".xcf.gz", ".xcfgz", ".xcf"}) {
+    const size_t n = std::strlen(suffix);
+    if (lower.size() > n && lower.compare(lower.size() - n, n, suffix) == 0) {
+      name.resize(name.size() - n);
+      return dir / (name + extension);
+    }
+  }
+  return dir / fs::path(name).replace_extension(extension);
+}
+
+int CommandRender(const PluginApi& api, int argc, char** argv) {
+  static const option kOptions[] = {{"offset", required_argument, nullptr, kOptOffset},
+                                    {"memory", no_argument, nullptr, kOptMemory},
+                                    {"output", required_argument, nullptr, 'o'},
+                                    {"jobs", required_argument, nullptr, 'j'},
+                                    {"help", no_argument, nullptr, kOptHelp},
+                                    {nullptr, 0, nullptr, 0}};
+  InputOptions in;
+  std::string outputDir;
+  int64_t jobsAtOnce = 1;
+  ResetOptionParser();
+  for (int c; (c = getopt_long(argc, argv, "o:j:", kOptions, nullptr)) != -1;) {
+    int64_t n;
+    switch (c) {
+      case kOptOffset:
+        if (!NumberOption("render", "--offset", INT32_MIN, INT32_MAX, &n)) return kExitUsage;
+        in.offset = static_cast<int32_t>(n);
+        break;
+      case kOptMemory: in.memory = true; break;
+      case 'o': outputDir = optarg; break;
+      case 'j':
+        if (!NumberOption("render", "--jobs", 1, 64, &jobsAtOnce)) return kExitUsage;
+        break;
+      case kOptHelp: std::fputs(kRenderUsage, stdout); return kExitOk;
+      default: return UsageError("render");
+    }
+  }
+  std::vector<RenderJob> jobs;
+  std::string error;
+  if (outputDir.empty()) {
+    if (argc - optind != 2) {
+      std::fprintf(stderr, "tessel render: wrong number of arguments\n");
+      return UsageError("render");
+    }
+    jobs.push_back({argv[optind], argv[optind + 1]});
+  } else {
+#ifdef TESSEL_HAVE_PNG
+    const char* extension = ".png";
+#else
+    const char* extension = ".bmp";
+#endif
+    std::set<fs::path> outputs;
+    for (int i = optind; i < argc; ++i) {
+      jobs.push_back({argv[i], OutputIn(outputDir, argv[i], extension)});
+      if (!outputs.insert(jobs.back().output).second) {
+        std::fprintf(stderr, "tessel render: two files would be written to %s\n", jobs.back().output.string().c_str());
+        return kExitUsage;
+      }
+    }
+    if (jobs.empty()) {
+      std::fprintf(stderr, "tessel render: wrong number of arguments\n");
+      return UsageError("render");
+    }
+    std::error_code ec;
+    fs::create_directories(outputDir, ec);
+    if (ec) {
+      std::fprintf(stderr, "tessel: %s: %s\n", outputDir.c_str(), ec.message().c_str());
+      return kExitFailed;
+    }
+  }
+  for (const RenderJob& job : jobs) {
+    if (!WritableImagePath(job.output, &error)) {
+      std::fprintf(stderr, "tessel render: %s\n", error.c_str());
+      return kExitUsage;
+    }
+  }
+
+  ProgressBar bar(jobs.size(), isatty(fileno(stderr)) != 0);
+  std::atomic<size_t> next{0};
+  std::atomic<size_t> failed{0};
+  auto work = [&] {
+    for (size_t i; !interrupted && (i = next++) < jobs.size();)
+      if (!RenderOne(api, jobs[i], in, &bar, i)) ++failed;
+  };
+  std::vector<std::thread> workers;
+  const size_t extra = std::min<size_t>(static_cast<size_t>(jobsAtOnce), jobs.size()) - 1;
+  for (size_t t = 0; t < extra; ++t) workers.emplace_back(work);
+  work();
+  for (std::thread& worker : workers) worker.join();
+  bar.Clear();
+  if (interrupted && next < jobs.size()) {
+    std::fprintf(stderr, "tessel: stopped; %zu file(s) not rendered\n", jobs.size() - std::min(next.load(), jobs.size()));
+    return kExitFailed;
+  }
+  return failed == 0 ? kExitOk : kExitFailed;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::vector<std::string> args(argv + 1, argv + argc);
-  Options o = ParseOptions(args);
+  static const option kOptions[] = {{"plugin", required_argument, nullptr, 'p'},
+                                    {"help", no_argument, nullptr, kOptHelp},
+                                    {nullptr, 0, nullptr, 0}};
+  std::string plugin;
+  // "+": the options before the command only; the command parses its own.
+  for (int c; (c = getopt_long(argc, argv, "+", kOptions, nullptr)) != -1;) {
+    switch (c) {
+      case 'p': plugin = optarg; break;
+      case kOptHelp: std::fputs(kUsage, stdout); return kExitOk;
+      default: std::fputs(kUsage, stderr); return kExitUsage;
+    }
+  }
+  if (optind >= argc) {
+    std::fputs(kUsage, stderr);
+    return kExitUsage;
+  }
+  const std::string command = argv[optind];
+  // The command's own arguments, with "tessel COMMAND" as their program name.
+  std::string name = "tessel " + command;
+  std::vector<char*> args(argv + optind, argv + argc);
+  args[0] = name.data();
+  args.push_back(nullptr);
+  const int count = static_cast<int>(args.size()) - 1;
+
+  using Command = int (*)(const PluginApi&, int, char**);
+  Command run = command == "about"       ? CommandAbout
+                : command == "supported" ? CommandSupported
+                : command == "info"      ? CommandInfo
+                : command == "render"    ? CommandRender
+                                         : nullptr;
+  if (run == nullptr) {
+    std::fprintf(stderr, "tessel: unknown command %s\n%s", command.c_str(), kUsage);
+    return kExitUsage;
+  }
   PluginApi api;
   std::string error;
-  if (!PluginLoad(o.plugin, &api, &error)) {
+  if (!PluginLoad(plugin, &api, &error)) {
     std::fprintf(stderr, "tessel: %s\n", error.c_str());
-    return kExitFailure;
+    return kExitFailed;
   }
 #ifdef _WIN32
   SetConsoleCtrlHandler(OnConsoleControl, TRUE);
 #else
   std::signal(SIGINT, OnInterrupt);
 #endif
-  int status = RunCommand(api, args, Output{stdout, stderr});
+  int status = run(api, count, args.data());
   PluginUnload(&api);
   return status;
 }

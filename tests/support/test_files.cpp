@@ -8,8 +8,6 @@
 
 #ifdef _WIN32
 #include <direct.h>
-#else
-#include "platform/kernel32.h"
 #endif
 
 namespace xcftest {
@@ -65,13 +63,5 @@ CountingStream::CountingStream(const Bytes& bytes) : data(bytes) {
 }
 
 CountingStream::~CountingStream() { tessel::StreamDestroy(&stream); }
-
-int64_t LiveLocalHandles() {
-#ifdef _WIN32
-  return -1;
-#else
-  return tessel::platform::LiveLocalHandles();
-#endif
-}
 
 }  // namespace xcftest

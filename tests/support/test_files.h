@@ -1,4 +1,4 @@
-// Test support: scratch files and the live local-memory handle count.
+// Test support: scratch files and a stream that counts what is asked of it.
 #pragma once
 
 #include <cstdint>
@@ -14,10 +14,6 @@ namespace xcftest {
 std::string ScratchPath(const std::string& name);
 void WriteFile(const std::string& path, const Bytes& bytes);
 Bytes ReadFile(const std::string& path);
-
-// Local-memory handles alive in this process; -1 where the real Windows
-// heap is used and nothing counts them.
-int64_t LiveLocalHandles();
 
 // A memory stream that counts what its readers ask of it.
 struct CountingStream {

@@ -9,6 +9,7 @@
 #include "composite/composite.h"
 #include "plugin/bitmap.h"
 #include "tests/support/document.h"
+#include "tests/support/local_handles.h"
 #include "tests/support/picture.h"
 #include "xcf/layer_tree.h"
 

@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# The tessel tool as people use it: several files rendered at once into a
+# folder, a damaged one among them, and the answers to wrong usage.
+# usage: cli.sh BIN WORK_DIR
+set -euo pipefail
+bin=$(cd "$1" && pwd)
+work=$2
+rm -rf "$work" && mkdir -p "$work" && cd "$work"
+"$bin/xcfgen" .
+tessel="$bin/tessel"
+fail() { echo "cli: $*" >&2; exit 1; }
+
+# Three files, the middle one damaged: the others are written, the damaged
+# one is named with its code, and the exit status says that one failed.
+cp example.xcf a.xcf
+cp example.xcf.bz2 b.xcf.bz2
+status=0
+"$tessel" render a.xcf truncated.xcf b.xcf.bz2 -o out/ -j 2 2> errors.txt || status=$?
+[ "$status" = 1 ] || fail "exit status $status, not 1"
+[ "$(cat errors.txt)" = "tessel: truncated.xcf: reading the file failed (code 6)" ] || fail "$(cat errors.txt)"
+[ "$(ls out)" = "$(printf 'a.png\nb.png')" ] || fail "out/ holds $(ls out | tr '\n' ' ')"
+cmp out/a.png out/b.png || fail "the same picture from two containers differs"
+"$tessel" render example.xcf single.png
+cmp single.png out/a.png || fail "the one-file form writes another picture"
+
+# Wrong usage: status 2 and a pointer to the help.
+for args in "render --offset" "render a.xcf" "info --offset 9z a.xcf" "render -j 0 -o out a.xcf" "frobnicate"; do
+  status=0
+  # shellcheck disable=SC2086
+  "$tessel" $args > /dev/null 2> usage.txt || status=$?
+  [ "$status" = 2 ] || fail "tessel $args: exit status $status, not 2"
+  grep -q -- "--help\|usage:" usage.txt || fail "tessel $args: $(cat usage.txt)"
+done
+grep -q "requires an argument" <("$tessel" render --offset 2>&1 || true) || fail "a missing value is not named"
+for command in "" about supported info render; do
+  # shellcheck disable=SC2086
+  "$tessel" $command --help | grep -q "usage: tessel" || fail "tessel $command --help"
+done
+# Two files that would give one picture are refused before anything is done.
+status=0
+"$tessel" render -o twice a.xcf dir/a.xcf 2> /dev/null || status=$?
+[ "$status" = 2 ] && [ ! -e twice ] || fail "two inputs named alike"
+echo "cli: as expected"

@@ -1,0 +1,83 @@
+// The host side that the tessel tool and the test driver share: a file
+// handed to the plug-in as a viewer hands it over, the answers of the
+// exports, and the delivered bitmap written to disk.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "tools/image_writer.h"
+#include "tools/plugin_api.h"
+
+// A file as a viewer passes it: its name with a start offset, or the whole
+// file as a memory block.
+struct HostInput {
+  std::string path;
+  std::vector<char> bytes;  // the memory block, when passed in memory
+  const char* buffer = nullptr;
+  int32_t offsetOrSize = 0;
+  uint32_t flag = 0;
+};
+
+bool ReadWholeFile(const std::filesystem::path& path, std::vector<char>* data);
+
+// False, with the reason, when a file to be passed in memory cannot be read.
+bool HostInputOpen(const std::string& path, int32_t offset, bool memory, HostInput* input, std::string* error);
+
+// "tessel: SUBJECT: what the code means (code N)".
+void ReportFailure(FILE* err, const std::string& subject, int code);
+
+// The four information strings, one per line.
+void PrintAbout(const PluginApi& api, FILE* out);
+
+// IsSupported asked with an open file handle and with the file's first 2048
+// bytes (zero-filled past the end of a short file).
+struct SupportedAnswer {
+  int byHandle = 0;
+  int byBlock = 0;
+};
+bool AskSupported(const PluginApi& api, const std::string& path, SupportedAnswer* answer, std::string* error);
+
+// GetPictureInfo; the host code. Prints the record on success.
+int PrintInfo(const PluginApi& api, const HostInput& input, FILE* out);
+
+// The two handles GetPicture hands over, freed with the record.
+class HostPicture {
+ public:
+  HostPicture() = default;
+  ~HostPicture() { Free(); }
+  HostPicture(const HostPicture&) = delete;
+  HostPicture& operator=(const HostPicture&) = delete;
+
+  HLOCAL* InfoOut() { return &info_; }
+  HLOCAL* BitsOut() { return &bits_; }
+  bool Empty() const { return info_ == nullptr || bits_ == nullptr; }
+  void Free();
+  // Drops the pixel handle without freeing it: the test driver's stand-in
+  // for a plug-in that leaks one.
+  void Abandon() { bits_ = nullptr; }
+
+  // Locks both handles for the writer; Unlock undoes it.
+  Dib Lock();
+  void Unlock();
+
+ private:
+  HLOCAL info_ = nullptr;
+  HLOCAL bits_ = nullptr;
+  bool locked_ = false;
+};
+
+// GetPicture; the host code. Both handles are the picture's only on success.
+int DecodePicture(const PluginApi& api, const HostInput& input, ProgressCallback progress, intptr_t userData,
+                  HostPicture* picture);
+
+// Writes PNG or BMP, by the extension of `out`; the file is replaced in one
+// step, so a failure never leaves a partial one.
+bool WritePicture(HostPicture& picture, const std::filesystem::path& out, std::string* error);
+
+// Whether `out` names a format this build writes: .png (where libpng is
+// there) or .bmp, in any case.
+bool WritableImagePath(const std::filesystem::path& out, std::string* error);
