@@ -6,7 +6,6 @@
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
-third_party="$root/build/third_party"
 
 packages=(
   cmake ninja-build g++ pkg-config dpkg-dev
@@ -44,23 +43,38 @@ if [ ${#missing[@]} -gt 0 ]; then
   as_root "${install[@]}" "${missing[@]}" || as_root "${install[@]}" -t bookworm "${missing[@]}"
 fi
 
-# libbzip2 for the Windows build comes from Debian's own source package.
+# libbzip2 for the Windows build comes from Debian's own source package, at
+# a pinned version whose files must have these hashes. It is kept in .cache/
+# (which git ignores), so that cleaning build/ does not fetch it again.
 # apt gets a private sources list and lists directory so the system's stay as they are.
-if [ ! -f "$third_party/bzip2/bzlib.h" ]; then
-  apt_dir="$third_party/apt"
-  mkdir -p "$apt_dir/lists/partial" "$third_party"
+bzip2_version=1.0.8-5
+bzip2_dir="$root/.cache/bzip2-$bzip2_version"
+bzip2_hashes="ab5a03176ee106d3f0fa90e381da478ddae405918153cca248e682cd0c4a2269  bzip2_1.0.8.orig.tar.gz
+d68c6eba11d70e14319e24ef1451880a03023b2b75364646adb117086db36039  bzip2_1.0.8-5.debian.tar.bz2
+ed9c40f4de3f9e064535e15eac1c61a0f606763db98f4579dbc04067b94a8944  bzip2_1.0.8-5.dsc"
+if [ ! -f "$bzip2_dir/bzlib.h" ]; then
+  apt_dir="$root/.cache/apt-bookworm-src"
+  mkdir -p "$apt_dir/lists/partial"
   echo "deb-src http://deb.debian.org/debian bookworm main" > "$apt_dir/sources.list"
   apt_opts=(-o "Dir::Etc::SourceList=$apt_dir/sources.list" -o "Dir::Etc::SourceParts=-"
-            -o "Dir::State::Lists=$apt_dir/lists" -o "Debug::NoLocking=1")
-  apt-get "${apt_opts[@]}" update -q
-  rm -rf "$third_party/src" && mkdir -p "$third_party/src"
-  (cd "$third_party/src" && apt-get "${apt_opts[@]}" source -q bzip2)
-  src=$(find "$third_party/src" -maxdepth 1 -type d -name 'bzip2-*' | head -n 1)
-  [ -n "$src" ] && [ -f "$src/bzlib.h" ] || { echo "setup: bzip2 source not found" >&2; exit 1; }
-  rm -rf "$third_party/bzip2"
-  mv "$src" "$third_party/bzip2"
-  rm -rf "$third_party/src"
+            -o "Dir::State::Lists=$apt_dir/lists" -o "Debug::NoLocking=1" -o "APT::Sandbox::User=root")
+  for attempt in 1 2 3; do
+    apt-get "${apt_opts[@]}" update -q >/dev/null && break
+    [ "$attempt" = 3 ] && { echo "setup: cannot read Debian's source index" >&2; exit 1; }
+    sleep $((attempt * 5))
+  done
+  download="$apt_dir/download"
+  rm -rf "$download" && mkdir -p "$download"
+  (cd "$download" && apt-get "${apt_opts[@]}" source --download-only -q "bzip2=$bzip2_version" >/dev/null)
+  (cd "$download" && sha256sum --quiet -c - <<<"$bzip2_hashes") ||
+    { echo "setup: the bzip2 $bzip2_version sources do not have the pinned hashes" >&2; exit 1; }
+  rm -rf "$bzip2_dir"
+  # The hashes above vouch for the files; dpkg-source need not look for a key.
+  (cd "$download" && dpkg-source -q --no-check -x "bzip2_$bzip2_version.dsc" "$bzip2_dir" >/dev/null)
+  rm -rf "$download" "$root/.cache"/bzip2_*.orig.tar.*
+  [ -f "$bzip2_dir/bzlib.h" ] || { echo "setup: bzip2 source not found" >&2; exit 1; }
 fi
+
 # The route by which the Windows suite runs under Wine on this machine.
 bash "$root/scripts/wine.sh" setup
 echo "setup: ready"
