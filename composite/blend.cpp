@@ -1,4 +1,4 @@
-#include "composite/blend.h"
+#include "composite/blend_modes.h"
 
 #include <cstring>
 
@@ -7,6 +7,7 @@
 #endif
 
 #include "composite/blend_frame.h"
+#include "composite/divide.h"
 #include "xcf/layer.h"
 
 namespace tessel {
@@ -61,23 +62,21 @@ uint32_t NormalRgbaOverRgb(uint8_t* t, const uint8_t* s, uint32_t n, uint32_t o)
 }
 #endif
 
-// Division by y = 1 .. 510 (the weights of normal mode's alpha targets) as a
-// multiplication: floor(x / y) = (x * ceil(2^32 / y)) >> 32 exactly for every
-// x below 2^17, since the error term x * (ceil(2^32 / y) * y - 2^32) stays
-// below 2^26.
-struct Reciprocals {
-  uint64_t value[511];  // 2^32 itself for y = 1
-  constexpr Reciprocals() : value() {
-    for (uint64_t y = 1; y < 511; ++y) value[y] = ((1ull << 32) + y - 1) / y;
-  }
-};
-constexpr Reciprocals kReciprocals;
-
-inline uint32_t DivideSmall(uint32_t x, uint32_t y) {
-  return static_cast<uint32_t>((x * kReciprocals.value[y]) >> 32);
-}
-
-// Normal mode is the only one that writes target alpha.
+// Normal mode is the only one that writes target alpha. With o the
+// opacity, s, sa the source colour and alpha, d, da the target's:
+//
+//   neither has alpha    d <- D(s o + d (255 - o)); at o = 255 a plain copy
+//   the source has       a = D(sa o); d <- D(s a + d (255 - a))
+//   the target has       h = D(da (255 - o)), what is left of the target;
+//                        d <- (s o + d h) / (o + h), da <- da + D((255 - da) o);
+//                        at o = 255 the source replaces the pixel, da = 255
+//   both have            a = D(sa o), h = D((255 - a) da);
+//                        d <- (s a + d h) / (a + h), da <- da + D((255 - da) a);
+//                        a + h = 0 (nothing over nothing) leaves the pixel
+//
+// Over an alpha target the result is "source over target", its colour
+// weighed by the two coverages; over a target without alpha it is a plain
+// mix by the source's coverage.
 template <uint32_t Bt, uint32_t Bs>
 void NormalRun(uint8_t* t, const uint8_t* s, uint32_t n, uint32_t o) {
   constexpr uint32_t C = Bt >= 3 ? 3 : 1;

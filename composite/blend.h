@@ -49,32 +49,4 @@ ResultCode BlendRow(uint32_t layerType, uint32_t n, const uint8_t* source, uint3
 ResultCode BlendRowIndexed(uint8_t* target, uint32_t targetBytes, const uint8_t* source, uint32_t sourceBytes,
                            uint32_t opacity, uint32_t n);
 
-// The row function of every drawn mode: (target, Bt, source, Bs, n >= 1, opacity 1..255).
-using BlendFn = void (*)(uint8_t* target, uint32_t targetBytes, const uint8_t* source, uint32_t sourceBytes,
-                         uint32_t n, uint32_t opacity);
-
-void BlendNormal(uint8_t*, uint32_t, const uint8_t*, uint32_t, uint32_t, uint32_t);
-void BlendMultiply(uint8_t*, uint32_t, const uint8_t*, uint32_t, uint32_t, uint32_t);
-void BlendScreen(uint8_t*, uint32_t, const uint8_t*, uint32_t, uint32_t, uint32_t);
-void BlendOverlay(uint8_t*, uint32_t, const uint8_t*, uint32_t, uint32_t, uint32_t);
-void BlendDifference(uint8_t*, uint32_t, const uint8_t*, uint32_t, uint32_t, uint32_t);
-void BlendAddition(uint8_t*, uint32_t, const uint8_t*, uint32_t, uint32_t, uint32_t);
-void BlendSubtract(uint8_t*, uint32_t, const uint8_t*, uint32_t, uint32_t, uint32_t);
-void BlendDarkenOnly(uint8_t*, uint32_t, const uint8_t*, uint32_t, uint32_t, uint32_t);
-void BlendLightenOnly(uint8_t*, uint32_t, const uint8_t*, uint32_t, uint32_t, uint32_t);
-
-void BlendHue(uint8_t*, uint32_t, const uint8_t*, uint32_t, uint32_t, uint32_t);
-void BlendSaturation(uint8_t*, uint32_t, const uint8_t*, uint32_t, uint32_t, uint32_t);
-void BlendColor(uint8_t*, uint32_t, const uint8_t*, uint32_t, uint32_t, uint32_t);
-void BlendValue(uint8_t*, uint32_t, const uint8_t*, uint32_t, uint32_t, uint32_t);
-void BlendComponentGray(uint8_t*, uint32_t, const uint8_t*, uint32_t, uint32_t, uint32_t);
-
-void BlendDivide(uint8_t*, uint32_t, const uint8_t*, uint32_t, uint32_t, uint32_t);
-void BlendDodge(uint8_t*, uint32_t, const uint8_t*, uint32_t, uint32_t, uint32_t);
-void BlendBurn(uint8_t*, uint32_t, const uint8_t*, uint32_t, uint32_t, uint32_t);
-void BlendHardLight(uint8_t*, uint32_t, const uint8_t*, uint32_t, uint32_t, uint32_t);
-void BlendSoftLight(uint8_t*, uint32_t, const uint8_t*, uint32_t, uint32_t, uint32_t);
-void BlendGrainExtract(uint8_t*, uint32_t, const uint8_t*, uint32_t, uint32_t, uint32_t);
-void BlendGrainMerge(uint8_t*, uint32_t, const uint8_t*, uint32_t, uint32_t, uint32_t);
-
 }  // namespace tessel

@@ -3,9 +3,10 @@
 // inlined into the row functions.
 #include <cmath>
 
-#include "composite/blend.h"
+#include "composite/blend_modes.h"
 #include "composite/blend_frame.h"
 #include "composite/color_space.h"
+#include "composite/divide.h"
 
 namespace tessel {
 
@@ -24,18 +25,13 @@ inline void MaxMin(int32_t r, int32_t g, int32_t b, int32_t* max, int32_t* min) 
 // Nearest integer of a non-negative value, halves going up.
 inline int32_t Round(double x) { return static_cast<int32_t>(x + 0.5); }
 
-// The divisions of the HSV formulas, done as multiplications with the same
-// results. For a divisor d of 1 to 255 and 0 <= x < 2^16,
-// floor(x / d) = (x * ceil(2^32 / d)) >> 32, since the error term
-// x * (ceil(2^32 / d) * d - 2^32) stays below 2^24. The quotients v / 255.0
-// and h / 60.0 are tabled; a constant expression rounds exactly as the
-// division at run time does.
+// The divisions of the HSV formulas are done by multiplication (divide.h);
+// the quotients v / 255.0 and h / 60.0 are tabled. A constant expression
+// rounds exactly as the division at run time does.
 struct HsvTables {
-  uint64_t reciprocal[256];
   double unit[256];    // v / 255.0
   double sixth[360];   // h / 60.0
-  constexpr HsvTables() : reciprocal(), unit(), sixth() {
-    for (uint64_t d = 1; d < 256; ++d) reciprocal[d] = ((1ull << 32) + d - 1) / d;
+  constexpr HsvTables() : unit(), sixth() {
     for (int v = 0; v < 256; ++v) unit[v] = v / 255.0;
     for (int h = 0; h < 360; ++h) sixth[h] = h / 60.0;
   }
@@ -47,8 +43,8 @@ constexpr HsvTables kHsv;
 inline int32_t Divide(int32_t x, int32_t d) {
   if (d < 1 || d > 255 || x <= -65536 || x >= 65536) return x / d;
   const int32_t sign = x >> 31;  // 0 or -1
-  const auto magnitude = static_cast<uint64_t>((x ^ sign) - sign);
-  const auto q = static_cast<int32_t>((magnitude * kHsv.reciprocal[d]) >> 32);
+  const auto magnitude = static_cast<uint32_t>((x ^ sign) - sign);
+  const auto q = static_cast<int32_t>(DivideSmall(magnitude, static_cast<uint32_t>(d)));
   return (q ^ sign) - sign;
 }
 
@@ -145,6 +141,13 @@ void RgbToHsl(int32_t& r, int32_t& g, int32_t& b) {
   b = Round(l);
 }
 
+// The HSL hue runs round a circle of 255 steps, so a sixth of it is 42.5:
+// red at 0, yellow at 42.5, green at 85, cyan at 127.5, blue at 170,
+// magenta at 212.5. Each channel is read in a frame of its own (the hue
+// plus 85 for red, the hue for green, minus 85 for blue, wrapped into the
+// circle), in which its own colour lies at 85: it rises from m1 to m2 over
+// the first sixth (0 to 42.5), stays at m2 for two sixths (to 127.5), falls
+// back to m1 over the fourth (to 170) and stays at m1 for the rest.
 int32_t HslComponent(double m1, double m2, double hue) {
   if (hue > 255) {
     hue -= 255;

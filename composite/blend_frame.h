@@ -4,11 +4,26 @@
 //   template <uint32_t C> static bool Compute(const uint8_t* s, const uint8_t* d, uint32_t* b)
 // giving the C new channel values b (0..255) of a pixel, or false to leave
 // the pixel untouched.
+//
+// The weight a of the new value B against the target d, with o the opacity,
+// sa and da the source and target alphas, D(x) the rounding x / 255:
+//
+//   neither has alpha    a = o                 d <- D(B a + d (255 - a))
+//   the source has       a = D(sa o)           the same mix
+//   the target has       a = min(o, da)        the same mix: a thin target
+//                                              takes little of the mode
+//   both have            a = D(min(sa, da) o)  d <- (B Ws + d Wd) / (Ws + Wd),
+//                                              Ws = a sa, Wd = (255 - a) da
+//
+// A weight of 0 leaves the pixel as it is. In the last row the target's own
+// alpha weighs the old colour, so that over a nearly transparent target
+// the new colour wins whatever a is; Ws + Wd is never 0, as a >= 1 implies
+// sa >= 1.
 #pragma once
 
 #include <cstdint>
 
-#include "composite/blend.h"
+#include "composite/blend_modes.h"
 
 namespace tessel {
 

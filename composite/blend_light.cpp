@@ -1,6 +1,6 @@
 // Divide, dodge, burn, hard light, soft light, grain extract and grain
 // merge: channel formulas on the common frame.
-#include "composite/blend.h"
+#include "composite/blend_modes.h"
 #include "composite/blend_frame.h"
 
 namespace tessel {

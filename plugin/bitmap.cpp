@@ -89,11 +89,6 @@ void WriteColourTable(uint8_t* table, const XcfImage* image) {
 
 }  // namespace
 
-uint32_t BitmapRowSize(uint32_t bitCount, uint32_t width) {
-  uint64_t bits = static_cast<uint64_t>(bitCount) * width;
-  return static_cast<uint32_t>(((bits + 31) / 32) * 4);
-}
-
 ResultCode SwapRedBlue(PixelBuffer* buffer) {
   if (buffer == nullptr) return ResultCode::InvalidArgument;
   if (buffer->pixels == nullptr || buffer->bytesPerPixel < 3) return ResultCode::NotReady;

@@ -3,14 +3,12 @@
 #pragma once
 
 #include "composite/pixel_buffer.h"
+#include "plugin/dib.h"
 #include "platform/kernel32.h"
 #include "plugin/exports.h"
 #include "xcf/image.h"
 
 namespace tessel {
-
-constexpr uint32_t kBitmapInfoHeaderSize = 40;
-constexpr uint32_t kColourTableSize = 256 * 4;
 
 // Writes both handles only on success; they are unlocked and the host's.
 ResultCode BuildBitmap(XcfImage* image, HLOCAL* infoHandle, HLOCAL* bitsHandle, ProgressCallback callback,
@@ -18,8 +16,5 @@ ResultCode BuildBitmap(XcfImage* image, HLOCAL* infoHandle, HLOCAL* bitsHandle, 
 
 // Exchanges the first and third byte of every pixel of 3 or more bytes.
 ResultCode SwapRedBlue(PixelBuffer* buffer);
-
-// Bytes per bitmap row: bitCount * width bits padded to a multiple of 4 bytes.
-uint32_t BitmapRowSize(uint32_t bitCount, uint32_t width);
 
 }  // namespace tessel

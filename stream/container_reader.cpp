@@ -1,11 +1,37 @@
 #include "stream/container_reader.h"
 
+#include <bzlib.h>
+#include <zlib.h>
+
 #include <cstdlib>
 #include <new>
 
 namespace tessel {
 
 namespace {
+
+// Decoder flags.
+constexpr uint32_t kDecoderHeaderChecked = 0x1;
+constexpr uint32_t kDecoderInitialised = 0x2;
+constexpr uint32_t kDecoderStreamEnded = 0x4;
+
+constexpr uint32_t kDecoderInputSize = 65536;
+
+struct GzipDecoder {
+  ByteStream* source;  // not owned
+  z_stream z;
+  uint8_t* input;      // owned; null until the first read
+  uint32_t inputSize;
+  uint32_t flags;
+};
+
+struct Bzip2Decoder {
+  ByteStream* source;  // not owned
+  bz_stream bz;
+  uint8_t* input;
+  uint32_t inputSize;
+  uint32_t flags;
+};
 
 // What differs between the two decoders: the library calls and the header.
 struct GzipTraits {

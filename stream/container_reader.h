@@ -3,9 +3,6 @@
 // bzip2 stream is read.
 #pragma once
 
-#include <bzlib.h>
-#include <zlib.h>
-
 #include <cstdint>
 
 #include "stream/byte_stream.h"
@@ -14,33 +11,10 @@ namespace tessel {
 
 enum class ContainerKind : int32_t { Unknown = -1, Plain = 0, Gzip = 1, Bzip2 = 2 };
 
-// Decoder flags.
-constexpr uint32_t kDecoderHeaderChecked = 0x1;
-constexpr uint32_t kDecoderInitialised = 0x2;
-constexpr uint32_t kDecoderStreamEnded = 0x4;
-
-constexpr uint32_t kDecoderInputSize = 65536;
-
-struct GzipDecoder {
-  ByteStream* source;  // not owned
-  z_stream z;
-  uint8_t* input;      // owned; null until the first read
-  uint32_t inputSize;
-  uint32_t flags;
-};
-
-struct Bzip2Decoder {
-  ByteStream* source;  // not owned
-  bz_stream bz;
-  uint8_t* input;
-  uint32_t inputSize;
-  uint32_t flags;
-};
-
 struct ContainerReader {
   ByteStream* source;  // not owned
   ContainerKind kind;
-  void* decoder;       // GzipDecoder or Bzip2Decoder, owned; none for plain data
+  void* decoder;       // the library's state and an input buffer, owned; none for plain data
 };
 
 ResultCode ContainerReaderOpen(ContainerKind kind, ByteStream* source, ContainerReader** out);
@@ -50,6 +24,7 @@ ResultCode ContainerReaderCheckHeader(ContainerReader* reader);
 ResultCode ContainerReaderRead(ContainerReader* reader, void* buffer, uint32_t* count);
 ResultCode ContainerReaderReadExact(ContainerReader* reader, void* buffer, uint32_t n);
 
+// zlib and libbzip2 status codes as result codes.
 ResultCode MapZlibError(int status);
 ResultCode MapBzip2Error(int status);
 

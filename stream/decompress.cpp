@@ -3,12 +3,14 @@
 #include <cstdlib>
 
 #include "stream/detect.h"
+#include "stream/xcf_rules.h"
 
 namespace tessel {
 
 namespace {
 
 constexpr uint32_t kPropColormap = 1;
+constexpr uint32_t kHeaderFieldsSize = 12;  // width, height, base type
 
 ResultCode WriteAll(ByteSink* sink, const void* bytes, uint32_t count) {
   return SinkWrite(sink, bytes, count) == count ? ResultCode::Ok : ResultCode::WriteError;
@@ -34,14 +36,12 @@ struct Decompression {
 // reader from the first byte on, with a scratch buffer of one chunk.
 ResultCode OpenDecompression(ByteStream* source, ByteSink* sink, Decompression* d) {
   if (source == nullptr || sink == nullptr) return ResultCode::InvalidArgument;
-  uint8_t head[kContainerSignatureSize];
-  if (source->read == nullptr || StreamRead(source, sizeof head, head) < sizeof head) return ResultCode::ReadError;
-  const ContainerKind kind = DetectContainer(head);
-  if (kind == ContainerKind::Unknown) return ResultCode::NotRecognised;
+  ContainerKind kind;
+  ResultCode result = ReadContainerKind(source, &kind);
+  if (result != ResultCode::Ok) return result;
   d->scratch = static_cast<uint8_t*>(std::malloc(kDecompressChunk));
   if (d->scratch == nullptr) return ResultCode::OutOfMemory;
-  StreamSeek(source, 0);
-  ResultCode result = ContainerReaderOpen(kind, source, &d->reader);
+  result = ContainerReaderOpen(kind, source, &d->reader);
   return result != ResultCode::Ok ? result : ContainerReaderCheckHeader(d->reader);
 }
 
@@ -75,12 +75,11 @@ ResultCode DecompressHeaderPrefix(ByteStream* source, ByteSink* sink) {
   result = WriteAll(sink, signature, sizeof signature);
   if (result != ResultCode::Ok) return result;
 
-  uint8_t header[12];  // width, height, base type
+  uint8_t header[kHeaderFieldsSize];
   result = ContainerReaderReadExact(d.reader, header, sizeof header);
-  if (result != ResultCode::Ok) return result;
-  if (LoadU32BE(header) == 0 || LoadU32BE(header + 4) == 0) return ResultCode::CorruptData;
-  if (LoadU32BE(header + 8) > 2) return ResultCode::UnsupportedVersion;
-  result = WriteAll(sink, header, sizeof header);
+  if (result == ResultCode::Ok)
+    result = XcfCheckCanvas(LoadU32BE(header), LoadU32BE(header + 4), LoadU32BE(header + 8));
+  if (result == ResultCode::Ok) result = WriteAll(sink, header, sizeof header);
   if (result == ResultCode::Ok) result = CopyPropertyList(d.reader, sink, d.scratch);
   if (result == ResultCode::Ok) result = CopyOffsetList(d.reader, sink);
   if (result == ResultCode::Ok) result = CopyOffsetList(d.reader, sink);
@@ -94,27 +93,28 @@ ResultCode CopyPropertyList(ContainerReader* reader, ByteSink* sink, uint8_t* sc
     ResultCode result = CopyExact(reader, sink, record, sizeof record);
     if (result != ResultCode::Ok) return result;
     uint32_t id = LoadU32BE(record);
-    uint64_t length = LoadU32BE(record + 4);
+    uint32_t length = LoadU32BE(record + 4);
     if (id == 0) return ResultCode::Ok;
     if (id == kPropColormap) {
-      // The same repair as the property reader: a length that counts each
-      // colour as one byte stands for 3n + 4 bytes.
-      if (length < 4) return ResultCode::CorruptData;
-      uint8_t countBytes[4];
-      result = ContainerReaderReadExact(reader, countBytes, 4);
+      // The copy keeps the file's own bytes, the stored length among them;
+      // the reader of the copy repairs it again by the same rule.
+      uint8_t countBytes[kColormapCountBytes];
+      uint32_t n;
+      uint32_t repaired;
+      result = XcfColormapLength(
+          length,
+          [&](uint32_t* count) {
+            ResultCode read = ContainerReaderReadExact(reader, countBytes, sizeof countBytes);
+            if (read == ResultCode::Ok) *count = LoadU32BE(countBytes);
+            return read;
+          },
+          &n, &repaired);
+      if (result == ResultCode::Ok) result = WriteAll(sink, countBytes, sizeof countBytes);
       if (result != ResultCode::Ok) return result;
-      uint64_t n = LoadU32BE(countBytes);
-      if (length == n + 4) {
-        length = 3 * n + 4;
-      } else if (3 * n + 4 > length) {
-        return ResultCode::CorruptData;
-      }
-      result = WriteAll(sink, countBytes, 4);
-      if (result != ResultCode::Ok) return result;
-      length -= 4;
+      length = repaired - kColormapCountBytes;
     }
     while (length > 0) {
-      uint32_t piece = length < kDecompressChunk ? static_cast<uint32_t>(length) : kDecompressChunk;
+      uint32_t piece = length < kDecompressChunk ? length : kDecompressChunk;
       result = CopyExact(reader, sink, scratch, piece);
       if (result != ResultCode::Ok) return result;
       length -= piece;

@@ -19,6 +19,18 @@ ContainerKind DetectContainer(const uint8_t* bytes) {
   return ContainerKind::Unknown;
 }
 
+ResultCode ReadContainerKind(ByteStream* stream, ContainerKind* kind) {
+  if (stream == nullptr || kind == nullptr) return ResultCode::InvalidArgument;
+  uint8_t head[kContainerSignatureSize];
+  if (stream->read == nullptr || StreamRead(stream, sizeof head, head) < sizeof head) return ResultCode::ReadError;
+  // Whatever reads the container next starts from its first byte.
+  StreamSeek(stream, 0);
+  const ContainerKind detected = DetectContainer(head);
+  if (detected == ContainerKind::Unknown) return ResultCode::NotRecognised;
+  *kind = detected;
+  return ResultCode::Ok;
+}
+
 int32_t XcfParseSignature(const uint8_t* bytes) {
   if (bytes == nullptr || std::memcmp(bytes, kXcfMagic, 9) != 0) return -1;
   for (int32_t version = 0; version < 4; ++version) {
@@ -30,14 +42,12 @@ int32_t XcfParseSignature(const uint8_t* bytes) {
 ResultCode ProbeXcf(ByteStream* stream, int32_t* version) {
   if (version != nullptr) *version = -1;
   if (stream == nullptr) return ResultCode::InvalidArgument;
-  uint8_t head[kContainerSignatureSize];
-  if (stream->read == nullptr || StreamRead(stream, sizeof head, head) < sizeof head) return ResultCode::ReadError;
-  StreamSeek(stream, 0);
-  ContainerKind kind = DetectContainer(head);
-  if (kind == ContainerKind::Unknown) return ResultCode::NotRecognised;
+  ContainerKind kind;
+  ResultCode result = ReadContainerKind(stream, &kind);
+  if (result != ResultCode::Ok) return result;
 
   ContainerReader* reader = nullptr;
-  ResultCode result = ContainerReaderOpen(kind, stream, &reader);
+  result = ContainerReaderOpen(kind, stream, &reader);
   if (result != ResultCode::Ok) return result;
   result = ContainerReaderCheckHeader(reader);
   uint8_t signature[kXcfSignatureSize];

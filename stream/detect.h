@@ -15,6 +15,11 @@ constexpr uint32_t kXcfSignatureSize = 14;
 // From the first 9 bytes: plain XCF, gzip, bzip2 or Unknown (also for null).
 ContainerKind DetectContainer(const uint8_t* bytes);
 
+// Reads a stream's first 9 bytes, rewinds it to position 0 and tells its
+// container: ReadError for fewer than 9 bytes (or no read operation),
+// NotRecognised for no known signature. The kind is written on success.
+ResultCode ReadContainerKind(ByteStream* stream, ContainerKind* kind);
+
 // From the first 14 bytes of XCF data: version 0 to 3, -1 when the signature
 // is not "gimp xcf ", -2 for an unknown version tag (the NUL included).
 int32_t XcfParseSignature(const uint8_t* bytes);

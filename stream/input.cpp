@@ -26,16 +26,11 @@ ResultCode OpenInput(const char* buffer, int32_t offsetOrSize, uint32_t inputKin
   }
   if (result != ResultCode::Ok) return result;
 
-  uint8_t head[kContainerSignatureSize];
-  if (raw->read == nullptr || StreamRead(raw, sizeof head, head) < sizeof head) {
+  ContainerKind kind;
+  result = ReadContainerKind(raw, &kind);
+  if (result != ResultCode::Ok) {
     StreamDestroy(&raw);
-    return ResultCode::ReadError;
-  }
-  if (raw->seek != nullptr) StreamSeek(raw, 0);
-  ContainerKind kind = DetectContainer(head);
-  if (kind == ContainerKind::Unknown) {
-    StreamDestroy(&raw);
-    return ResultCode::NotRecognised;
+    return result;
   }
   if (kind == ContainerKind::Plain) {
     *stream = raw;

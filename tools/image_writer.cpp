@@ -5,6 +5,8 @@
 #include <memory>
 #include <vector>
 
+#include "plugin/dib.h"
+
 #ifdef TESSEL_HAVE_PNG
 #include <png.h>
 #include <zlib.h>
@@ -31,7 +33,7 @@ struct Layout {
 
 Layout LayoutOf(const Dib& dib) {
   Layout l{U32(dib.info + 4), U32(dib.info + 8), U16(dib.info + 14), 0};
-  l.rowSize = ((static_cast<size_t>(l.bitCount) * l.width + 31) / 32) * 4;
+  l.rowSize = tessel::BitmapRowSize(l.bitCount, l.width);
   return l;
 }
 

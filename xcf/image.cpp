@@ -56,9 +56,8 @@ ResultCode XcfReadHeader(XcfImage* image) {
   uint32_t baseType;
   if (!StreamReadU32(stream, &width) || !StreamReadU32(stream, &height) || !StreamReadU32(stream, &baseType))
     return ResultCode::ReadError;
-  if (width == 0 || height == 0) return ResultCode::CorruptData;
-  if (width > kMaxImageWidth || height > kMaxImageHeight) return ResultCode::TooLarge;
-  if (baseType > 2) return ResultCode::UnsupportedVersion;
+  ResultCode result = XcfCheckCanvas(width, height, baseType);
+  if (result != ResultCode::Ok) return result;
   image->width = width;
   image->height = height;
   image->baseType = static_cast<int32_t>(baseType);

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "stream/byte_stream.h"
+#include "stream/xcf_rules.h"
 #include "xcf/offset_list.h"
 #include "xcf/property_list.h"
 
@@ -17,9 +18,6 @@ constexpr uint32_t kImageHeaderAttempted = 0x1;
 constexpr uint32_t kImageHeaderValid = 0x2;
 constexpr uint32_t kImageBodyAttempted = 0x4;
 constexpr uint32_t kImageBodyValid = 0x8;
-
-constexpr uint32_t kMaxImageWidth = 32767;
-constexpr uint32_t kMaxImageHeight = 32766;
 
 enum XcfBaseType : int32_t { kBaseRgb = 0, kBaseGray = 1, kBaseIndexed = 2 };
 

@@ -4,11 +4,11 @@
 #include <cstring>
 #include <new>
 
+#include "stream/xcf_rules.h"
+
 namespace tessel {
 
 namespace {
-
-constexpr uint32_t kMaxColormapColours = 256;
 
 // Puts the record in the list, replacing an entry with the same id. On
 // failure the payload stays the caller's.
@@ -32,23 +32,20 @@ ResultCode PropertyListPut(XcfPropertyList* list, const XcfProperty& property) {
   return ResultCode::Ok;
 }
 
-// Reads a colormap payload: the colour count first, then the triples. The
-// stored length is repaired when it counts each colour as one byte.
-ResultCode ReadColormap(ByteStream* stream, uint32_t length, XcfProperty* out) {
-  if (length < 4) return ResultCode::CorruptData;
+// Reads a colormap payload: the colour count first, then the triples, with
+// the stored length repaired by the format's rule.
+ResultCode ReadColormap(ByteStream* stream, uint32_t storedLength, XcfProperty* out) {
   uint32_t n;
-  if (!StreamReadU32(stream, &n)) return ResultCode::ReadError;
-  if (n > kMaxColormapColours) return ResultCode::CorruptData;
-  uint32_t needed = 3 * n + 4;
-  if (length == n + 4) {
-    length = needed;
-  } else if (length < needed) {
-    return ResultCode::CorruptData;
-  }
+  uint32_t length;
+  ResultCode result = XcfColormapLength(
+      storedLength,
+      [stream](uint32_t* count) { return StreamReadU32(stream, count) ? ResultCode::Ok : ResultCode::ReadError; }, &n,
+      &length);
+  if (result != ResultCode::Ok) return result;
   auto* data = static_cast<uint8_t*>(std::malloc(length));
   if (data == nullptr) return ResultCode::OutOfMemory;
   StoreU32BE(data, n);
-  if (StreamRead(stream, length - 4, data + 4) != length - 4) {
+  if (StreamRead(stream, length - kColormapCountBytes, data + kColormapCountBytes) != length - kColormapCountBytes) {
     std::free(data);
     return ResultCode::ReadError;
   }

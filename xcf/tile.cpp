@@ -5,6 +5,16 @@
 
 namespace tessel {
 
+constexpr uint32_t kRleInputSize = 256;
+
+// The source of bytes for one RLE tile: a 256-byte window on the stream.
+struct RleInput {
+  ByteStream* stream;
+  uint8_t* buffer;  // owned; allocated on the first refill
+  uint32_t position;
+  uint32_t fill;
+};
+
 namespace {
 
 // Refills the input's window from the stream when it is empty; false when
@@ -40,6 +50,21 @@ inline void CopyStrided(uint8_t* dst, uint32_t stride, const uint8_t* src, uint3
 }
 
 // Decodes one channel plane of n bytes into dst, byte k of every stride.
+//
+// An RLE tile stores each channel as a plane of tw * th bytes, the planes
+// one after the other, each a sequence of runs. A run starts with an
+// opcode byte d:
+//
+//   d = 0 .. 126     repeat: the next byte, d + 1 times
+//   d = 127          long repeat: a 16-bit big-endian count, then the byte
+//   d = 128          long literal: a 16-bit big-endian count, then that many bytes
+//   d = 129 .. 255   literal: the next 256 - d bytes as they are
+//
+// A run that claims more bytes than are left in its plane is cut at the
+// plane's end. A repeat run still consumes its value byte; a literal run
+// consumes only the bytes it writes, so that its surplus is read as the
+// next opcode (the first of the next plane). Nothing is ever written past
+// the plane, whatever the counts say. A count of 0 writes nothing.
 ResultCode DecodeRlePlane(RleInput* input, uint8_t* dst, uint32_t stride, uint32_t n) {
   uint32_t remaining = n;
   while (remaining > 0) {

@@ -10,17 +10,11 @@
 namespace tessel {
 
 constexpr uint32_t kTileSize = 64;
-constexpr uint32_t kRleInputSize = 256;
 
 enum XcfCompression : uint32_t { kCompressionNone = 0, kCompressionRle = 1 };
 
-// The source of bytes for one RLE tile: a 256-byte window on the stream.
-struct RleInput {
-  ByteStream* stream;
-  uint8_t* buffer;  // owned; allocated on the first refill
-  uint32_t position;
-  uint32_t fill;
-};
+// The source of bytes for one RLE tile (tile.cpp).
+struct RleInput;
 
 ResultCode XcfDecodeTiles(ByteStream* stream, const XcfOffsetList* offsets, uint32_t width, uint32_t height,
                           uint32_t bpp, uint32_t compression, uint8_t* pixels);

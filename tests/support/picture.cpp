@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "plugin/dib.h"
+
 namespace xcftest {
 
 namespace {
@@ -29,7 +31,7 @@ Picture Decode(const Bytes& file, ProgressCallback callback, intptr_t userData) 
   picture.width = U32LE(h + 4);
   picture.height = U32LE(h + 8);
   picture.bitCount = h[14];
-  picture.rowSize = ((picture.bitCount * picture.width + 31) / 32) * 4;
+  picture.rowSize = tessel::BitmapRowSize(picture.bitCount, picture.width);
   picture.header.assign(h, h + (picture.bitCount == 8 ? 1064 : 40));
   picture.bits.assign(p, p + static_cast<size_t>(picture.rowSize) * picture.height);
   LocalUnlock(info);

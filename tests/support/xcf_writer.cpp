@@ -7,6 +7,8 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "xcf/layer.h"
+
 namespace xcftest {
 
 void ByteWriter::U32(uint32_t v) {
@@ -61,9 +63,11 @@ void WriteProps(ByteWriter& w, const std::vector<Property>& props) {
   w.U32(0);
 }
 
+// The plug-in's own table; a layer of a type it refuses is written with one
+// byte per pixel.
 uint32_t BytesPerPixel(uint32_t type) {
-  static const uint32_t kBytes[] = {3, 4, 1, 2, 1, 2};
-  return type < 6 ? kBytes[type] : 1;
+  const uint32_t bytes = tessel::XcfBytesPerPixel(type);
+  return bytes != 0 ? bytes : 1;
 }
 
 // Hierarchy, first level and tiles of a w x h x bpp pixel block; returns

@@ -6,6 +6,7 @@
 #include "stream/decompress.h"
 #include "stream/input.h"
 #include "stream/memory_source.h"
+#include "plugin/exports.h"
 #include "tests/support/test_files.h"
 
 using namespace tessel;
@@ -191,3 +192,69 @@ TEST(HeaderPrefix, ReadsOnlyTheStartOfABomb) {
 }
 
 }  // namespace
+
+// The header summary of a compressed file goes through the prefix copy and
+// then the reader; a plain file through the reader alone. Both apply the
+// same canvas and colormap rules, so they agree on every edge of them.
+TEST(HeaderPrefix, AgreesWithThePlainReaderOnEveryRule) {
+  auto summary = [](const Bytes& bytes, int compressed) {
+    PictureInfo info;
+    const Bytes file = compressed == 0 ? bytes : compressed == 1 ? xcftest::Gzip(bytes) : xcftest::Bzip2(bytes);
+    return GetPictureInfo(reinterpret_cast<const char*>(file.data()), static_cast<int32_t>(file.size()), 1, &info);
+  };
+  auto withColormap = [](const Bytes& payload) {
+    xcftest::Image image{4, 2, 2};
+    image.props.push_back(xcftest::PropRaw(1, payload));
+    image.layers.push_back({4, 2, 4, "i", {}, Bytes(8, 0)});
+    return xcftest::WriteXcf(image);
+  };
+  auto colours = [](uint32_t n, uint32_t tripleBytes) {
+    Bytes payload = {0, 0, static_cast<uint8_t>(n >> 8), static_cast<uint8_t>(n)};
+    payload.resize(4 + tripleBytes, 9);
+    return payload;
+  };
+  auto canvas = [](uint32_t width, uint32_t height, uint32_t baseType) {
+    Bytes xcf = SmallXcf();
+    for (int i = 0; i < 4; ++i) {
+      xcf[14 + i] = static_cast<uint8_t>(width >> (24 - 8 * i));
+      xcf[18 + i] = static_cast<uint8_t>(height >> (24 - 8 * i));
+      xcf[22 + i] = static_cast<uint8_t>(baseType >> (24 - 8 * i));
+    }
+    return xcf;
+  };
+  struct Case {
+    const char* name;
+    Bytes xcf;
+    int code;  // the host code both must give
+  };
+  Bytes colourBytes = withColormap(colours(3, 9));
+  colourBytes[26 + 7] = 7;  // a stored length of n + 4: repaired to 3n + 4
+  Bytes cut = withColormap(colours(300, 900));
+  cut.resize(26 + 8 + 4 + 100);  // more than 256 colours, and cut short inside them
+  const std::vector<Case> cases = {
+      {"no colours", withColormap(colours(0, 0)), 0},
+      {"256 colours", withColormap(colours(256, 768)), 0},
+      {"257 colours", withColormap(colours(257, 771)), 3},
+      {"longer than its colours", withColormap(colours(2, 10)), 0},
+      {"shorter than its colours", withColormap(colours(3, 5)), 3},
+      {"a length below the count", withColormap({0, 0}), 3},
+      {"colours counted as bytes", colourBytes, 0},
+      {"cut inside the colours", {}, 6},  // made below
+      {"too many colours, cut short", cut, 3},
+      {"zero width", canvas(0, 5, 0), 3},
+      {"the largest canvas", canvas(32767, 32766, 0), 0},
+      {"too tall", canvas(5, 32767, 0), 8},
+      {"too wide and of no base type", canvas(32768, 5, 3), 8},
+      {"base type 3", canvas(5, 5, 3), 2},
+  };
+  for (Case c : cases) {
+    if (c.xcf.empty()) {
+      c.xcf = withColormap(colours(3, 9));
+      c.xcf.resize(26 + 8 + 4 + 4);  // four bytes into the triples
+    }
+    const int plain = summary(c.xcf, 0);
+    EXPECT_EQ(plain, c.code) << c.name;
+    EXPECT_EQ(summary(c.xcf, 1), plain) << c.name << " (gzip)";
+    EXPECT_EQ(summary(c.xcf, 2), plain) << c.name << " (bzip2)";
+  }
+}
