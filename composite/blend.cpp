@@ -234,14 +234,24 @@ ResultCode BlendRowIndexed(uint8_t* t, uint32_t bt, const uint8_t* s, uint32_t b
   return ResultCode::Ok;
 }
 
+ResultCode BlendRowCheck(uint32_t layerType, uint32_t opacity, uint32_t targetBytes, uint32_t mode) {
+  if (opacity > 255 || XcfBytesPerPixel(layerType) == 0) return ResultCode::InvalidArgument;
+  if (opacity == 0) return ResultCode::Ok;
+  if (layerType == kLayerIndexed || layerType == kLayerIndexedA) {
+    // Palette indices cannot land in a colour target.
+    return opacity >= 128 && targetBytes >= 3 ? ResultCode::InvalidArgument : ResultCode::Ok;
+  }
+  return mode >= kModeCount ? ResultCode::InvalidArgument : ResultCode::Ok;
+}
+
 ResultCode BlendRow(uint32_t layerType, uint32_t n, const uint8_t* source, uint32_t opacity, uint8_t* target,
                     uint32_t targetBytes, uint32_t mode) {
-  if (target == nullptr || source == nullptr || opacity > 255 || n == 0) return ResultCode::InvalidArgument;
+  if (target == nullptr || source == nullptr || n == 0) return ResultCode::InvalidArgument;
+  ResultCode result = BlendRowCheck(layerType, opacity, targetBytes, mode);
+  if (result != ResultCode::Ok || opacity == 0) return result;
   uint32_t sourceBytes = XcfBytesPerPixel(layerType);
-  if (sourceBytes == 0) return ResultCode::InvalidArgument;
-  if (opacity == 0) return ResultCode::Ok;
-  if (layerType == kLayerIndexed || layerType == kLayerIndexedA) return BlendRowIndexed(target, targetBytes, source, sourceBytes, opacity, n);
-  if (mode >= kModeCount) return ResultCode::InvalidArgument;
+  if (layerType == kLayerIndexed || layerType == kLayerIndexedA)
+    return BlendRowIndexed(target, targetBytes, source, sourceBytes, opacity, n);
   BlendFn function = kModeFunctions[mode];
   if (function != nullptr) function(target, targetBytes, source, sourceBytes, n, opacity);
   return ResultCode::Ok;

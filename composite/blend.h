@@ -42,6 +42,11 @@ enum LayerMode : uint32_t {
 // x / 255 with one rounding step, exact for multiples of 255; x <= 65025.
 constexpr uint32_t Div255(uint32_t x) { return ((x + 1) * 257) >> 16; }
 
+// What BlendRow answers for a row of a layer of this type, opacity and mode
+// into a target of targetBytes, without drawing it: every refusal of
+// BlendRow depends on these alone.
+ResultCode BlendRowCheck(uint32_t layerType, uint32_t opacity, uint32_t targetBytes, uint32_t mode);
+
 // One clipped row of a layer of the given XCF type into the target run.
 ResultCode BlendRow(uint32_t layerType, uint32_t n, const uint8_t* source, uint32_t opacity, uint8_t* target,
                     uint32_t targetBytes, uint32_t mode);

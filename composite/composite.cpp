@@ -51,25 +51,101 @@ Rect LayerRect(const XcfLayerInfo& info) {
           static_cast<int64_t>(info.offsetY) + info.height};
 }
 
+// How a layer is drawn: its parameters, the type its rows have before the
+// mask step, and the mask that takes part.
+struct LayerPlan {
+  XcfLayerInfo info;
+  bool group;
+  uint32_t type;           // a group's: the type of its buffer
+  uint32_t bs;             // bytes per pixel of that type; 0 for none
+  const XcfChannel* mask;  // null when no mask takes part
+  uint32_t maskOpacity;
+  bool widen;              // rows without alpha get one before the mask step
+  uint32_t drawType;       // the type the rows reach BlendRow as
+};
+
+ResultCode PlanLayer(const XcfLayer* layer, int32_t baseType, LayerPlan* plan) {
+  ResultCode result = XcfLayerGetInfo(layer, &plan->info);
+  if (result != ResultCode::Ok) return result;
+  plan->group = XcfLayerIsGroup(layer) != 0;
+  plan->type = plan->info.type;
+  if (plan->group) {
+    // A group is composited with alpha, so that what its children leave
+    // untouched stays transparent. GIMP stores groups so; the groups of an
+    // indexed image it stores as RGBA over indexed children, and those are
+    // composited as indexed with alpha.
+    plan->type = baseType == kBaseIndexed ? kLayerIndexedA : (plan->type | 1u);
+  }
+  plan->bs = XcfBytesPerPixel(plan->type);
+  const XcfChannel* mask = layer->mask;
+  XcfChannelInfo maskInfo{};
+  const bool masked = mask != nullptr && (plan->info.flags & kLayerApplyMask) != 0 && MaskHasPixels(mask) &&
+                      XcfChannelGetInfo(mask, &maskInfo) == ResultCode::Ok && maskInfo.opacity > 0;
+  plan->mask = masked ? mask : nullptr;
+  plan->maskOpacity = masked ? maskInfo.opacity : 0;
+  // The mask acts as the layer's alpha. A layer without alpha is widened to
+  // the type with alpha first, so the mask never lands in a colour byte.
+  plan->widen = masked && !HasAlpha(plan->bs);
+  plan->drawType = plan->widen ? plan->type + 1 : plan->type;
+  return ResultCode::Ok;
+}
+
+// A mask between none and full mixes its own value into every alpha, so
+// that even a transparent pixel of its layer draws.
+bool MasksEveryPixel(const LayerPlan& plan) { return plan.mask != nullptr && plan.maskOpacity < 255; }
+
+bool Drawable(const XcfLayer* layer) { return XcfLayerIsGroup(layer) ? true : XcfLayerHasPixels(layer) != 0; }
+
 // Where a group's children can leave a mark, in image coordinates: the
-// layers with pixels, and visible groups with such layers inside. A group's
-// buffer starts transparent, and transparent pixels leave every target as it
-// is, so nothing outside this extent needs a buffer or a blend.
-Rect ContentExtent(const XcfLayer* group, uint32_t depth) {
+// layers with pixels, visible groups with such layers inside, and the whole
+// of a group whose mask marks every pixel. A group's buffer starts
+// transparent, and transparent pixels leave every target as it is, so
+// nothing outside this extent needs a buffer or a blend.
+Rect ContentExtent(const XcfLayer* group, int32_t baseType, uint32_t depth) {
   Rect extent{0, 0, 0, 0};
   if (depth > kMaxGroupDepth) return extent;
   for (const XcfLayer* child = group->firstChild; child != nullptr; child = child->next) {
-    XcfLayerInfo info;
-    if (XcfLayerGetInfo(child, &info) != ResultCode::Ok || (info.flags & kLayerVisible) == 0 || info.opacity == 0)
+    LayerPlan plan;
+    if (PlanLayer(child, baseType, &plan) != ResultCode::Ok || (plan.info.flags & kLayerVisible) == 0 ||
+        plan.info.opacity == 0)
       continue;
-    if (XcfLayerIsGroup(child)) {
-      if (child->firstChild != nullptr)
-        extent = Union(extent, Intersect(LayerRect(info), ContentExtent(child, depth + 1)));
+    if (plan.group) {
+      if (child->firstChild == nullptr) continue;
+      const Rect own = LayerRect(plan.info);
+      extent = Union(extent, MasksEveryPixel(plan) ? own : Intersect(own, ContentExtent(child, baseType, depth + 1)));
     } else if (XcfLayerHasPixels(child)) {
-      extent = Union(extent, LayerRect(info));
+      extent = Union(extent, LayerRect(plan.info));
     }
   }
   return extent;
+}
+
+// What drawing the layer as the design draws it, every group into a buffer
+// of its full size, would refuse: the arguments that BlendRow refuses, for
+// every layer that reaches it, the children of a group wherever they lie in
+// the group. The driver draws groups only where their children can mark
+// them, so it asks this of every top-level layer before it draws.
+ResultCode CheckLayer(const XcfLayer* layer, const Rect& target, uint32_t targetBytes, int32_t baseType,
+                      uint32_t depth) {
+  if (depth > kMaxGroupDepth) return ResultCode::CorruptData;
+  const bool group = XcfLayerIsGroup(layer) != 0;
+  if (group && layer->firstChild == nullptr) return ResultCode::Ok;
+  if (!group && layer->hierarchy == nullptr) return ResultCode::NotReady;
+  LayerPlan plan;
+  ResultCode result = PlanLayer(layer, baseType, &plan);
+  if (result != ResultCode::Ok) return result;
+  if ((plan.info.flags & kLayerVisible) == 0 || plan.info.opacity == 0) return ResultCode::Ok;
+  const Rect rect = LayerRect(plan.info);
+  if (Intersect(rect, target).Empty()) return ResultCode::Ok;
+  if (plan.bs == 0) return ResultCode::InvalidArgument;
+  if (group) {
+    for (const XcfLayer* child = XcfLayerLastSibling(layer->firstChild); child != nullptr; child = child->prev) {
+      if (!Drawable(child)) continue;
+      result = CheckLayer(child, rect, plan.bs, baseType, depth + 1);
+      if (result != ResultCode::Ok) return result;
+    }
+  }
+  return BlendRowCheck(plan.drawType, plan.info.opacity, targetBytes, plan.info.mode);
 }
 
 // Copies n pixels of bs bytes (1 or 3) into bs + 1 bytes with an opaque alpha.
@@ -93,7 +169,7 @@ ResultCode DrawChildren(XcfLayer* group, int32_t baseType, uint32_t depth, uint3
   if (result == ResultCode::Ok) result = PixelBufferClear(out->buffer);
   if (result != ResultCode::Ok) return result;
   for (XcfLayer* child = XcfLayerLastSibling(group->firstChild); child != nullptr; child = child->prev) {
-    if (!XcfLayerIsGroup(child) && !XcfLayerHasPixels(child)) continue;
+    if (!Drawable(child)) continue;
     result = DrawLayer(child, out->buffer, &corner, baseType, depth + 1);
     if (result != ResultCode::Ok) return result;
   }
@@ -107,9 +183,10 @@ ResultCode DrawLayer(XcfLayer* layer, PixelBuffer* target, const LayerOrigin* or
   const bool group = XcfLayerIsGroup(layer) != 0;
   if (group && layer->firstChild == nullptr) return ResultCode::Ok;
   if (!group && layer->hierarchy == nullptr) return ResultCode::NotReady;
-  XcfLayerInfo info;
-  ResultCode result = XcfLayerGetInfo(layer, &info);
+  LayerPlan plan;
+  ResultCode result = PlanLayer(layer, baseType, &plan);
   if (result != ResultCode::Ok) return result;
+  const XcfLayerInfo& info = plan.info;
   uint32_t targetWidth;
   uint32_t targetHeight;
   uint32_t bt;
@@ -121,7 +198,7 @@ ResultCode DrawLayer(XcfLayer* layer, PixelBuffer* target, const LayerOrigin* or
   // for a group only where its children can leave a mark.
   const LayerOrigin at = origin != nullptr ? *origin : LayerOrigin{0, 0};
   Rect region = Intersect(LayerRect(info), Rect{at.x, at.y, at.x + targetWidth, at.y + targetHeight});
-  if (group) region = Intersect(region, ContentExtent(layer, depth));
+  if (group && !MasksEveryPixel(plan)) region = Intersect(region, ContentExtent(layer, baseType, depth));
   if (region.Empty()) return ResultCode::Ok;
   const int64_t skipX = region.x0 - info.offsetX;  // first layer column and row drawn
   const int64_t skipY = region.y0 - info.offsetY;
@@ -130,15 +207,7 @@ ResultCode DrawLayer(XcfLayer* layer, PixelBuffer* target, const LayerOrigin* or
   const auto columns = static_cast<uint32_t>(region.x1 - region.x0);
   const auto rows = static_cast<uint32_t>(region.y1 - region.y0);
 
-  uint32_t type = info.type;
-  if (group) {
-    // A group is composited with alpha, so that what its children leave
-    // untouched stays transparent. GIMP stores groups so; the groups of an
-    // indexed image it stores as RGBA over indexed children, and those are
-    // composited as indexed with alpha.
-    type = baseType == kBaseIndexed ? kLayerIndexedA : (type | 1u);
-  }
-  const uint32_t bs = XcfBytesPerPixel(type);
+  const uint32_t bs = plan.bs;
   if (bs == 0) return ResultCode::InvalidArgument;
   GroupBuffer groupBuffer;
   if (group) {
@@ -146,22 +215,14 @@ ResultCode DrawLayer(XcfLayer* layer, PixelBuffer* target, const LayerOrigin* or
     if (result != ResultCode::Ok) return result;
   }
 
-  const XcfChannel* mask = layer->mask;
-  XcfChannelInfo maskInfo{};
-  const bool masked = mask != nullptr && (info.flags & kLayerApplyMask) != 0 && MaskHasPixels(mask) &&
-                      XcfChannelGetInfo(mask, &maskInfo) == ResultCode::Ok && maskInfo.opacity > 0;
-  // The mask acts as the layer's alpha. A layer without alpha is widened to
-  // the type with alpha first, so the mask never lands in a colour byte.
-  const bool widen = masked && !HasAlpha(bs);
-  const uint32_t maskedBytes = widen ? bs + 1 : bs;
+  const uint32_t maskedBytes = plan.widen ? bs + 1 : bs;
   std::unique_ptr<uint8_t, FreeDeleter> scratch;
-  if (masked) {
+  if (plan.mask != nullptr) {
     uint64_t size = static_cast<uint64_t>(maskedBytes) * columns;
     if (size == 0 || size > SIZE_MAX) return ResultCode::OutOfMemory;
     scratch.reset(static_cast<uint8_t*>(std::malloc(static_cast<size_t>(size))));
     if (!scratch) return ResultCode::OutOfMemory;
   }
-  const uint32_t drawType = widen ? type + 1 : type;
 
   for (uint32_t i = 0; i < rows; ++i) {
     const auto r = static_cast<uint32_t>(skipY + i);
@@ -171,19 +232,19 @@ ResultCode DrawLayer(XcfLayer* layer, PixelBuffer* target, const LayerOrigin* or
     if (source == nullptr || row == nullptr) return ResultCode::Unsupported;
     if (!group) source += static_cast<size_t>(bs) * static_cast<size_t>(skipX);
     uint8_t* destination = row + static_cast<size_t>(bt) * static_cast<size_t>(dstX);
-    if (masked) {
-      const uint8_t* maskRow = XcfChannelRow(mask, r);
+    if (plan.mask != nullptr) {
+      const uint8_t* maskRow = XcfChannelRow(plan.mask, r);
       if (maskRow == nullptr) return ResultCode::Unsupported;
       maskRow += skipX;
-      if (widen) {
+      if (plan.widen) {
         AddOpaqueAlpha(source, bs, scratch.get(), columns);
         source = scratch.get();
       }
-      result = ApplyMaskRow(maskedBytes, source, scratch.get(), maskRow, maskInfo.opacity, columns);
+      result = ApplyMaskRow(maskedBytes, source, scratch.get(), maskRow, plan.maskOpacity, columns);
       if (result != ResultCode::Ok) return result;
       source = scratch.get();
     }
-    result = BlendRow(drawType, columns, source, info.opacity, destination, bt, info.mode);
+    result = BlendRow(plan.drawType, columns, source, info.opacity, destination, bt, info.mode);
     if (result != ResultCode::Ok) return result;
   }
   return ResultCode::Ok;
@@ -261,8 +322,14 @@ ResultCode CompositeImage(XcfImage* image, PixelBuffer* canvas, ProgressHook* pr
       return ResultCode::Cancelled;
   }
 
+  const Rect whole{0, 0, width, height};
   for (XcfLayer* layer = XcfLayerLastSibling(image->layers); layer != nullptr; layer = layer->prev) {
-    if (!XcfLayerIsGroup(layer) && !XcfLayerHasPixels(layer)) continue;
+    if (!Drawable(layer)) continue;
+    result = CheckLayer(layer, whole, bytesPerPixel, image->baseType, 0);
+    if (result != ResultCode::Ok) return result;
+  }
+  for (XcfLayer* layer = XcfLayerLastSibling(image->layers); layer != nullptr; layer = layer->prev) {
+    if (!Drawable(layer)) continue;
     result = CompositeLayer(layer, canvas, nullptr, image->baseType);
     if (result != ResultCode::Ok) return result;
   }
