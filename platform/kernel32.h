@@ -31,7 +31,22 @@ typedef const void* LPCVOID;
 typedef DWORD* LPDWORD;
 typedef LONG* PLONG;
 struct SECURITY_ATTRIBUTES;
-struct OVERLAPPED;
+// Only the position of a positional read is honoured.
+struct OVERLAPPED {
+  uintptr_t Internal;
+  uintptr_t InternalHigh;
+  DWORD Offset;
+  DWORD OffsetHigh;
+  HANDLE hEvent;
+};
+union LARGE_INTEGER {
+  struct {
+    DWORD LowPart;
+    LONG HighPart;
+  } u;
+  int64_t QuadPart;
+};
+typedef LARGE_INTEGER* PLARGE_INTEGER;
 typedef SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;
 typedef OVERLAPPED* LPOVERLAPPED;
 
@@ -56,11 +71,13 @@ typedef OVERLAPPED* LPOVERLAPPED;
 #define ERROR_NOT_LOCKED 158u
 #define ERROR_NEGATIVE_SEEK 131u
 #define ERROR_INVALID_PARAMETER 87u
+#define ERROR_HANDLE_EOF 38u
 
 HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                    DWORD disposition, DWORD attributes, HANDLE templateFile);
 BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD count, LPDWORD read, LPOVERLAPPED overlapped);
 DWORD SetFilePointer(HANDLE file, LONG distanceLow, PLONG distanceHigh, DWORD method);
+BOOL GetFileSizeEx(HANDLE file, PLARGE_INTEGER size);
 DWORD GetLastError();
 BOOL CloseHandle(HANDLE object);
 

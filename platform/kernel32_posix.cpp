@@ -88,12 +88,37 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWOR
   return reinterpret_cast<HANDLE>(static_cast<intptr_t>(fd));
 }
 
-BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD count, LPDWORD read, LPOVERLAPPED) {
+// With an OVERLAPPED the read starts at its position, and the file pointer
+// ends after the bytes read, as a synchronous handle's does on Windows; a
+// read that starts at or past the end fails with ERROR_HANDLE_EOF.
+BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD count, LPDWORD read, LPOVERLAPPED overlapped) {
   if (read != nullptr) *read = 0;
   int fd = FdOf(file);
   if (fd < 0 || buffer == nullptr) {
     lastError = ERROR_INVALID_HANDLE;
     return FALSE;
+  }
+  if (overlapped != nullptr) {
+    const off_t at = static_cast<off_t>((static_cast<uint64_t>(overlapped->OffsetHigh) << 32) | overlapped->Offset);
+    DWORD done = 0;
+    while (done < count) {
+      ssize_t n = ::pread(fd, static_cast<unsigned char*>(buffer) + done, count - done, at + done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) {
+        lastError = ErrorFromErrno(errno);
+        return FALSE;
+      }
+      if (n == 0) break;
+      done += static_cast<DWORD>(n);
+    }
+    ::lseek(fd, at + done, SEEK_SET);
+    if (read != nullptr) *read = done;
+    if (done == 0 && count > 0) {
+      lastError = ERROR_HANDLE_EOF;
+      return FALSE;
+    }
+    lastError = NO_ERROR;
+    return TRUE;
   }
   DWORD done = 0;
   while (done < count) {
@@ -137,6 +162,18 @@ DWORD SetFilePointer(HANDLE file, LONG distanceLow, PLONG distanceHigh, DWORD me
   // A low part equal to the invalid value is only an error if the last error says so.
   lastError = NO_ERROR;
   return static_cast<DWORD>(position & 0xFFFFFFFFu);
+}
+
+BOOL GetFileSizeEx(HANDLE file, PLARGE_INTEGER size) {
+  int fd = FdOf(file);
+  struct stat info;
+  if (fd < 0 || size == nullptr || ::fstat(fd, &info) != 0) {
+    lastError = ERROR_INVALID_HANDLE;
+    return FALSE;
+  }
+  size->QuadPart = static_cast<int64_t>(info.st_size);
+  lastError = NO_ERROR;
+  return TRUE;
 }
 
 DWORD GetLastError() { return lastError; }

@@ -77,7 +77,8 @@ int TESSEL_CALL GetPluginInfo(int32_t index, char* buffer, int32_t length) {
 
 int TESSEL_CALL IsSupported(const char* fileName, uintptr_t data) {
   const bool handleForm = data < kHandleLimit;
-  FileSource file{reinterpret_cast<HANDLE>(data), 0};
+  FileSource file{};
+  file.file = reinterpret_cast<HANDLE>(data);  // the host's: read as it stands, never closed
   ByteStream* stream = nullptr;
   ResultCode result;
   if (handleForm) {

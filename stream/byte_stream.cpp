@@ -7,7 +7,7 @@ namespace tessel {
 ResultCode StreamCreate(StreamReadFn read, StreamSeekFn seek, void* handle, StreamCloseFn close,
                         ByteStream** out) {
   if (out == nullptr || read == nullptr || seek == nullptr) return ResultCode::InvalidArgument;
-  auto* stream = new (std::nothrow) ByteStream{handle, read, seek, close};
+  auto* stream = new (std::nothrow) ByteStream{handle, read, seek, close, nullptr};
   if (stream == nullptr) {
     *out = nullptr;
     return ResultCode::OutOfMemory;
@@ -34,6 +34,10 @@ uint32_t StreamRead(ByteStream* stream, uint32_t count, void* buffer) {
 ResultCode StreamSeek(ByteStream* stream, uint32_t position) {
   if (stream == nullptr || stream->seek == nullptr) return ResultCode::InvalidArgument;
   return stream->seek(stream->handle, position);
+}
+
+bool StreamHolds(const ByteStream* stream, uint64_t count) {
+  return stream == nullptr || stream->remaining == nullptr || count <= stream->remaining(stream->handle);
 }
 
 int StreamReadU32(ByteStream* stream, uint32_t* out) {

@@ -15,12 +15,18 @@ using StreamReadFn = uint32_t (*)(void* handle, void* buffer, uint32_t count);
 using StreamSeekFn = ResultCode (*)(void* handle, uint32_t position);
 // Releases the source; present exactly when the stream owns it.
 using StreamCloseFn = int (*)(void* handle);
+// The bytes from the position of the next read to the end of the data.
+using StreamRemainingFn = uint64_t (*)(void* handle);
 
 struct ByteStream {
   void* handle;
   StreamReadFn read;
   StreamSeekFn seek;
   StreamCloseFn close;
+  // Optional, set by the sources that know their size (memory blocks and the
+  // files tessel opens): lengths that a damaged file declares are checked
+  // against it before anything is allocated for them.
+  StreamRemainingFn remaining;
 };
 
 ResultCode StreamCreate(StreamReadFn read, StreamSeekFn seek, void* handle, StreamCloseFn close,
@@ -30,6 +36,9 @@ ResultCode StreamDestroy(ByteStream** holder);
 // Bytes read; 0 without calling anything for a missing stream, buffer or count.
 uint32_t StreamRead(ByteStream* stream, uint32_t count, void* buffer);
 ResultCode StreamSeek(ByteStream* stream, uint32_t position);
+// Whether count more bytes can still be read: false only when the stream
+// knows that it holds fewer, so that reading them would fall short.
+bool StreamHolds(const ByteStream* stream, uint64_t count);
 // One big-endian u32: 1 on success, 0 on failure (out unchanged).
 int StreamReadU32(ByteStream* stream, uint32_t* out);
 

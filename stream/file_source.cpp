@@ -1,5 +1,7 @@
 #include "stream/file_source.h"
 
+#include <cstdlib>
+#include <cstring>
 #include <new>
 
 namespace tessel {
@@ -15,18 +17,72 @@ bool SeekFileTo(HANDLE file, uint64_t target) {
   return reached == target;
 }
 
+// One ReadFile at an absolute position of the file, whatever its pointer.
+uint32_t ReadFileAt(HANDLE file, uint64_t at, void* buffer, uint32_t count) {
+  OVERLAPPED where{};
+  where.Offset = static_cast<DWORD>(at);
+  where.OffsetHigh = static_cast<DWORD>(at >> 32);
+  DWORD read = 0;
+  // At the end of the file a positional read may fail rather than read 0.
+  if (!ReadFile(file, buffer, count, &read, &where)) return 0;
+  return read;
+}
+
+uint32_t ReadBuffered(FileSource* file, uint8_t* out, uint32_t count) {
+  uint32_t done = 0;
+  while (done < count) {
+    if (file->position >= file->bufferAt && file->position < file->bufferAt + file->fill) {
+      const auto offset = static_cast<uint32_t>(file->position - file->bufferAt);
+      const uint32_t piece = count - done < file->fill - offset ? count - done : file->fill - offset;
+      std::memcpy(out + done, file->buffer + offset, piece);
+      done += piece;
+      file->position += piece;
+      continue;
+    }
+    const uint64_t at = static_cast<uint64_t>(file->startOffset) + file->position;
+    if (count - done >= file->capacity) {
+      // A read as large as the buffer goes straight to the caller.
+      const uint32_t got = ReadFileAt(file->file, at, out + done, count - done);
+      done += got;
+      file->position += got;
+      break;
+    }
+    if (file->buffer == nullptr) {
+      file->buffer = static_cast<uint8_t*>(std::malloc(file->capacity));
+      if (file->buffer == nullptr) break;
+    }
+    file->bufferAt = file->position;
+    file->fill = ReadFileAt(file->file, at, file->buffer, file->capacity);
+    if (file->fill == 0) break;
+  }
+  return done;
+}
+
+uint64_t FileRemaining(void* source) {
+  auto* file = static_cast<FileSource*>(source);
+  return file->size > file->position ? file->size - file->position : 0;
+}
+
 }  // namespace
 
 uint32_t FileRead(void* source, void* buffer, uint32_t count) {
   auto* file = static_cast<FileSource*>(source);
+  if (file == nullptr || buffer == nullptr) return 0;
+  if (file->ownsFile) return ReadBuffered(file, static_cast<uint8_t*>(buffer), count);
   DWORD read = 0;
-  if (file == nullptr || !ReadFile(file->file, buffer, count, &read, nullptr)) return 0;
+  if (!ReadFile(file->file, buffer, count, &read, nullptr)) return 0;
   return read;
 }
 
 ResultCode FileSeek(void* source, uint32_t position) {
   auto* file = static_cast<FileSource*>(source);
   if (file == nullptr) return ResultCode::SeekError;
+  if (file->ownsFile) {
+    // Reads are positional: a seek only moves the next read. A position
+    // past the end is not an error; reading there gives nothing.
+    file->position = position;
+    return ResultCode::Ok;
+  }
   uint64_t target = static_cast<uint64_t>(file->startOffset) + position;
   return SeekFileTo(file->file, target) ? ResultCode::Ok : ResultCode::SeekError;
 }
@@ -34,7 +90,8 @@ ResultCode FileSeek(void* source, uint32_t position) {
 int FileClose(void* source) {
   auto* file = static_cast<FileSource*>(source);
   if (file == nullptr) return 0;
-  CloseHandle(file->file);
+  if (file->ownsFile) CloseHandle(file->file);
+  std::free(file->buffer);
   delete file;
   return 0;
 }
@@ -47,7 +104,13 @@ ResultCode FileStreamOpen(const char* name, uint32_t startOffset, ByteStream** o
     CloseHandle(file);
     return ResultCode::ReadError;
   }
-  auto* source = new (std::nothrow) FileSource{file, startOffset};
+  LARGE_INTEGER size;
+  // Without a size the stream cannot tell what it holds, and no length is refused early.
+  const uint64_t total = GetFileSizeEx(file, &size) ? static_cast<uint64_t>(size.QuadPart) : UINT64_MAX;
+  const uint64_t bytes = total > startOffset ? total - startOffset : 0;
+  // A small file needs no more buffer than it has bytes.
+  const auto capacity = static_cast<uint32_t>(bytes < kFileReadAhead ? (bytes > 0 ? bytes : 1) : kFileReadAhead);
+  auto* source = new (std::nothrow) FileSource{file, startOffset, true, bytes, 0, nullptr, capacity, 0, 0};
   if (source == nullptr) {
     CloseHandle(file);
     return ResultCode::OutOfMemory;
@@ -58,6 +121,7 @@ ResultCode FileStreamOpen(const char* name, uint32_t startOffset, ByteStream** o
     FileClose(source);
     return result == ResultCode::InvalidArgument ? result : ResultCode::OutOfMemory;
   }
+  stream->remaining = FileRemaining;
   *out = stream;
   return ResultCode::Ok;
 }

@@ -8,14 +8,27 @@
 
 namespace tessel {
 
+constexpr uint32_t kFileReadAhead = 128 * 1024;
+
+// A file that tessel opened itself is read through a buffer of its own, one
+// positional ReadFile per buffer, and knows its size. A host's handle is
+// read as it stands, one ReadFile per read from the handle's own position,
+// so that it is left exactly where the reads ended.
 struct FileSource {
   HANDLE file;
   uint32_t startOffset;
+  bool ownsFile;      // closed with the stream, read through the buffer
+  uint64_t size;      // bytes from the start offset to the end (owned files)
+  uint64_t position;  // of the next read, from the start offset (owned files)
+  uint8_t* buffer;    // read-ahead, owned; null until the first read
+  uint32_t capacity;  // of the buffer: kFileReadAhead, or less for a small file
+  uint64_t bufferAt;  // the position of buffer[0]
+  uint32_t fill;      // bytes in the buffer
 };
 
 uint32_t FileRead(void* source, void* buffer, uint32_t count);
 ResultCode FileSeek(void* source, uint32_t position);
-// Closes the file and frees the source record; only for files tessel opened.
+// Closes a file tessel opened and frees the source record.
 int FileClose(void* source);
 
 // Opens name for reading, positioned at startOffset, as an owning stream.

@@ -22,6 +22,13 @@ ResultCode MemorySeek(void* source, uint32_t position) {
   return ResultCode::Ok;
 }
 
+namespace {
+uint64_t MemoryRemaining(void* source) {
+  auto* memory = static_cast<MemorySource*>(source);
+  return memory->size - memory->position;
+}
+}  // namespace
+
 int MemoryClose(void* source) {
   delete static_cast<MemorySource*>(source);
   return 0;
@@ -32,8 +39,12 @@ ResultCode MemoryStreamOpen(uint32_t size, ByteStream** out, const void* base) {
   auto* memory = new (std::nothrow) MemorySource{static_cast<const uint8_t*>(base), size, 0};
   if (memory == nullptr) return ResultCode::OutOfMemory;
   ResultCode result = StreamCreate(MemoryRead, MemorySeek, memory, MemoryClose, out);
-  if (result != ResultCode::Ok) delete memory;
-  return result;
+  if (result != ResultCode::Ok) {
+    delete memory;
+    return result;
+  }
+  (*out)->remaining = MemoryRemaining;
+  return ResultCode::Ok;
 }
 
 }  // namespace tessel

@@ -15,6 +15,8 @@ ResultCode ReadString(ByteStream* stream, char** out) {
   uint32_t length;
   if (!StreamReadU32(stream, &length)) return ResultCode::ReadError;
   if (length == 0) return ResultCode::Ok;
+  // A length beyond what the input holds is the short read it would be.
+  if (!StreamHolds(stream, length)) return ResultCode::ReadError;
   if (length == UINT32_MAX) return ResultCode::OutOfMemory;  // length + 1 does not fit
   auto* text = static_cast<char*>(std::malloc(static_cast<size_t>(length) + 1));
   if (text == nullptr) return ResultCode::OutOfMemory;

@@ -21,8 +21,9 @@ ResultCode XcfReadOffsetList(XcfOffsetList* list, ByteStream* stream) {
   XcfOffsetList read{nullptr, 0};
   XcfOffsetListFree(list);
   // Offsets come in batches of 32; the array grows geometrically so that a
-  // list of a million tiles is not copied a million / 32 times, and is cut
-  // to its exact length at the end.
+  // list of a million tiles is not copied a million / 32 times, never past
+  // what the rest of the input could hold, and is cut to its exact length
+  // at the end.
   uint32_t capacity = 0;
   uint32_t batch[kBatch];
   uint32_t pending = 0;
@@ -40,6 +41,11 @@ ResultCode XcfReadOffsetList(XcfOffsetList* list, ByteStream* stream) {
           return ResultCode::OutOfMemory;
         }
         uint32_t grown = capacity == 0 ? kBatch : capacity * 2;
+        // No more offsets can follow than the input holds words.
+        if (stream->remaining != nullptr) {
+          const uint64_t most = read.count + pending + stream->remaining(stream->handle) / sizeof(uint32_t);
+          if (most < grown) grown = static_cast<uint32_t>(most);
+        }
         void* array = std::realloc(read.offsets, static_cast<size_t>(grown) * sizeof(uint32_t));
         if (array == nullptr) {
           XcfOffsetListFree(&read);

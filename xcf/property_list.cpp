@@ -42,6 +42,7 @@ ResultCode ReadColormap(ByteStream* stream, uint32_t storedLength, XcfProperty* 
       [stream](uint32_t* count) { return StreamReadU32(stream, count) ? ResultCode::Ok : ResultCode::ReadError; }, &n,
       &length);
   if (result != ResultCode::Ok) return result;
+  if (!StreamHolds(stream, length - kColormapCountBytes)) return ResultCode::ReadError;
   auto* data = static_cast<uint8_t*>(std::malloc(length));
   if (data == nullptr) return ResultCode::OutOfMemory;
   StoreU32BE(data, n);
@@ -87,6 +88,9 @@ ResultCode XcfReadPropertyList(XcfPropertyList* list, ByteStream* stream) {
       ResultCode result = ReadColormap(stream, length, &property);
       if (result != ResultCode::Ok) return result;
     } else if (length > 0) {
+      // A length beyond what the input holds is the short read it would be,
+      // refused before a damaged file can ask for gigabytes.
+      if (!StreamHolds(stream, length)) return ResultCode::ReadError;
       property.data = static_cast<uint8_t*>(std::malloc(length));
       if (property.data == nullptr) return ResultCode::OutOfMemory;
       if (StreamRead(stream, length, property.data) != length) {

@@ -134,6 +134,20 @@ std::vector<Sample> Samples() {
   Bytes longName = GzipWithHeader(example, std::string(3000, 'n'), false);
   samples.push_back({"long-name.xcf.gz", longName});
   samples.push_back({"long-name.bin", longName});
+  // Lengths declared beyond the file's end: a layer name of 0xFFFFFFF0
+  // bytes, and the resolution property one byte longer than the file.
+  auto setLength = [](Bytes file, const std::string& after, uint32_t length) {
+    auto at = std::search(file.begin(), file.end(), after.begin(), after.end()) - 4;
+    for (int i = 0; i < 4; ++i) at[i] = static_cast<uint8_t>(length >> (24 - 8 * i));
+    return file;
+  };
+  samples.push_back({"declared-name.xcf", setLength(example, "title", 0xFFFFFFF0u)});
+  const Bytes resolution = {0, 0, 0, 19};  // the property's id; its length follows
+  Bytes declared = example;
+  auto id = std::search(declared.begin(), declared.end(), resolution.begin(), resolution.end());
+  for (int i = 0; i < 4; ++i) id[4 + i] = static_cast<uint8_t>((declared.size() + 1) >> (24 - 8 * i));
+  samples.push_back({"declared-property.xcf", declared});
+  samples.push_back({"declared-property.xcf.gz", Gzip(declared)});
   // The example behind 1000 bytes of something else.
   Bytes padded(1000 + example.size(), 0xEE);
   std::copy(example.begin(), example.end(), padded.begin() + 1000);
