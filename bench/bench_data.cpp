@@ -49,4 +49,48 @@ xcftest::Image LargeDocument(uint32_t size) {
   return image;
 }
 
+xcftest::Image ViewerDocument() {
+  using namespace xcftest;
+  Image image{6000, 4000, 0};
+  image.compression = 1;
+  struct Part {
+    uint32_t width, height, type, mode, opacity;
+    int32_t x, y;
+    bool mask;
+  };
+  // Top of the stack first.
+  const Part parts[] = {
+      {3000, 2000, 1, 18, 255, 2500, 1600, true},   // hard light
+      {4500, 2666, 0, 5, 128, 1200, 900, false},    // overlay, no alpha
+      {3000, 2000, 1, 4, 255, 300, 250, false},     // screen
+      {4000, 3000, 1, 3, 255, 1800, 700, true},     // multiply
+      {5000, 3500, 1, 0, 204, 400, 300, true},      // normal at 80 %
+      {6000, 4000, 0, 0, 255, 0, 0, false},         // the opaque base
+  };
+  uint32_t seed = 1;
+  for (const Part& part : parts) {
+    Layer layer{part.width, part.height, part.type, "layer " + std::to_string(seed),
+                {PropMode(part.mode), PropOpacity(part.opacity), PropOffsets(part.x, part.y)}};
+    layer.pixels = PhotoLike(part.width, part.height, part.type == 0 ? 3u : 4u, seed);
+    if (part.mask) layer.mask = Mask{part.width, part.height, {}, PhotoLike(part.width, part.height, 1, 40 + seed)};
+    image.layers.push_back(layer);
+    ++seed;
+  }
+  return image;
+}
+
+xcftest::Image SmallDocument() {
+  using namespace xcftest;
+  Image image{1000, 800, 0};
+  image.compression = 1;
+  Layer top{600, 500, 1, "top", {PropMode(3), PropOffsets(300, 200)}};
+  top.pixels = PhotoLike(600, 500, 4, 3);
+  Layer middle{800, 600, 1, "middle", {PropOpacity(180), PropOffsets(50, 50)}};
+  middle.pixels = PhotoLike(800, 600, 4, 2);
+  Layer base{1000, 800, 0, "base"};
+  base.pixels = PhotoLike(1000, 800, 3, 1);
+  image.layers = {top, middle, base};
+  return image;
+}
+
 }  // namespace tesselbench

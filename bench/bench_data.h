@@ -17,4 +17,13 @@ xcftest::Bytes PhotoLike(uint32_t width, uint32_t height, uint32_t bpp, uint32_t
 // layer each in multiply, screen and overlay.
 xcftest::Image LargeDocument(uint32_t size = 4096);
 
+// A photograph as a viewer meets it: 6000 x 4000 RGB, RLE, an opaque base
+// and five layers in normal (80 %, masked), multiply (masked), screen,
+// overlay (50 %, without alpha) and hard light (masked) mode, each smaller
+// than the canvas and placed inside it.
+xcftest::Image ViewerDocument();
+
+// The small file of the per-call measurements: 1000 x 800 RGB, three layers.
+xcftest::Image SmallDocument();
+
 }  // namespace tesselbench

@@ -1,15 +1,25 @@
-// Writes the large end-to-end benchmark document, so that its decode can be
-// measured in a process of its own.
+// Writes the benchmark documents, so that their decoding can be measured in
+// a process of its own (whole-process time and peak memory).
+// usage: tessel_benchgen OUT.xcf [SIZE]     the end-to-end document (4096 by default)
+//        tessel_benchgen --viewer OUT.xcf   the 6000 x 4000 photograph of six layers
+//        tessel_benchgen --small OUT.xcf    the 1000 x 800 file of three layers
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 #include "bench/bench_data.h"
 #include "tests/support/test_files.h"
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    std::fprintf(stderr, "usage: tessel_benchgen OUT.xcf [SIZE]\n");
+    std::fprintf(stderr, "usage: tessel_benchgen OUT.xcf [SIZE] | --viewer OUT.xcf | --small OUT.xcf\n");
     return 2;
+  }
+  const std::string first = argv[1];
+  if ((first == "--viewer" || first == "--small") && argc == 3) {
+    const xcftest::Image image = first == "--viewer" ? tesselbench::ViewerDocument() : tesselbench::SmallDocument();
+    xcftest::WriteFile(argv[2], xcftest::WriteXcf(image));
+    return 0;
   }
   uint32_t size = argc > 2 ? static_cast<uint32_t>(std::atoi(argv[2])) : 4096;
   xcftest::WriteFile(argv[1], xcftest::WriteXcf(tesselbench::LargeDocument(size)));

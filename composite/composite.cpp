@@ -1,10 +1,14 @@
 #include "composite/composite.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 
 #include "composite/blend.h"
+#include "composite/loader.h"
+#include "composite/workers.h"
 #include "xcf/hierarchy.h"
 #include "xcf/layer_tree.h"
 
@@ -260,6 +264,130 @@ bool CanvasSuits(int32_t baseType, uint32_t bytesPerPixel) {
   }
 }
 
+// The bytes a picture's threads share out: its canvas and what its
+// entries decode.
+uint64_t WorkOf(const LayerLoadEntry* entries, uint32_t count, const PixelBuffer* canvas) {
+  uint64_t work = static_cast<uint64_t>(canvas->width) * canvas->height * canvas->bytesPerPixel;
+  for (uint32_t i = 0; i < count; ++i) {
+    const XcfLayer* layer = entries[i].layer;
+    const uint64_t pixels = static_cast<uint64_t>(layer->width) * layer->height;
+    if (entries[i].loadPixels) work += pixels * XcfBytesPerPixel(layer->type);
+    if (entries[i].loadMask) work += pixels;
+  }
+  return work;
+}
+
+// The layer drawn first, when drawing it is a plain copy of its rows into
+// the cleared canvas (normal mode, full opacity, no alpha and no mask, the
+// canvas's own format): its tiles are then decoded straight into the
+// canvas, which saves a buffer of the layer's size and the copy.
+bool FindDirectEntry(XcfImage* image, const LayerLoadEntry* entries, uint32_t count, PixelBuffer* canvas,
+                     DirectEntry* out) {
+  for (XcfLayer* layer = XcfLayerLastSibling(image->layers); layer != nullptr; layer = layer->prev) {
+    uint32_t i = 0;
+    while (i < count && entries[i].layer != layer) ++i;
+    if (i == count) continue;  // hidden: it draws nothing
+    if (XcfLayerIsGroup(layer)) {
+      if (layer->firstChild == nullptr) continue;
+      return false;
+    }
+    XcfLayerInfo info;
+    if (XcfLayerGetInfo(layer, &info) != ResultCode::Ok || layer->hierarchy != nullptr) return false;
+    const uint32_t bs = XcfBytesPerPixel(info.type);
+    if (!entries[i].loadPixels || entries[i].loadMask || info.mode != kModeNormal || info.opacity != 255 ||
+        HasAlpha(bs) || bs != canvas->bytesPerPixel)
+      return false;
+    *out = DirectEntry{i, canvas, info.offsetX, info.offsetY};
+    return true;
+  }
+  return false;
+}
+
+// The canvas rows that the direct entry covers from edge to edge: the
+// whole canvas width of them, or nothing.
+Rect CoveredRows(const DirectEntry& direct, const XcfLayer* layer) {
+  const int64_t x1 = static_cast<int64_t>(direct.x) + layer->width;
+  if (direct.x > 0 || x1 < direct.canvas->width) return Rect{0, 0, 0, 0};
+  return Intersect(Rect{0, direct.y, direct.canvas->width, static_cast<int64_t>(direct.y) + layer->height},
+                   Rect{0, 0, direct.canvas->width, direct.canvas->height});
+}
+
+// Every byte of the canvas becomes 0, padding included, but for the pixels
+// of `covered`, which the direct entry writes whole.
+ResultCode ClearCanvas(PixelBuffer* canvas, const Rect& covered) {
+  if (covered.Empty()) return PixelBufferClear(canvas);
+  if (canvas->pixels == nullptr) return ResultCode::NotReady;
+  const size_t stride = canvas->stride < 0 ? 0u - static_cast<size_t>(static_cast<int64_t>(canvas->stride))
+                                           : static_cast<size_t>(canvas->stride);
+  const size_t used = static_cast<size_t>(canvas->width) * canvas->bytesPerPixel;
+  for (uint32_t y = 0; y < canvas->height; ++y) {
+    uint8_t* row = PixelBufferRow(canvas, y);
+    const bool whole = y >= covered.y0 && y < covered.y1;
+    if (whole) {
+      std::memset(row + used, 0, stride - used);
+    } else {
+      std::memset(row, 0, stride);
+    }
+  }
+  return ResultCode::Ok;
+}
+
+// Drawing in horizontal bands: each band takes every top-level layer from
+// the bottom up, so that its rows stay in the cache; the bands are shared
+// out among the call's threads. A band that fails keeps its code; the
+// lowest such band's is the result.
+constexpr uint32_t kBandRows = 32;
+
+struct DrawJob {
+  DrawJob(XcfImage* i, PixelBuffer* c, uint32_t n) : image(i), canvas(c), bands(n) {}
+  XcfImage* image;
+  PixelBuffer* canvas;
+  uint32_t bands;
+  std::atomic<uint32_t> next{0};
+  Signal signal;  // guards the failure
+  uint32_t failedBand = UINT32_MAX;
+  ResultCode failure = ResultCode::Ok;
+};
+
+void DrawBand(DrawJob* job, uint32_t band) {
+  PixelBuffer* canvas = job->canvas;
+  const uint32_t y0 = band * kBandRows;
+  const uint32_t y1 = canvas->height - y0 < kBandRows ? canvas->height : y0 + kBandRows;
+  // The band's rows as a buffer of their own; its lowest address is its
+  // last row when the rows are stored bottom-up.
+  PixelBuffer view{0, canvas->width, y1 - y0, canvas->bytesPerPixel, canvas->stride,
+                   PixelBufferRow(canvas, canvas->stride < 0 ? y1 - 1 : y0)};
+  const LayerOrigin origin{0, y0};
+  ResultCode result = ResultCode::Ok;
+  for (XcfLayer* layer = XcfLayerLastSibling(job->image->layers); layer != nullptr; layer = layer->prev) {
+    if (!Drawable(layer)) continue;
+    result = DrawLayer(layer, &view, &origin, job->image->baseType, 0);
+    if (result != ResultCode::Ok) break;
+  }
+  if (result == ResultCode::Ok) return;
+  job->signal.Lock();
+  if (band < job->failedBand) {
+    job->failedBand = band;
+    job->failure = result;
+  }
+  job->signal.Unlock();
+}
+
+DWORD WINAPI DrawWorker(LPVOID context) {
+  auto* job = static_cast<DrawJob*>(context);
+  for (uint32_t band; (band = job->next.fetch_add(1)) < job->bands;) DrawBand(job, band);
+  return 0;
+}
+
+ResultCode DrawBands(XcfImage* image, PixelBuffer* canvas, uint32_t threads) {
+  DrawJob job(image, canvas, (canvas->height + kBandRows - 1) / kBandRows);
+  Workers workers;
+  if (threads > 1 && job.bands > 1) workers.Start(std::min(threads, job.bands) - 1, DrawWorker, &job);
+  DrawWorker(&job);
+  workers.Join();
+  return job.failure;
+}
+
 }  // namespace
 
 ResultCode ApplyMaskRow(uint32_t bs, const uint8_t* source, uint8_t* out, const uint8_t* mask, uint32_t maskOpacity,
@@ -281,6 +409,10 @@ ResultCode CompositeLayer(XcfLayer* layer, PixelBuffer* target, const LayerOrigi
 }
 
 ResultCode CompositeImage(XcfImage* image, PixelBuffer* canvas, ProgressHook* progress) {
+  return CompositeImageWith(image, canvas, progress, CompositeOptions{0});
+}
+
+ResultCode CompositeImageWith(XcfImage* image, PixelBuffer* canvas, ProgressHook* progress, CompositeOptions options) {
   if (image == nullptr || canvas == nullptr) return ResultCode::InvalidArgument;
   if ((image->flags & kImageBodyValid) == 0) {
     ResultCode result = XcfLoad(image);
@@ -306,34 +438,27 @@ ResultCode CompositeImage(XcfImage* image, PixelBuffer* canvas, ProgressHook* pr
     result = XcfCollectLoadList(layer, image, entries.get(), &count);
     if (result != ResultCode::Ok) return result;
   }
-  result = PixelBufferClear(canvas);
+  DirectEntry direct{};
+  const bool straight = count > 0 && FindDirectEntry(image, entries.get(), count, canvas, &direct);
+  result = ClearCanvas(canvas, straight ? CoveredRows(direct, entries.get()[direct.entry].layer) : Rect{0, 0, 0, 0});
   if (result != ResultCode::Ok || count == 0) return result;
 
+  const uint32_t threads = options.threads != 0 ? options.threads : ThreadsFor(WorkOf(entries.get(), count, canvas));
   uint32_t compression = 0;
   XcfGetCompression(image, &compression);
-  for (uint32_t i = 0; i < count; ++i) {
-    LayerLoadEntry& entry = entries.get()[i];
-    if (entry.loadPixels) result = XcfLayerLoadPixels(image->stream, entry.layer, compression);
-    if (result == ResultCode::Ok && entry.loadMask)
-      result = XcfLayerLoadMaskPixels(entry.layer, image->stream, compression);
-    if (result != ResultCode::Ok) return result;
-    if (progress != nullptr && progress->function != nullptr &&
-        progress->function(progress, static_cast<int32_t>(i), static_cast<int32_t>(count - 1)) == 0)
-      return ResultCode::Cancelled;
-  }
+  result = LoadEntries(image, entries.get(), count, compression, progress, threads, straight ? &direct : nullptr);
+  if (result != ResultCode::Ok) return result;
 
+  // Whatever drawing the picture as the design does would refuse is
+  // refused before anything is drawn; drawing in bands then meets no
+  // refusal of its own.
   const Rect whole{0, 0, width, height};
   for (XcfLayer* layer = XcfLayerLastSibling(image->layers); layer != nullptr; layer = layer->prev) {
     if (!Drawable(layer)) continue;
     result = CheckLayer(layer, whole, bytesPerPixel, image->baseType, 0);
     if (result != ResultCode::Ok) return result;
   }
-  for (XcfLayer* layer = XcfLayerLastSibling(image->layers); layer != nullptr; layer = layer->prev) {
-    if (!Drawable(layer)) continue;
-    result = CompositeLayer(layer, canvas, nullptr, image->baseType);
-    if (result != ResultCode::Ok) return result;
-  }
-  return ResultCode::Ok;
+  return DrawBands(image, canvas, threads);
 }
 
 }  // namespace tessel

@@ -30,6 +30,14 @@ struct LayerOrigin {
 // The canvas must have the image's size; it is cleared first.
 ResultCode CompositeImage(XcfImage* image, PixelBuffer* canvas, ProgressHook* progress);
 
+// How a composition runs: on `threads` threads, the caller's among them;
+// 0 lets it choose (the processors the process may use, fewer for a small
+// picture). The picture and the result are the same for every count.
+struct CompositeOptions {
+  uint32_t threads;
+};
+ResultCode CompositeImageWith(XcfImage* image, PixelBuffer* canvas, ProgressHook* progress, CompositeOptions options);
+
 // Draws one layer (a group with its children) into the target. baseType is
 // the image's; origin is null for top-level layers.
 ResultCode CompositeLayer(XcfLayer* layer, PixelBuffer* target, const LayerOrigin* origin, int32_t baseType);

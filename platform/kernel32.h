@@ -12,6 +12,8 @@
 
 #else
 
+#include <pthread.h>
+
 #include <cstddef>
 #include <cstdint>
 
@@ -48,6 +50,18 @@ union LARGE_INTEGER {
 };
 typedef LARGE_INTEGER* PLARGE_INTEGER;
 typedef SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;
+typedef uintptr_t DWORD_PTR;
+typedef DWORD_PTR* PDWORD_PTR;
+typedef DWORD (*LPTHREAD_START_ROUTINE)(LPVOID parameter);
+// The synchronisation objects, as records of their POSIX counterparts.
+struct CRITICAL_SECTION {
+  pthread_mutex_t mutex;
+};
+struct CONDITION_VARIABLE {
+  pthread_cond_t condition;
+};
+typedef CRITICAL_SECTION* LPCRITICAL_SECTION;
+typedef CONDITION_VARIABLE* PCONDITION_VARIABLE;
 typedef OVERLAPPED* LPOVERLAPPED;
 
 #define WINAPI
@@ -73,6 +87,10 @@ typedef OVERLAPPED* LPOVERLAPPED;
 #define ERROR_INVALID_PARAMETER 87u
 #define ERROR_HANDLE_EOF 38u
 
+#define INFINITE 0xFFFFFFFFu
+#define WAIT_OBJECT_0 0u
+#define WAIT_FAILED 0xFFFFFFFFu
+
 HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                    DWORD disposition, DWORD attributes, HANDLE templateFile);
 BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD count, LPDWORD read, LPOVERLAPPED overlapped);
@@ -92,6 +110,20 @@ int lstrlenA(LPCSTR text);
 int lstrcmpiA(LPCSTR a, LPCSTR b);
 BOOL IsDBCSLeadByteEx(UINT codePage, BYTE testChar);
 BOOL IsBadReadPtr(const void* pointer, UINT_PTR bytes);
+
+// Threads: the stand-in waits for a thread with INFINITE only.
+HANDLE CreateThread(LPSECURITY_ATTRIBUTES security, SIZE_T stackSize, LPTHREAD_START_ROUTINE start, LPVOID parameter,
+                    DWORD flags, LPDWORD threadId);
+DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds);
+HANDLE GetCurrentProcess();
+BOOL GetProcessAffinityMask(HANDLE process, PDWORD_PTR processMask, PDWORD_PTR systemMask);
+void InitializeCriticalSection(LPCRITICAL_SECTION section);
+void EnterCriticalSection(LPCRITICAL_SECTION section);
+void LeaveCriticalSection(LPCRITICAL_SECTION section);
+void DeleteCriticalSection(LPCRITICAL_SECTION section);
+void InitializeConditionVariable(PCONDITION_VARIABLE condition);
+BOOL SleepConditionVariableCS(PCONDITION_VARIABLE condition, LPCRITICAL_SECTION section, DWORD milliseconds);
+void WakeAllConditionVariable(PCONDITION_VARIABLE condition);
 
 namespace tessel::platform {
 // Local-memory handles allocated and not yet freed, process-wide. Tests use it

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <new>
+#include <sched.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
@@ -35,13 +36,38 @@ LocalBlock* BlockOf(HLOCAL mem) {
 }
 
 // File handles are descriptors from 3 up: 0, 1 and 2 are the process's
-// standard streams, which no file handle of Windows stands for.
+// standard streams, which no file handle of Windows stands for. They stay
+// below 0x10000, as the handles IsSupported is given do; every other handle
+// is the address of a thread's record.
 constexpr int kFirstFileHandle = 3;
+constexpr intptr_t kHandleLimit = 0x10000;
 
 int FdOf(HANDLE file) {
   auto value = reinterpret_cast<intptr_t>(file);
-  if (value < kFirstFileHandle || value > INT32_MAX) return -1;
+  if (value < kFirstFileHandle || value >= kHandleLimit) return -1;
   return static_cast<int>(value);
+}
+
+constexpr uint32_t kThreadMagic = 0x54485244u;  // "THRD"
+
+struct ThreadRecord {
+  uint32_t magic;
+  pthread_t thread;
+  LPTHREAD_START_ROUTINE start;
+  LPVOID parameter;
+  bool joined;
+};
+
+ThreadRecord* ThreadOf(HANDLE object) {
+  if (reinterpret_cast<intptr_t>(object) < kHandleLimit) return nullptr;
+  auto* record = static_cast<ThreadRecord*>(object);
+  return record->magic == kThreadMagic ? record : nullptr;
+}
+
+void* RunThread(void* argument) {
+  auto* record = static_cast<ThreadRecord*>(argument);
+  record->start(record->parameter);
+  return nullptr;
 }
 
 DWORD ErrorFromErrno(int error) {
@@ -68,6 +94,11 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWOR
     return INVALID_HANDLE_VALUE;
   }
   int fd = ::open(name, O_RDONLY | O_CLOEXEC);
+  if (fd >= kHandleLimit) {
+    ::close(fd);
+    lastError = ERROR_NOT_ENOUGH_MEMORY;  // no handle left that a host could pass on
+    return INVALID_HANDLE_VALUE;
+  }
   if (fd >= 0 && fd < kFirstFileHandle) {
     int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, kFirstFileHandle);
     ::close(fd);
@@ -179,6 +210,12 @@ BOOL GetFileSizeEx(HANDLE file, PLARGE_INTEGER size) {
 DWORD GetLastError() { return lastError; }
 
 BOOL CloseHandle(HANDLE object) {
+  if (ThreadRecord* record = ThreadOf(object)) {
+    if (!record->joined) ::pthread_detach(record->thread);
+    record->magic = 0;
+    delete record;
+    return TRUE;
+  }
   int fd = FdOf(object);
   if (fd < 0 || ::close(fd) != 0) {
     lastError = ERROR_INVALID_HANDLE;
@@ -295,6 +332,70 @@ BOOL IsBadReadPtr(const void* pointer, UINT_PTR bytes) {
   }
   return FALSE;
 }
+
+HANDLE CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE start, LPVOID parameter, DWORD,
+                    LPDWORD threadId) {
+  auto* record = new (std::nothrow) ThreadRecord{kThreadMagic, {}, start, parameter, false};
+  if (record == nullptr || start == nullptr) {
+    delete record;
+    lastError = ERROR_NOT_ENOUGH_MEMORY;
+    return nullptr;
+  }
+  if (::pthread_create(&record->thread, nullptr, RunThread, record) != 0) {
+    delete record;
+    lastError = ERROR_NOT_ENOUGH_MEMORY;
+    return nullptr;
+  }
+  if (threadId != nullptr) *threadId = 0;
+  return record;
+}
+
+DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds) {
+  ThreadRecord* record = ThreadOf(object);
+  if (record == nullptr || milliseconds != INFINITE) {
+    lastError = ERROR_INVALID_HANDLE;
+    return WAIT_FAILED;
+  }
+  if (!record->joined) {
+    ::pthread_join(record->thread, nullptr);
+    record->joined = true;
+  }
+  return WAIT_OBJECT_0;
+}
+
+HANDLE GetCurrentProcess() { return reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1)); }
+
+BOOL GetProcessAffinityMask(HANDLE, PDWORD_PTR processMask, PDWORD_PTR systemMask) {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (processMask == nullptr || systemMask == nullptr || ::sched_getaffinity(0, sizeof set, &set) != 0) {
+    lastError = ERROR_INVALID_PARAMETER;
+    return FALSE;
+  }
+  DWORD_PTR mask = 0;
+  for (unsigned cpu = 0; cpu < sizeof(DWORD_PTR) * 8; ++cpu)
+    if (CPU_ISSET(cpu, &set)) mask |= static_cast<DWORD_PTR>(1) << cpu;
+  *processMask = mask;
+  *systemMask = mask;
+  return TRUE;
+}
+
+void InitializeCriticalSection(LPCRITICAL_SECTION section) { ::pthread_mutex_init(&section->mutex, nullptr); }
+void EnterCriticalSection(LPCRITICAL_SECTION section) { ::pthread_mutex_lock(&section->mutex); }
+void LeaveCriticalSection(LPCRITICAL_SECTION section) { ::pthread_mutex_unlock(&section->mutex); }
+void DeleteCriticalSection(LPCRITICAL_SECTION section) { ::pthread_mutex_destroy(&section->mutex); }
+void InitializeConditionVariable(PCONDITION_VARIABLE condition) { ::pthread_cond_init(&condition->condition, nullptr); }
+
+BOOL SleepConditionVariableCS(PCONDITION_VARIABLE condition, LPCRITICAL_SECTION section, DWORD milliseconds) {
+  if (milliseconds != INFINITE) {
+    lastError = ERROR_INVALID_PARAMETER;
+    return FALSE;
+  }
+  ::pthread_cond_wait(&condition->condition, &section->mutex);
+  return TRUE;
+}
+
+void WakeAllConditionVariable(PCONDITION_VARIABLE condition) { ::pthread_cond_broadcast(&condition->condition); }
 
 namespace tessel::platform {
 uint32_t LiveLocalHandles() { return liveLocalHandles.load(std::memory_order_relaxed); }

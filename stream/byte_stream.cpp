@@ -7,7 +7,7 @@ namespace tessel {
 ResultCode StreamCreate(StreamReadFn read, StreamSeekFn seek, void* handle, StreamCloseFn close,
                         ByteStream** out) {
   if (out == nullptr || read == nullptr || seek == nullptr) return ResultCode::InvalidArgument;
-  auto* stream = new (std::nothrow) ByteStream{handle, read, seek, close, nullptr};
+  auto* stream = new (std::nothrow) ByteStream{handle, read, seek, close, nullptr, nullptr};
   if (stream == nullptr) {
     *out = nullptr;
     return ResultCode::OutOfMemory;
@@ -38,6 +38,12 @@ ResultCode StreamSeek(ByteStream* stream, uint32_t position) {
 
 bool StreamHolds(const ByteStream* stream, uint64_t count) {
   return stream == nullptr || stream->remaining == nullptr || count <= stream->remaining(stream->handle);
+}
+
+ResultCode StreamFork(ByteStream* stream, ByteStream** out) {
+  if (stream == nullptr || out == nullptr) return ResultCode::InvalidArgument;
+  if (stream->fork == nullptr) return ResultCode::Unsupported;
+  return stream->fork(stream->handle, out);
 }
 
 int StreamReadU32(ByteStream* stream, uint32_t* out) {

@@ -17,6 +17,9 @@ using StreamSeekFn = ResultCode (*)(void* handle, uint32_t position);
 using StreamCloseFn = int (*)(void* handle);
 // The bytes from the position of the next read to the end of the data.
 using StreamRemainingFn = uint64_t (*)(void* handle);
+struct ByteStream;
+// A second stream over the same bytes, with a position of its own.
+using StreamForkFn = ResultCode (*)(void* handle, ByteStream** out);
 
 struct ByteStream {
   void* handle;
@@ -27,6 +30,11 @@ struct ByteStream {
   // files tessel opens): lengths that a damaged file declares are checked
   // against it before anything is allocated for them.
   StreamRemainingFn remaining;
+  // Optional: set by the sources whose bytes other threads may read at the
+  // same time (memory blocks and the files tessel opens). A fork owns no
+  // more than its own position and buffer; it is destroyed before the
+  // stream it came from.
+  StreamForkFn fork;
 };
 
 ResultCode StreamCreate(StreamReadFn read, StreamSeekFn seek, void* handle, StreamCloseFn close,
@@ -39,6 +47,8 @@ ResultCode StreamSeek(ByteStream* stream, uint32_t position);
 // Whether count more bytes can still be read: false only when the stream
 // knows that it holds fewer, so that reading them would fall short.
 bool StreamHolds(const ByteStream* stream, uint64_t count);
+// A fork of the stream for another thread; Unsupported when it has none.
+ResultCode StreamFork(ByteStream* stream, ByteStream** out);
 // One big-endian u32: 1 on success, 0 on failure (out unchanged).
 int StreamReadU32(ByteStream* stream, uint32_t* out);
 

@@ -63,12 +63,38 @@ uint64_t FileRemaining(void* source) {
   return file->size > file->position ? file->size - file->position : 0;
 }
 
+ResultCode FileFork(void* source, ByteStream** out);
+
+// A stream over a positional source; the source is freed with it.
+ResultCode PositionalStream(FileSource* source, ByteStream** out) {
+  ByteStream* stream = nullptr;
+  ResultCode result = StreamCreate(FileRead, FileSeek, source, FileClose, &stream);
+  if (result != ResultCode::Ok) {
+    FileClose(source);
+    return result == ResultCode::InvalidArgument ? result : ResultCode::OutOfMemory;
+  }
+  stream->remaining = FileRemaining;
+  stream->fork = FileFork;
+  *out = stream;
+  return ResultCode::Ok;
+}
+
+// Reads are positional, so a second position and buffer over the same
+// handle can be read on another thread.
+ResultCode FileFork(void* source, ByteStream** out) {
+  auto* file = static_cast<FileSource*>(source);
+  auto* fork = new (std::nothrow)
+      FileSource{file->file, file->startOffset, true, false, file->size, 0, nullptr, file->capacity, 0, 0};
+  if (fork == nullptr) return ResultCode::OutOfMemory;
+  return PositionalStream(fork, out);
+}
+
 }  // namespace
 
 uint32_t FileRead(void* source, void* buffer, uint32_t count) {
   auto* file = static_cast<FileSource*>(source);
   if (file == nullptr || buffer == nullptr) return 0;
-  if (file->ownsFile) return ReadBuffered(file, static_cast<uint8_t*>(buffer), count);
+  if (file->positional) return ReadBuffered(file, static_cast<uint8_t*>(buffer), count);
   DWORD read = 0;
   if (!ReadFile(file->file, buffer, count, &read, nullptr)) return 0;
   return read;
@@ -77,7 +103,7 @@ uint32_t FileRead(void* source, void* buffer, uint32_t count) {
 ResultCode FileSeek(void* source, uint32_t position) {
   auto* file = static_cast<FileSource*>(source);
   if (file == nullptr) return ResultCode::SeekError;
-  if (file->ownsFile) {
+  if (file->positional) {
     // Reads are positional: a seek only moves the next read. A position
     // past the end is not an error; reading there gives nothing.
     file->position = position;
@@ -110,20 +136,12 @@ ResultCode FileStreamOpen(const char* name, uint32_t startOffset, ByteStream** o
   const uint64_t bytes = total > startOffset ? total - startOffset : 0;
   // A small file needs no more buffer than it has bytes.
   const auto capacity = static_cast<uint32_t>(bytes < kFileReadAhead ? (bytes > 0 ? bytes : 1) : kFileReadAhead);
-  auto* source = new (std::nothrow) FileSource{file, startOffset, true, bytes, 0, nullptr, capacity, 0, 0};
+  auto* source = new (std::nothrow) FileSource{file, startOffset, true, true, bytes, 0, nullptr, capacity, 0, 0};
   if (source == nullptr) {
     CloseHandle(file);
     return ResultCode::OutOfMemory;
   }
-  ByteStream* stream = nullptr;
-  ResultCode result = StreamCreate(FileRead, FileSeek, source, FileClose, &stream);
-  if (result != ResultCode::Ok) {
-    FileClose(source);
-    return result == ResultCode::InvalidArgument ? result : ResultCode::OutOfMemory;
-  }
-  stream->remaining = FileRemaining;
-  *out = stream;
-  return ResultCode::Ok;
+  return PositionalStream(source, out);
 }
 
 ResultCode FileStreamWrap(FileSource* source, ByteStream** out) {

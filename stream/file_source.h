@@ -17,7 +17,8 @@ constexpr uint32_t kFileReadAhead = 128 * 1024;
 struct FileSource {
   HANDLE file;
   uint32_t startOffset;
-  bool ownsFile;      // closed with the stream, read through the buffer
+  bool positional;    // read through the buffer at its own position
+  bool ownsFile;      // closed with the stream (forks share their file)
   uint64_t size;      // bytes from the start offset to the end (owned files)
   uint64_t position;  // of the next read, from the start offset (owned files)
   uint8_t* buffer;    // read-ahead, owned; null until the first read

@@ -27,6 +27,11 @@ uint64_t MemoryRemaining(void* source) {
   auto* memory = static_cast<MemorySource*>(source);
   return memory->size - memory->position;
 }
+
+ResultCode MemoryFork(void* source, ByteStream** out) {
+  auto* memory = static_cast<MemorySource*>(source);
+  return MemoryStreamOpen(memory->size, out, memory->base);
+}
 }  // namespace
 
 int MemoryClose(void* source) {
@@ -44,6 +49,7 @@ ResultCode MemoryStreamOpen(uint32_t size, ByteStream** out, const void* base) {
     return result;
   }
   (*out)->remaining = MemoryRemaining;
+  (*out)->fork = MemoryFork;
   return ResultCode::Ok;
 }
 

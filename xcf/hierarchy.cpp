@@ -9,10 +9,38 @@ namespace tessel {
 
 namespace {
 
-// Seeks to a hierarchy, reads its header and first level into a new
-// hierarchy. wantBpp 0 takes the stored bytes per pixel as it is.
-ResultCode LoadHierarchy(ByteStream* stream, uint32_t offset, uint32_t width, uint32_t height, uint32_t wantBpp,
-                         uint32_t compression, XcfHierarchy** holder) {
+// The first level's header and tile offsets, into a new level.
+ResultCode ReadLevelHeader(XcfHierarchy* hierarchy, ByteStream* stream) {
+  ResultCode result = StreamSeek(stream, hierarchy->levelOffset);
+  if (result != ResultCode::Ok) return result;
+  result = XcfLevelCreate(hierarchy->bpp, &hierarchy->level, hierarchy->compression);
+  if (result != ResultCode::Ok) return result;
+  XcfLevel* level = hierarchy->level;
+  result = XcfLevelReadHeader(stream, level);
+  if (result == ResultCode::Ok && (static_cast<uint32_t>(level->width) != hierarchy->width ||
+                                   static_cast<uint32_t>(level->height) != hierarchy->height))
+    result = ResultCode::CorruptData;
+  if (result != ResultCode::Ok) XcfLevelDestroy(&hierarchy->level);
+  return result;
+}
+
+ResultCode AllocateLevel(XcfLevel* level) {
+  if (level->width <= 0 || level->height <= 0 || level->bpp <= 0) return ResultCode::OutOfMemory;
+  // A mask's bytes per pixel is taken as stored: the product is formed in
+  // 64 bits and refused when it cannot be one buffer of 32-bit size.
+  uint64_t size = static_cast<uint64_t>(level->height) * static_cast<uint64_t>(level->bpp) *
+                  static_cast<uint64_t>(level->width);
+  if (size > UINT32_MAX || size > SIZE_MAX) return ResultCode::OutOfMemory;
+  level->pixels = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(size)));
+  return level->pixels == nullptr ? ResultCode::OutOfMemory : ResultCode::Ok;
+}
+
+// Seeks to a hierarchy, reads its header, its first level's header and tile
+// offsets into a new hierarchy, and with `allocate` the level's pixel
+// buffer. wantBpp 0 takes the stored bytes per pixel as it is. On failure
+// no hierarchy is left.
+ResultCode PrepareHierarchy(ByteStream* stream, uint32_t offset, uint32_t width, uint32_t height, uint32_t wantBpp,
+                            uint32_t compression, bool allocate, XcfHierarchy** holder) {
   ResultCode result = StreamSeek(stream, offset);
   if (result != ResultCode::Ok) return result;
   result = XcfHierarchyCreate(holder, compression);
@@ -22,12 +50,54 @@ ResultCode LoadHierarchy(ByteStream* stream, uint32_t offset, uint32_t width, ui
   if (result == ResultCode::Ok &&
       (hierarchy->width != width || hierarchy->height != height || (wantBpp != 0 && hierarchy->bpp != wantBpp)))
     result = ResultCode::CorruptData;
-  if (result == ResultCode::Ok) result = XcfHierarchyLoadLevel(hierarchy, stream);
+  if (result == ResultCode::Ok) result = ReadLevelHeader(hierarchy, stream);
+  if (result == ResultCode::Ok && allocate) result = AllocateLevel(hierarchy->level);
+  if (result != ResultCode::Ok) XcfHierarchyDestroy(holder);
+  return result;
+}
+
+ResultCode LoadHierarchy(ByteStream* stream, uint32_t offset, uint32_t width, uint32_t height, uint32_t wantBpp,
+                         uint32_t compression, XcfHierarchy** holder) {
+  ResultCode result = PrepareHierarchy(stream, offset, width, height, wantBpp, compression, true, holder);
+  if (result == ResultCode::Ok) result = XcfLevelDecodeRows(stream, (*holder)->level, 0, UINT32_MAX);
   if (result != ResultCode::Ok) XcfHierarchyDestroy(holder);
   return result;
 }
 
 }  // namespace
+
+ResultCode XcfLayerPreparePixels(ByteStream* stream, XcfLayer* layer, uint32_t compression, bool allocate) {
+  if (stream == nullptr || layer == nullptr) return ResultCode::InvalidArgument;
+  if ((layer->flags & kRecordComplete) == 0 || layer->hierarchyOffset == 0) return ResultCode::NotReady;
+  if (layer->hierarchy != nullptr) return ResultCode::Ok;
+  return PrepareHierarchy(stream, layer->hierarchyOffset, layer->width, layer->height, XcfBytesPerPixel(layer->type),
+                          compression, allocate, &layer->hierarchy);
+}
+
+ResultCode XcfLayerPrepareMaskPixels(XcfLayer* layer, ByteStream* stream, uint32_t compression) {
+  if (layer == nullptr || stream == nullptr) return ResultCode::InvalidArgument;
+  if ((layer->flags & kRecordComplete) == 0 || layer->maskOffset == 0) return ResultCode::NotReady;
+  if (layer->mask == nullptr) {
+    ResultCode result = XcfLayerReadMask(stream, layer);
+    if (result != ResultCode::Ok) return result;
+  }
+  XcfChannel* channel = layer->mask;
+  if (channel == nullptr || stream->seek == nullptr) return ResultCode::InvalidArgument;
+  if ((channel->flags & kRecordComplete) == 0) return ResultCode::NotReady;
+  if (channel->hierarchy != nullptr) return ResultCode::Ok;
+  return PrepareHierarchy(stream, channel->hierarchyOffset, channel->width, channel->height, 0, compression, true,
+                          &channel->hierarchy);
+}
+
+ResultCode XcfLevelDecodeRows(ByteStream* stream, XcfLevel* level, uint32_t firstRow, uint32_t endRow) {
+  if (stream == nullptr || level == nullptr || level->pixels == nullptr) return ResultCode::InvalidArgument;
+  const auto width = static_cast<uint32_t>(level->width);
+  const auto height = static_cast<uint32_t>(level->height);
+  const auto bpp = static_cast<uint32_t>(level->bpp);
+  const TileTarget whole{level->pixels, static_cast<int64_t>(width) * bpp, 0, 0, width, height};
+  return XcfDecodeTileRows(stream, &level->tileOffsets, width, height, bpp, level->compression, whole, firstRow,
+                           endRow);
+}
 
 ResultCode XcfLayerLoadPixels(ByteStream* stream, XcfLayer* layer, uint32_t compression) {
   if (stream == nullptr || layer == nullptr) return ResultCode::InvalidArgument;
@@ -115,16 +185,9 @@ ResultCode XcfHierarchyLoadLevel(XcfHierarchy* hierarchy, ByteStream* stream) {
   if (hierarchy == nullptr || stream == nullptr || stream->seek == nullptr) return ResultCode::InvalidArgument;
   if ((hierarchy->flags & kHierarchyHeaderRead) == 0) return ResultCode::NotReady;
   if (hierarchy->level != nullptr) return ResultCode::Ok;
-  ResultCode result = StreamSeek(stream, hierarchy->levelOffset);
+  ResultCode result = ReadLevelHeader(hierarchy, stream);
   if (result != ResultCode::Ok) return result;
-  result = XcfLevelCreate(hierarchy->bpp, &hierarchy->level, hierarchy->compression);
-  if (result != ResultCode::Ok) return result;
-  XcfLevel* level = hierarchy->level;
-  result = XcfLevelReadHeader(stream, level);
-  if (result == ResultCode::Ok && (static_cast<uint32_t>(level->width) != hierarchy->width ||
-                                   static_cast<uint32_t>(level->height) != hierarchy->height))
-    result = ResultCode::CorruptData;
-  if (result == ResultCode::Ok) result = XcfLevelDecode(stream, level);
+  result = XcfLevelDecode(stream, hierarchy->level);
   if (result != ResultCode::Ok) XcfLevelDestroy(&hierarchy->level);
   return result;
 }
@@ -172,17 +235,8 @@ ResultCode XcfLevelDecode(ByteStream* stream, XcfLevel* level) {
   if (stream == nullptr || level == nullptr) return ResultCode::InvalidArgument;
   if ((level->flags & kLevelHeaderRead) == 0) return ResultCode::NotReady;
   if (level->pixels != nullptr) return ResultCode::Ok;
-  if (level->width <= 0 || level->height <= 0 || level->bpp <= 0) return ResultCode::OutOfMemory;
-  // A mask's bytes per pixel is taken as stored: the product is formed in
-  // 64 bits and refused when it cannot be one buffer of 32-bit size.
-  uint64_t size = static_cast<uint64_t>(level->height) * static_cast<uint64_t>(level->bpp) *
-                  static_cast<uint64_t>(level->width);
-  if (size > UINT32_MAX || size > SIZE_MAX) return ResultCode::OutOfMemory;
-  level->pixels = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(size)));
-  if (level->pixels == nullptr) return ResultCode::OutOfMemory;
-  ResultCode result = XcfDecodeTiles(stream, &level->tileOffsets, static_cast<uint32_t>(level->width),
-                                     static_cast<uint32_t>(level->height), static_cast<uint32_t>(level->bpp),
-                                     level->compression, level->pixels);
+  ResultCode result = AllocateLevel(level);
+  if (result == ResultCode::Ok) result = XcfLevelDecodeRows(stream, level, 0, UINT32_MAX);
   if (result != ResultCode::Ok) {
     std::free(level->pixels);
     level->pixels = nullptr;

@@ -139,61 +139,97 @@ ResultCode XcfDecodeRleTile(uint32_t th, RleInput* input, uint32_t tw, uint32_t 
   return ResultCode::Ok;
 }
 
-ResultCode XcfReadTile(ByteStream* stream, uint8_t* tile, uint32_t compression, uint32_t tw, uint32_t th,
-                       uint32_t bpp) {
+namespace {
+
+// One tile through a window that serves every tile of a decode: emptied
+// before each tile, whose data starts after a seek, so that read-ahead past
+// a tile's data does no harm.
+ResultCode ReadTileThrough(RleInput* window, uint8_t* tile, uint32_t compression, uint32_t tw, uint32_t th,
+                           uint32_t bpp) {
   if (compression == kCompressionNone) {
     uint64_t size = static_cast<uint64_t>(tw) * th * bpp;
     if (size > UINT32_MAX) return ResultCode::OutOfMemory;
     uint32_t bytes = static_cast<uint32_t>(size);
-    return StreamRead(stream, bytes, tile) == bytes ? ResultCode::Ok : ResultCode::ReadError;
+    return StreamRead(window->stream, bytes, tile) == bytes ? ResultCode::Ok : ResultCode::ReadError;
   }
-  // A fresh window per tile: read-ahead past a tile's data does no harm,
-  // the next tile starts with a seek.
+  window->position = 0;
+  window->fill = 0;
+  return XcfDecodeRleTile(th, window, tw, bpp, tile);
+}
+
+// Copies the part of a decoded tile that lies inside the target's clip.
+void CopyTileTo(const TileTarget& target, uint32_t bpp, uint32_t tileX, uint32_t tileY, uint32_t tw, uint32_t th,
+                const uint8_t* tile) {
+  const uint32_t x0 = tileX > target.x0 ? tileX : target.x0;
+  const uint32_t x1 = tileX + tw < target.x1 ? tileX + tw : target.x1;
+  const uint32_t y0 = tileY > target.y0 ? tileY : target.y0;
+  const uint32_t y1 = tileY + th < target.y1 ? tileY + th : target.y1;
+  if (x0 >= x1 || y0 >= y1) return;
+  const size_t bytes = static_cast<size_t>(x1 - x0) * bpp;
+  const uint8_t* from = tile + (static_cast<size_t>(y0 - tileY) * tw + (x0 - tileX)) * bpp;
+  uint8_t* to = target.first + static_cast<int64_t>(y0 - target.y0) * target.stride +
+                static_cast<int64_t>(x0 - target.x0) * bpp;
+  for (uint32_t y = y0; y < y1; ++y, from += static_cast<size_t>(tw) * bpp, to += target.stride)
+    std::memcpy(to, from, bytes);
+}
+
+}  // namespace
+
+ResultCode XcfReadTile(ByteStream* stream, uint8_t* tile, uint32_t compression, uint32_t tw, uint32_t th,
+                       uint32_t bpp) {
   RleInput input{stream, nullptr, 0, 0};
-  ResultCode result = XcfDecodeRleTile(th, &input, tw, bpp, tile);
+  ResultCode result = ReadTileThrough(&input, tile, compression, tw, th, bpp);
   std::free(input.buffer);
   return result;
 }
 
 void XcfCopyTile(uint32_t bpp, uint32_t th, uint32_t levelWidth, uint8_t* pixels, uint32_t tileX, uint32_t tileY,
                  uint32_t tw, const uint8_t* tile) {
-  const size_t rowBytes = static_cast<size_t>(tw) * bpp;
-  const size_t levelRow = static_cast<size_t>(levelWidth) * bpp;
-  uint8_t* dst = pixels + static_cast<size_t>(tileY) * levelRow + static_cast<size_t>(tileX) * bpp;
-  for (uint32_t row = 0; row < th; ++row) std::memcpy(dst + row * levelRow, tile + row * rowBytes, rowBytes);
+  const TileTarget whole{pixels, static_cast<int64_t>(levelWidth) * bpp, 0, 0, levelWidth, tileY + th};
+  CopyTileTo(whole, bpp, tileX, tileY, tw, th, tile);
 }
 
-ResultCode XcfDecodeTiles(ByteStream* stream, const XcfOffsetList* offsets, uint32_t width, uint32_t height,
-                          uint32_t bpp, uint32_t compression, uint8_t* pixels) {
-  if (stream == nullptr || offsets == nullptr || width == 0 || height == 0 || bpp == 0 || pixels == nullptr)
+ResultCode XcfDecodeTileRows(ByteStream* stream, const XcfOffsetList* offsets, uint32_t width, uint32_t height,
+                             uint32_t bpp, uint32_t compression, const TileTarget& target, uint32_t firstRow,
+                             uint32_t endRow) {
+  if (stream == nullptr || offsets == nullptr || width == 0 || height == 0 || bpp == 0 || target.first == nullptr)
     return ResultCode::InvalidArgument;
   if (compression != kCompressionNone && compression != kCompressionRle) return ResultCode::InvalidArgument;
   if (stream->seek == nullptr) return ResultCode::InvalidArgument;
   const uint32_t columns = (width + kTileSize - 1) / kTileSize;
   const uint32_t rows = (height + kTileSize - 1) / kTileSize;
   if (offsets->count < static_cast<uint64_t>(rows) * columns) return ResultCode::CorruptData;
+  if (endRow > rows) endRow = rows;
 
   uint64_t tileBytes = static_cast<uint64_t>(width < kTileSize ? width : kTileSize) *
                        (height < kTileSize ? height : kTileSize) * bpp;
   if (tileBytes > SIZE_MAX) return ResultCode::OutOfMemory;
   auto* tile = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(tileBytes)));
   if (tile == nullptr) return ResultCode::OutOfMemory;
+  RleInput window{stream, nullptr, 0, 0};
 
   ResultCode result = ResultCode::Ok;
-  for (uint32_t r = 0; r < rows && result == ResultCode::Ok; ++r) {
+  for (uint32_t r = firstRow; r < endRow && result == ResultCode::Ok; ++r) {
     uint32_t tileY = r * kTileSize;
     uint32_t th = height - tileY < kTileSize ? height - tileY : kTileSize;
     for (uint32_t c = 0; c < columns; ++c) {
       uint32_t tileX = c * kTileSize;
       uint32_t tw = width - tileX < kTileSize ? width - tileX : kTileSize;
       result = StreamSeek(stream, offsets->offsets[static_cast<size_t>(r) * columns + c]);
-      if (result == ResultCode::Ok) result = XcfReadTile(stream, tile, compression, tw, th, bpp);
+      if (result == ResultCode::Ok) result = ReadTileThrough(&window, tile, compression, tw, th, bpp);
       if (result != ResultCode::Ok) break;
-      XcfCopyTile(bpp, th, width, pixels, tileX, tileY, tw, tile);
+      CopyTileTo(target, bpp, tileX, tileY, tw, th, tile);
     }
   }
+  std::free(window.buffer);
   std::free(tile);
   return result;
+}
+
+ResultCode XcfDecodeTiles(ByteStream* stream, const XcfOffsetList* offsets, uint32_t width, uint32_t height,
+                          uint32_t bpp, uint32_t compression, uint8_t* pixels) {
+  const TileTarget whole{pixels, static_cast<int64_t>(width) * bpp, 0, 0, width, height};
+  return XcfDecodeTileRows(stream, offsets, width, height, bpp, compression, whole, 0, UINT32_MAX);
 }
 
 }  // namespace tessel

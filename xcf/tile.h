@@ -16,8 +16,23 @@ enum XcfCompression : uint32_t { kCompressionNone = 0, kCompressionRle = 1 };
 // The source of bytes for one RLE tile (tile.cpp).
 struct RleInput;
 
+// Where decoded tiles land: only the level's pixels inside [x0, x1) x
+// [y0, y1) are written, pixel (x, y) at first + (y - y0) * stride +
+// (x - x0) * bpp. The stride may be negative (bottom-up rows).
+struct TileTarget {
+  uint8_t* first;
+  int64_t stride;
+  uint32_t x0, y0, x1, y1;
+};
+
+// All tiles into a level buffer of width * height * bpp bytes.
 ResultCode XcfDecodeTiles(ByteStream* stream, const XcfOffsetList* offsets, uint32_t width, uint32_t height,
                           uint32_t bpp, uint32_t compression, uint8_t* pixels);
+// The tile rows firstRow .. endRow - 1 into a target, so that threads can
+// share a level, or a layer can be decoded straight into the canvas.
+ResultCode XcfDecodeTileRows(ByteStream* stream, const XcfOffsetList* offsets, uint32_t width, uint32_t height,
+                             uint32_t bpp, uint32_t compression, const TileTarget& target, uint32_t firstRow,
+                             uint32_t endRow);
 ResultCode XcfReadTile(ByteStream* stream, uint8_t* tile, uint32_t compression, uint32_t tw, uint32_t th,
                        uint32_t bpp);
 ResultCode XcfDecodeRleTile(uint32_t th, RleInput* input, uint32_t tw, uint32_t bpp, uint8_t* tile);
