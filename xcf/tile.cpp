@@ -3,6 +3,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace tessel {
 
 constexpr uint32_t kRleInputSize = 256;
@@ -102,26 +106,61 @@ ResultCode DecodeRlePlane(RleInput* input, uint8_t* dst, uint32_t stride, uint32
   return ResultCode::Ok;
 }
 
-// Interleaves bpp planes of n bytes into pixels. Decoding planes whole and
-// interleaving them once is much faster than writing every byte at a stride.
+// Interleaves bpp planes of tw * th bytes into th rows of tw pixels, the
+// rows `stride` bytes apart. Decoding planes whole and interleaving them once
+// is much faster than writing every byte at a stride.
 template <uint32_t Bpp>
-void Interleave(const uint8_t* planes, uint32_t n, uint8_t* out) {
-  for (uint32_t i = 0; i < n; ++i)
-    for (uint32_t c = 0; c < Bpp; ++c) out[i * Bpp + c] = planes[c * n + i];
+void InterleaveRows(const uint8_t* planes, uint32_t tw, uint32_t th, uint8_t* out, int64_t stride) {
+  const size_t n = static_cast<size_t>(tw) * th;
+  for (uint32_t y = 0; y < th; ++y, out += stride) {
+    const uint8_t* p = planes + static_cast<size_t>(y) * tw;
+    uint32_t x = 0;
+#if defined(__SSE2__)
+    // Sixteen pixels at a time: bytes of two planes paired, then the pairs.
+    const __m128i zero = _mm_setzero_si128();
+    for (; Bpp >= 2 && x + 16 <= tw; x += 16) {
+      auto plane = [&](uint32_t c) {
+        return c < Bpp ? _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + c * n + x)) : zero;
+      };
+      uint8_t* o = out + static_cast<size_t>(x) * Bpp;
+      if (Bpp == 2) {
+        const __m128i v = plane(0), a = plane(1);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(o), _mm_unpacklo_epi8(v, a));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 16), _mm_unpackhi_epi8(v, a));
+        continue;
+      }
+      const __m128i r = plane(0), g = plane(1), b = plane(2), a = plane(3);
+      const __m128i rg[2] = {_mm_unpacklo_epi8(r, g), _mm_unpackhi_epi8(r, g)};
+      const __m128i ba[2] = {_mm_unpacklo_epi8(b, a), _mm_unpackhi_epi8(b, a)};
+      for (int h = 0; h < 4; ++h) {
+        const __m128i pixels = h % 2 == 0 ? _mm_unpacklo_epi16(rg[h / 2], ba[h / 2]) : _mm_unpackhi_epi16(rg[h / 2], ba[h / 2]);
+        if (Bpp == 4) {
+          _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 16 * h), pixels);
+        } else {
+          // Four RGB0 dwords into twelve bytes.
+          alignas(16) uint8_t spread[16];
+          _mm_store_si128(reinterpret_cast<__m128i*>(spread), pixels);
+          for (int k = 0; k < 4; ++k) std::memcpy(o + 12 * h + 3 * k, spread + 4 * k, 3);
+        }
+      }
+    }
+#endif
+    for (; x < tw; ++x)
+      for (uint32_t c = 0; c < Bpp; ++c) out[static_cast<size_t>(x) * Bpp + c] = p[c * n + x];
+  }
 }
 
-}  // namespace
-
-ResultCode XcfDecodeRleTile(uint32_t th, RleInput* input, uint32_t tw, uint32_t bpp, uint8_t* tile) {
-  if (th == 0 || input == nullptr || tw == 0 || bpp == 0 || tile == nullptr) return ResultCode::InvalidArgument;
+// One RLE tile into th rows of tw pixels, `stride` bytes apart.
+ResultCode DecodeRleInto(uint32_t th, RleInput* input, uint32_t tw, uint32_t bpp, uint8_t* out, int64_t stride) {
   if (input->buffer == nullptr) {
     input->buffer = static_cast<uint8_t*>(std::malloc(kRleInputSize));
     if (input->buffer == nullptr) return ResultCode::OutOfMemory;
   }
   const uint32_t plane = tw * th;
-  if (bpp == 1 || bpp > 4 || plane > kTileSize * kTileSize) {
+  if (bpp > 4 || plane > kTileSize * kTileSize) {
+    // Not a tile of a real layer or mask: the plain path, into rows packed.
     for (uint32_t k = 0; k < bpp; ++k) {
-      ResultCode result = DecodeRlePlane(input, tile + k, bpp, plane);
+      ResultCode result = DecodeRlePlane(input, out + k, bpp, plane);
       if (result != ResultCode::Ok) return result;
     }
     return ResultCode::Ok;
@@ -132,11 +171,19 @@ ResultCode XcfDecodeRleTile(uint32_t th, RleInput* input, uint32_t tw, uint32_t 
     if (result != ResultCode::Ok) return result;
   }
   switch (bpp) {
-    case 2: Interleave<2>(planes, plane, tile); break;
-    case 3: Interleave<3>(planes, plane, tile); break;
-    default: Interleave<4>(planes, plane, tile); break;
+    case 1: InterleaveRows<1>(planes, tw, th, out, stride); break;
+    case 2: InterleaveRows<2>(planes, tw, th, out, stride); break;
+    case 3: InterleaveRows<3>(planes, tw, th, out, stride); break;
+    default: InterleaveRows<4>(planes, tw, th, out, stride); break;
   }
   return ResultCode::Ok;
+}
+
+}  // namespace
+
+ResultCode XcfDecodeRleTile(uint32_t th, RleInput* input, uint32_t tw, uint32_t bpp, uint8_t* tile) {
+  if (th == 0 || input == nullptr || tw == 0 || bpp == 0 || tile == nullptr) return ResultCode::InvalidArgument;
+  return DecodeRleInto(th, input, tw, bpp, tile, static_cast<int64_t>(tw) * bpp);
 }
 
 namespace {
@@ -155,6 +202,16 @@ ResultCode ReadTileThrough(RleInput* window, uint8_t* tile, uint32_t compression
   window->position = 0;
   window->fill = 0;
   return XcfDecodeRleTile(th, window, tw, bpp, tile);
+}
+
+// An RLE tile that lies wholly inside the target, decoded into it in place.
+ResultCode ReadRleTileInto(RleInput* window, const TileTarget& target, uint32_t bpp, uint32_t tileX, uint32_t tileY,
+                           uint32_t tw, uint32_t th) {
+  window->position = 0;
+  window->fill = 0;
+  uint8_t* first = target.first + static_cast<int64_t>(tileY - target.y0) * target.stride +
+                   static_cast<int64_t>(tileX - target.x0) * bpp;
+  return DecodeRleInto(th, window, tw, bpp, first, target.stride);
 }
 
 // Copies the part of a decoded tile that lies inside the target's clip.
@@ -216,7 +273,14 @@ ResultCode XcfDecodeTileRows(ByteStream* stream, const XcfOffsetList* offsets, u
       uint32_t tileX = c * kTileSize;
       uint32_t tw = width - tileX < kTileSize ? width - tileX : kTileSize;
       result = StreamSeek(stream, offsets->offsets[static_cast<size_t>(r) * columns + c]);
-      if (result == ResultCode::Ok) result = ReadTileThrough(&window, tile, compression, tw, th, bpp);
+      if (result != ResultCode::Ok) break;
+      const bool inside = tileX >= target.x0 && tileX + tw <= target.x1 && tileY >= target.y0 && tileY + th <= target.y1;
+      if (inside && compression == kCompressionRle && bpp <= 4) {
+        result = ReadRleTileInto(&window, target, bpp, tileX, tileY, tw, th);
+        if (result != ResultCode::Ok) break;
+        continue;
+      }
+      result = ReadTileThrough(&window, tile, compression, tw, th, bpp);
       if (result != ResultCode::Ok) break;
       CopyTileTo(target, bpp, tileX, tileY, tw, th, tile);
     }

@@ -100,21 +100,31 @@ TEST(NormalMode, AlphaTargetsMatchTheDefinitionEverywhere) {
         }
 }
 
-TEST(NormalMode, WideRowsMatchPixelByPixel) {
-  // Long rows take a vector path; one pixel at a time takes the plain loop.
-  for (uint32_t o = 1; o <= 255; ++o) {
-    for (uint32_t n : {5u, 6u, 7u, 64u, 101u}) {
-      Px source(4 * n), target(3 * n);
-      for (uint32_t i = 0; i < 4 * n; ++i) source[i] = static_cast<uint8_t>(i * 97 + o * 31 + (i >> 2) * 13);
-      for (uint32_t i = 0; i < 3 * n; ++i) target[i] = static_cast<uint8_t>(i * 53 + o * 7);
-      source[3] = 255;
-      source[7] = 0;
-      Px wide = target;
-      ASSERT_EQ(BlendRow(1, n, source.data(), o, wide.data(), 3, kModeNormal), ResultCode::Ok);
-      for (uint32_t i = 0; i < n; ++i) {
-        Px one(target.begin() + 3 * i, target.begin() + 3 * i + 3);
-        ASSERT_EQ(BlendRow(1, 1, &source[4 * i], o, one.data(), 3, kModeNormal), ResultCode::Ok);
-        ASSERT_EQ(Px(wide.begin() + 3 * i, wide.begin() + 3 * i + 3), one) << "o " << o << " n " << n << " i " << i;
+TEST(BlendRow, WideRowsMatchPixelByPixel) {
+  // Long rows into RGB take vector paths; one pixel at a time takes the
+  // plain loops. Every drawn mode, both source formats, every kind of alpha.
+  for (uint32_t mode = 0; mode < 22; ++mode) {
+    for (uint32_t bs : {3u, 4u}) {
+      for (uint32_t o : {1u, 2u, 50u, 127u, 128u, 200u, 254u, 255u}) {
+        for (uint32_t n : {5u, 6u, 7u, 64u, 101u}) {
+          Px source(bs * n), target(3 * n);
+          for (uint32_t i = 0; i < bs * n; ++i)
+            source[i] = static_cast<uint8_t>(i * 97 + o * 31 + (i >> 2) * 13 + mode);
+          for (uint32_t i = 0; i < 3 * n; ++i) target[i] = static_cast<uint8_t>(i * 53 + o * 7);
+          if (bs == 4) {
+            source[3] = 255;
+            source[7] = 0;
+          }
+          const uint32_t type = bs == 4 ? 1 : 0;
+          Px wide = target;
+          ASSERT_EQ(BlendRow(type, n, source.data(), o, wide.data(), 3, mode), ResultCode::Ok);
+          for (uint32_t i = 0; i < n; ++i) {
+            Px one(target.begin() + 3 * i, target.begin() + 3 * i + 3);
+            ASSERT_EQ(BlendRow(type, 1, &source[bs * i], o, one.data(), 3, mode), ResultCode::Ok);
+            ASSERT_EQ(Px(wide.begin() + 3 * i, wide.begin() + 3 * i + 3), one)
+                << "mode " << mode << " bs " << bs << " o " << o << " n " << n << " i " << i;
+          }
+        }
       }
     }
   }
@@ -178,12 +188,30 @@ TEST(ChannelModes, MatchTheirDefinitionForEveryPair) {
         source[s * 256 + d] = static_cast<uint8_t>(s);
         target[s * 256 + d] = static_cast<uint8_t>(d);
       }
+    // The same pairs as RGB pixels (s, s, s) over (d, d, d), with and
+    // without an opaque alpha: the rows of colour targets take other paths.
+    Px rgb(3 * 65536), rgba(4 * 65536), rgbTarget(3 * 65536);
+    for (size_t i = 0; i < 65536; ++i) {
+      for (int c = 0; c < 3; ++c) {
+        rgb[3 * i + c] = rgba[4 * i + c] = source[i];
+        rgbTarget[3 * i + c] = target[i];
+      }
+      rgba[4 * i + 3] = 255;
+    }
+    Px fromRgb = rgbTarget, fromRgba = rgbTarget;
     ASSERT_EQ(BlendRow(2, 65536, source.data(), 255, target.data(), 1, mode), ResultCode::Ok);
+    ASSERT_EQ(BlendRow(0, 65536, rgb.data(), 255, fromRgb.data(), 3, mode), ResultCode::Ok);
+    ASSERT_EQ(BlendRow(1, 65536, rgba.data(), 255, fromRgba.data(), 3, mode), ResultCode::Ok);
     for (int s = 0; s < 256; ++s)
       for (int d = 0; d < 256; ++d) {
-        uint32_t want = Reference(mode, s, d);
+        const uint32_t want = Reference(mode, s, d);
+        const size_t i = static_cast<size_t>(s) * 256 + d;
         ASSERT_LE(want, 255u) << "mode " << mode << " s " << s << " d " << d;
-        ASSERT_EQ(target[s * 256 + d], want) << "mode " << mode << " s " << s << " d " << d;
+        ASSERT_EQ(target[i], want) << "mode " << mode << " s " << s << " d " << d;
+        for (int c = 0; c < 3; ++c) {
+          ASSERT_EQ(fromRgb[3 * i + c], want) << "RGB, mode " << mode << " s " << s << " d " << d;
+          ASSERT_EQ(fromRgba[3 * i + c], want) << "RGBA, mode " << mode << " s " << s << " d " << d;
+        }
       }
   }
 }

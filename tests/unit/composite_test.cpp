@@ -6,6 +6,7 @@
 
 #include <chrono>
 
+#include "composite/blend.h"
 #include "composite/composite.h"
 #include "plugin/bitmap.h"
 #include "tests/support/document.h"
@@ -300,6 +301,31 @@ TEST_F(Composite, GrayAndIndexedPicturesCarryTheirColourTables) {
   Picture none = Decode(indexed);
   ASSERT_EQ(none.code, 0);
   for (uint32_t i = 0; i < 256; ++i) ASSERT_EQ(none.Entry(i), (Bytes{0, 0, 0, 0})) << i;
+}
+
+// The mask step for every pair of alpha and mask value, in every pixel
+// format, against its definition; long rows take a vector path.
+TEST(ApplyMaskRow, FoldsEveryMaskValueIntoEveryAlpha) {
+  for (uint32_t bs = 1; bs <= 4; ++bs) {
+    for (uint32_t mo : {1u, 100u, 128u, 254u, 255u, 300u}) {
+      std::vector<uint8_t> source(65536 * bs), mask(65536), out(65536 * bs, 0xEE);
+      for (uint32_t i = 0; i < 65536; ++i) {
+        for (uint32_t c = 0; c < bs; ++c) source[i * bs + c] = static_cast<uint8_t>(i * 7 + c * 31);
+        source[i * bs + bs - 1] = static_cast<uint8_t>(i >> 8);  // the alpha
+        mask[i] = static_cast<uint8_t>(i);
+      }
+      // An odd count leaves a tail to the plain loop.
+      ASSERT_EQ(ApplyMaskRow(bs, source.data(), out.data(), mask.data(), mo, 65535), ResultCode::Ok);
+      const uint32_t m255 = mo > 255 ? 255 : mo;
+      for (uint32_t i = 0; i < 65535; ++i) {
+        const uint32_t s = i >> 8, m = i & 255;
+        const uint32_t want = m255 == 255 ? Div255(m * s) : Div255(s * (255 - m255) + m * m255);
+        for (uint32_t c = 0; c + 1 < bs; ++c) ASSERT_EQ(out[i * bs + c], source[i * bs + c]) << bs << " " << i;
+        ASSERT_EQ(out[i * bs + bs - 1], want) << "bs " << bs << " mo " << mo << " s " << s << " m " << m;
+      }
+      ASSERT_EQ(out[65535 * bs], 0xEE);  // nothing past the count
+    }
+  }
 }
 
 TEST(SwapRedBlue, ExchangesTheOuterBytesOfWidePixelsOnly) {
