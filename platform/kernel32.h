@@ -117,6 +117,7 @@ HANDLE CreateThread(LPSECURITY_ATTRIBUTES security, SIZE_T stackSize, LPTHREAD_S
 DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds);
 HANDLE GetCurrentProcess();
 BOOL GetProcessAffinityMask(HANDLE process, PDWORD_PTR processMask, PDWORD_PTR systemMask);
+BOOL SetProcessAffinityMask(HANDLE process, DWORD_PTR processMask);
 void InitializeCriticalSection(LPCRITICAL_SECTION section);
 void EnterCriticalSection(LPCRITICAL_SECTION section);
 void LeaveCriticalSection(LPCRITICAL_SECTION section);

@@ -380,6 +380,18 @@ BOOL GetProcessAffinityMask(HANDLE, PDWORD_PTR processMask, PDWORD_PTR systemMas
   return TRUE;
 }
 
+BOOL SetProcessAffinityMask(HANDLE, DWORD_PTR processMask) {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  for (unsigned cpu = 0; cpu < sizeof(DWORD_PTR) * 8; ++cpu)
+    if ((processMask >> cpu) & 1) CPU_SET(cpu, &set);
+  if (processMask == 0 || ::sched_setaffinity(0, sizeof set, &set) != 0) {
+    lastError = ERROR_INVALID_PARAMETER;
+    return FALSE;
+  }
+  return TRUE;
+}
+
 void InitializeCriticalSection(LPCRITICAL_SECTION section) { ::pthread_mutex_init(&section->mutex, nullptr); }
 void EnterCriticalSection(LPCRITICAL_SECTION section) { ::pthread_mutex_lock(&section->mutex); }
 void LeaveCriticalSection(LPCRITICAL_SECTION section) { ::pthread_mutex_unlock(&section->mutex); }

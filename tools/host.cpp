@@ -49,6 +49,40 @@ bool HostInputOpen(const std::string& path, int32_t offset, bool memory, HostInp
   return true;
 }
 
+uint32_t HostProcessors() {
+  DWORD_PTR process = 0;
+  DWORD_PTR system = 0;
+  if (!GetProcessAffinityMask(GetCurrentProcess(), &process, &system)) return 1;
+  uint32_t count = 0;
+  for (; process != 0; process &= process - 1) ++count;
+  return count == 0 ? 1 : count;
+}
+
+bool UseProcessors(uint32_t count, std::string* error) {
+  DWORD_PTR process = 0;
+  DWORD_PTR system = 0;
+  if (!GetProcessAffinityMask(GetCurrentProcess(), &process, &system)) {
+    *error = "the processors this process may use cannot be found";
+    return false;
+  }
+  DWORD_PTR wanted = 0;
+  uint32_t taken = 0;
+  for (DWORD_PTR bit = 1; bit != 0 && taken < count; bit <<= 1) {
+    if ((process & bit) == 0) continue;
+    wanted |= bit;
+    ++taken;
+  }
+  if (taken < count) {
+    *error = "this process may use only " + std::to_string(taken) + " processors";
+    return false;
+  }
+  if (!SetProcessAffinityMask(GetCurrentProcess(), wanted)) {
+    *error = "the processors of this process cannot be set";
+    return false;
+  }
+  return true;
+}
+
 void ReportFailure(FILE* err, const std::string& subject, int code) {
   std::fprintf(err, "tessel: %s: %s (code %d)\n", subject.c_str(), HostCodeText(code), code);
 }
@@ -119,15 +153,7 @@ int DecodePicture(const PluginApi& api, const HostInput& input, ProgressCallback
 }
 
 bool WritableImagePath(const fs::path& out, std::string* error) {
-#ifdef TESSEL_HAVE_PNG
-  if (HasExtension(out, ".png")) return true;
-#else
-  if (HasExtension(out, ".png")) {
-    *error = out.string() + ": this build writes BMP only";
-    return false;
-  }
-#endif
-  if (HasExtension(out, ".bmp")) return true;
+  if (HasExtension(out, ".png") || HasExtension(out, ".bmp")) return true;
   *error = out.string() + ": the output must end in .png or .bmp";
   return false;
 }
@@ -139,11 +165,10 @@ bool WritePicture(HostPicture& picture, const fs::path& out, std::string* error)
   const Dib dib = picture.Lock();
   bool ok = dib.info != nullptr && dib.bits != nullptr;
   if (!ok) *error = "the plug-in's bitmap cannot be locked";
-#ifdef TESSEL_HAVE_PNG
-  if (ok) ok = HasExtension(out, ".png") ? WritePng(temporary.string(), dib, error) : WriteBmp(temporary.string(), dib, error);
-#else
-  if (ok) ok = WriteBmp(temporary.string(), dib, error);
-#endif
+  if (ok) {
+    ok = HasExtension(out, ".png") ? WritePng(temporary.string(), dib, error, HostProcessors())
+                                   : WriteBmp(temporary.string(), dib, error);
+  }
   picture.Unlock();
   std::error_code ec;
   if (ok) {

@@ -27,6 +27,11 @@ bool ReadWholeFile(const std::filesystem::path& path, std::vector<char>* data);
 // False, with the reason, when a file to be passed in memory cannot be read.
 bool HostInputOpen(const std::string& path, int32_t offset, bool memory, HostInput* input, std::string* error);
 
+// The processors this process may use. UseProcessors restricts it to the
+// first `count` of them: the plug-in uses as many threads as there are.
+uint32_t HostProcessors();
+bool UseProcessors(uint32_t count, std::string* error);
+
 // "tessel: SUBJECT: what the code means (code N)".
 void ReportFailure(FILE* err, const std::string& subject, int code);
 
@@ -78,6 +83,5 @@ int DecodePicture(const PluginApi& api, const HostInput& input, ProgressCallback
 // step, so a failure never leaves a partial one.
 bool WritePicture(HostPicture& picture, const std::filesystem::path& out, std::string* error);
 
-// Whether `out` names a format this build writes: .png (where libpng is
-// there) or .bmp, in any case.
+// Whether `out` names a format tessel writes: .png or .bmp, in any case.
 bool WritableImagePath(const std::filesystem::path& out, std::string* error);

@@ -17,7 +17,6 @@ struct Dib {
 bool DibValid(const Dib& dib, std::string* error);
 
 bool WriteBmp(const std::string& path, const Dib& dib, std::string* error);
-#ifdef TESSEL_HAVE_PNG
-// 8-bit gray, palette or RGB, as the bitmap is.
-bool WritePng(const std::string& path, const Dib& dib, std::string* error);
-#endif
+// 8-bit gray, palette or RGB, as the bitmap is, compressed on `threads`
+// threads (tools/deflate.h).
+bool WritePng(const std::string& path, const Dib& dib, std::string* error, uint32_t threads = 1);

@@ -80,6 +80,8 @@ const char kRenderUsage[] =
     "                  bitmap is) or .bmp (the bitmap as delivered)\n"
     "  -o, --output DIR  one picture per FILE, named after it (a.xcf.bz2 -> DIR/a.png)\n"
     "  -j, --jobs N    render N files at once (default 1)\n"
+    "  --threads N     decode on N of the machine's processors (the plug-in uses all\n"
+    "                  that the process may use; this restricts the process to N)\n"
     "  --offset N      the XCF data starts N bytes into each FILE\n"
     "  --memory        hand the plug-in each file as a memory block, not its name\n"
     "A damaged file is named with its code and the others are still rendered. On a\n"
@@ -95,7 +97,7 @@ struct InputOptions {
   bool memory = false;
 };
 
-enum OptionId : int { kOptOffset = 1000, kOptMemory, kOptHelp };
+enum OptionId : int { kOptOffset = 1000, kOptMemory, kOptHelp, kOptThreads };
 
 // Wrong usage: getopt has said what was wrong; point at the help.
 int UsageError(const char* command) {
@@ -284,6 +286,7 @@ int CommandRender(const PluginApi& api, int argc, char** argv) {
                                     {"memory", no_argument, nullptr, kOptMemory},
                                     {"output", required_argument, nullptr, 'o'},
                                     {"jobs", required_argument, nullptr, 'j'},
+                                    {"threads", required_argument, nullptr, kOptThreads},
                                     {"help", no_argument, nullptr, kOptHelp},
                                     {nullptr, 0, nullptr, 0}};
   InputOptions in;
@@ -302,6 +305,16 @@ int CommandRender(const PluginApi& api, int argc, char** argv) {
       case 'j':
         if (!NumberOption("render", "--jobs", 1, 64, &jobsAtOnce)) return kExitUsage;
         break;
+      case kOptThreads: {
+        int64_t threads;
+        if (!NumberOption("render", "--threads", 1, 1024, &threads)) return kExitUsage;
+        std::string error;
+        if (!UseProcessors(static_cast<uint32_t>(threads), &error)) {
+          std::fprintf(stderr, "tessel render: --threads %s: %s\n", optarg, error.c_str());
+          return kExitUsage;
+        }
+        break;
+      }
       case kOptHelp: std::fputs(kRenderUsage, stdout); return kExitOk;
       default: return UsageError("render");
     }
@@ -315,11 +328,7 @@ int CommandRender(const PluginApi& api, int argc, char** argv) {
     }
     jobs.push_back({argv[optind], argv[optind + 1]});
   } else {
-#ifdef TESSEL_HAVE_PNG
     const char* extension = ".png";
-#else
-    const char* extension = ".bmp";
-#endif
     std::set<fs::path> outputs;
     for (int i = optind; i < argc; ++i) {
       jobs.push_back({argv[i], OutputIn(outputDir, argv[i], extension)});

@@ -337,6 +337,18 @@ TEST(SwapRedBlue, ExchangesTheOuterBytesOfWidePixelsOnly) {
   ASSERT_EQ(PixelBufferWrap(&buffer, 4, 1, 2, 8, memory.data()), ResultCode::Ok);
   EXPECT_EQ(SwapRedBlue(&buffer), ResultCode::NotReady);
   EXPECT_EQ(SwapRedBlue(nullptr), ResultCode::InvalidArgument);
+  // Wide rows go sixteen pixels at a time; padding stays as it is.
+  for (uint32_t width : {15u, 16u, 17u, 33u, 100u}) {
+    const uint32_t stride = (3 * width + 3) & ~3u;
+    std::vector<uint8_t> rows(3 * stride);
+    for (size_t i = 0; i < rows.size(); ++i) rows[i] = static_cast<uint8_t>(i * 31 + 7);
+    std::vector<uint8_t> want = rows;
+    for (uint32_t y = 0; y < 3; ++y)
+      for (uint32_t x = 0; x < width; ++x) std::swap(want[y * stride + 3 * x], want[y * stride + 3 * x + 2]);
+    ASSERT_EQ(PixelBufferWrap(&buffer, width, 3, 3, -static_cast<int32_t>(stride), rows.data()), ResultCode::Ok);
+    ASSERT_EQ(SwapRedBlue(&buffer), ResultCode::Ok);
+    EXPECT_EQ(rows, want) << width;
+  }
 }
 
 TEST(PixelBuffer, AddressesRowsInBothDirections) {
