@@ -161,6 +161,11 @@ ResultCode SwapRedBlue(PixelBuffer* buffer) {
 
 ResultCode BuildBitmap(XcfImage* image, HLOCAL* infoHandle, HLOCAL* bitsHandle, ProgressCallback callback,
                        intptr_t userData) {
+  return BuildBitmapWith(image, infoHandle, bitsHandle, callback, userData, CompositeOptions{0});
+}
+
+ResultCode BuildBitmapWith(XcfImage* image, HLOCAL* infoHandle, HLOCAL* bitsHandle, ProgressCallback callback,
+                           intptr_t userData, CompositeOptions options) {
   if (image == nullptr || infoHandle == nullptr || bitsHandle == nullptr) return ResultCode::InvalidArgument;
   ResultCode result = XcfLoad(image);
   if (result != ResultCode::Ok) return result;
@@ -191,7 +196,7 @@ ResultCode BuildBitmap(XcfImage* image, HLOCAL* infoHandle, HLOCAL* bitsHandle, 
   if (result != ResultCode::Ok) return result;
 
   HostProgress progress{{ReportProgress}, callback, userData};
-  result = CompositeImage(image, canvas.buffer, callback != nullptr ? &progress.hook : nullptr);
+  result = CompositeImageWith(image, canvas.buffer, callback != nullptr ? &progress.hook : nullptr, options);
   if (result != ResultCode::Ok) return result;
   SwapRedBlue(canvas.buffer);
 

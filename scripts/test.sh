@@ -27,10 +27,10 @@ for preset in native debug-asan win32; do
   ctest --preset "$preset" -j 2
 done
 
-echo "== tsan: concurrent decoding"
+echo "== tsan: concurrent calls and every thread count"
 cmake --preset tsan >/dev/null
 cmake --build --preset tsan --target tessel_tests
-ctest --preset tsan -R Concurrency
+ctest --preset tsan -R 'Concurrency|Threads'
 
 echo "== fuzz smoke"
 bash scripts/fuzz.sh "${TESSEL_FUZZ_SECONDS:-60}"
