@@ -340,10 +340,11 @@ ResultCode ClearCanvas(PixelBuffer* canvas, const Rect& covered) {
 constexpr uint32_t kBandRows = 32;
 
 struct DrawJob {
-  DrawJob(XcfImage* i, PixelBuffer* c, uint32_t n) : image(i), canvas(c), bands(n) {}
+  DrawJob(XcfImage* i, PixelBuffer* c, uint32_t n, bool swap) : image(i), canvas(c), bands(n), swapRedBlue(swap) {}
   XcfImage* image;
   PixelBuffer* canvas;
   uint32_t bands;
+  bool swapRedBlue;
   std::atomic<uint32_t> next{0};
   Signal signal;  // guards the failure
   uint32_t failedBand = UINT32_MAX;
@@ -365,7 +366,10 @@ void DrawBand(DrawJob* job, uint32_t band) {
     result = DrawLayer(layer, &view, &origin, job->image->baseType, 0);
     if (result != ResultCode::Ok) break;
   }
-  if (result == ResultCode::Ok) return;
+  if (result == ResultCode::Ok) {
+    if (job->swapRedBlue && view.bytesPerPixel >= 3) PixelBufferExchangeOuterBytes(&view);
+    return;
+  }
   job->signal.Lock();
   if (band < job->failedBand) {
     job->failedBand = band;
@@ -380,8 +384,8 @@ DWORD WINAPI DrawWorker(LPVOID context) {
   return 0;
 }
 
-ResultCode DrawBands(XcfImage* image, PixelBuffer* canvas, uint32_t threads) {
-  DrawJob job(image, canvas, (canvas->height + kBandRows - 1) / kBandRows);
+ResultCode DrawBands(XcfImage* image, PixelBuffer* canvas, uint32_t threads, bool swapRedBlue) {
+  DrawJob job(image, canvas, (canvas->height + kBandRows - 1) / kBandRows, swapRedBlue);
   Workers workers;
   if (threads > 1 && job.bands > 1) workers.Start(std::min(threads, job.bands) - 1, DrawWorker, &job);
   DrawWorker(&job);
@@ -458,7 +462,7 @@ ResultCode CompositeLayer(XcfLayer* layer, PixelBuffer* target, const LayerOrigi
 }
 
 ResultCode CompositeImage(XcfImage* image, PixelBuffer* canvas, ProgressHook* progress) {
-  return CompositeImageWith(image, canvas, progress, CompositeOptions{0});
+  return CompositeImageWith(image, canvas, progress, CompositeOptions{0, false});
 }
 
 ResultCode CompositeImageWith(XcfImage* image, PixelBuffer* canvas, ProgressHook* progress, CompositeOptions options) {
@@ -507,7 +511,7 @@ ResultCode CompositeImageWith(XcfImage* image, PixelBuffer* canvas, ProgressHook
     result = CheckLayer(layer, whole, bytesPerPixel, image->baseType, 0);
     if (result != ResultCode::Ok) return result;
   }
-  return DrawBands(image, canvas, threads);
+  return DrawBands(image, canvas, threads, options.swapRedBlue);
 }
 
 }  // namespace tessel

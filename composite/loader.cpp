@@ -16,7 +16,10 @@ namespace {
 // taking it costs nothing, small enough that the threads end together.
 constexpr uint64_t kUnitBytes = 1u << 20;
 
-enum class Part : uint8_t { Layer, Mask, Direct };
+// What a unit decodes: rows of a layer, of its mask, of the layer straight
+// into the canvas, or of a layer and then its mask, folded into the
+// layer's alpha at once.
+enum class Part : uint8_t { Layer, Mask, Direct, Folded };
 
 // Tile rows [firstRow, endRow) of an entry's layer or mask.
 struct Unit {
@@ -26,24 +29,34 @@ struct Unit {
   uint32_t endRow;
 };
 
+// The first failure of one kind: the unit of the lowest rows.
+struct Failure {
+  uint32_t unit = UINT32_MAX;
+  ResultCode result = ResultCode::Ok;
+  void Note(uint32_t index, ResultCode code) {
+    if (code != ResultCode::Ok && index < unit) {
+      unit = index;
+      result = code;
+    }
+  }
+};
+
 // An entry's progress. Its result is, in this order, the first failure of:
-// preparing the layer's pixels, a unit of the layer (the one of the lowest
-// rows), preparing the mask's, a unit of the mask: what loading the entry
-// alone would have met first.
+// preparing the layer's pixels, the layer's rows, preparing the mask's,
+// the mask's rows: what loading the entry alone would have met first.
 struct EntryState {
   uint32_t pending = 0;  // units not yet run
   ResultCode prepare = ResultCode::Ok;
   ResultCode maskPrepare = ResultCode::Ok;
-  uint32_t failedUnit = UINT32_MAX;
-  ResultCode unitResult = ResultCode::Ok;
-  Part failedPart = Part::Layer;
+  Failure layerRows;
+  Failure maskRows;
 
   bool Done() const { return pending == 0; }
   ResultCode Result() const {
     if (prepare != ResultCode::Ok) return prepare;
-    if (failedUnit != UINT32_MAX && failedPart != Part::Mask) return unitResult;
-    if (maskPrepare != ResultCode::Ok) return maskPrepare;
-    return unitResult;
+    if (layerRows.result != ResultCode::Ok) return layerRows.result;
+    if (maskRows.result != ResultCode::Ok && maskPrepare == ResultCode::Ok) return maskRows.result;
+    return maskPrepare;
   }
 };
 
@@ -75,27 +88,64 @@ TileTarget DirectTarget(const DirectEntry& direct, const XcfLevel* level) {
                     static_cast<uint32_t>(x1), static_cast<uint32_t>(y1)};
 }
 
+// A mask's rows [firstRow, endRow) decoded and folded into its layer's
+// alpha, as the mask step would fold them when drawing: whole rows, mask
+// byte x for layer pixel x.
+ResultCode FoldMaskRows(ByteStream* stream, XcfLayer* layer, uint32_t firstRow, uint32_t endRow) {
+  const XcfLevel* mask = layer->mask->hierarchy->level;
+  XcfChannelInfo info;
+  ResultCode result = XcfChannelGetInfo(layer->mask, &info);
+  if (result != ResultCode::Ok) return result;
+  const auto width = static_cast<uint32_t>(mask->width);
+  const auto height = static_cast<uint32_t>(mask->height);
+  const uint32_t y0 = firstRow * kTileSize;
+  const uint32_t y1 = endRow * kTileSize < height ? endRow * kTileSize : height;
+  if (y0 >= y1) return ResultCode::Ok;
+  const uint64_t rowBytes = static_cast<uint64_t>(width) * static_cast<uint32_t>(mask->bpp);
+  const uint64_t bytes = rowBytes * (y1 - y0);
+  if (bytes > SIZE_MAX) return ResultCode::OutOfMemory;
+  std::unique_ptr<uint8_t[]> rows(new (std::nothrow) uint8_t[static_cast<size_t>(bytes)]);
+  if (!rows) return ResultCode::OutOfMemory;
+  const TileTarget target{rows.get(), static_cast<int64_t>(rowBytes), 0, y0, width, y1};
+  result = XcfDecodeTileRows(stream, &mask->tileOffsets, width, height, static_cast<uint32_t>(mask->bpp),
+                             mask->compression, target, firstRow, endRow);
+  if (result != ResultCode::Ok) return result;
+  const XcfLevel* pixels = layer->hierarchy->level;
+  const auto bs = static_cast<uint32_t>(pixels->bpp);
+  for (uint32_t y = y0; y < y1; ++y) {
+    uint8_t* row = pixels->pixels + static_cast<size_t>(y) * width * bs;
+    ApplyMaskRow(bs, row, row, rows.get() + (y - y0) * rowBytes, info.opacity, width);
+  }
+  return ResultCode::Ok;
+}
+
 void RunUnit(LoadJob* job, ByteStream* stream, uint32_t index) {
   const Unit& unit = job->units[index];
   XcfLayer* layer = job->entries[unit.entry].layer;
-  ResultCode result;
-  if (unit.part == Part::Mask) {
-    result = XcfLevelDecodeRows(stream, layer->mask->hierarchy->level, unit.firstRow, unit.endRow);
-  } else if (unit.part == Part::Layer) {
-    result = XcfLevelDecodeRows(stream, layer->hierarchy->level, unit.firstRow, unit.endRow);
-  } else {
-    const XcfLevel* level = layer->hierarchy->level;
-    result = XcfDecodeTileRows(stream, &level->tileOffsets, static_cast<uint32_t>(level->width),
-                               static_cast<uint32_t>(level->height), static_cast<uint32_t>(level->bpp),
-                               level->compression, DirectTarget(*job->direct, level), unit.firstRow, unit.endRow);
+  ResultCode layerResult = ResultCode::Ok;
+  ResultCode maskResult = ResultCode::Ok;
+  switch (unit.part) {
+    case Part::Mask:
+      maskResult = XcfLevelDecodeRows(stream, layer->mask->hierarchy->level, unit.firstRow, unit.endRow);
+      break;
+    case Part::Layer:
+    case Part::Folded:
+      layerResult = XcfLevelDecodeRows(stream, layer->hierarchy->level, unit.firstRow, unit.endRow);
+      if (layerResult == ResultCode::Ok && unit.part == Part::Folded)
+        maskResult = FoldMaskRows(stream, layer, unit.firstRow, unit.endRow);
+      break;
+    case Part::Direct: {
+      const XcfLevel* level = layer->hierarchy->level;
+      layerResult = XcfDecodeTileRows(stream, &level->tileOffsets, static_cast<uint32_t>(level->width),
+                                      static_cast<uint32_t>(level->height), static_cast<uint32_t>(level->bpp),
+                                      level->compression, DirectTarget(*job->direct, level), unit.firstRow, unit.endRow);
+      break;
+    }
   }
   job->signal.Lock();
   EntryState& state = job->states[unit.entry];
-  if (result != ResultCode::Ok && index < state.failedUnit) {
-    state.failedUnit = index;
-    state.unitResult = result;
-    state.failedPart = unit.part;
-  }
+  state.layerRows.Note(index, layerResult);
+  state.maskRows.Note(index, maskResult);
   if (--state.pending == 0) job->signal.Notify();
   job->signal.Unlock();
 }
@@ -150,6 +200,10 @@ ResultCode LoadEntries(XcfImage* image, const LayerLoadEntry* entries, uint32_t 
   ByteStream* stream = image->stream;
   std::unique_ptr<const XcfLevel*[]> levels(new (std::nothrow) const XcfLevel*[2 * static_cast<size_t>(count)]());
   if (!levels) return ResultCode::OutOfMemory;
+  // A mask on a layer with alpha is folded into the alpha as the layer's
+  // rows are decoded: no buffer of its own, and no mask step when drawing.
+  std::unique_ptr<bool[]> folded(new (std::nothrow) bool[count]());
+  if (!folded) return ResultCode::OutOfMemory;
   uint64_t unitCount = 0;
   for (uint32_t i = 0; i < count; ++i) {
     XcfLayer* layer = entries[i].layer;
@@ -163,11 +217,14 @@ ResultCode LoadEntries(XcfImage* image, const LayerLoadEntry* entries, uint32_t 
     }
     if (entries[i].loadMask) {
       const bool loaded = layer->mask != nullptr && layer->mask->hierarchy != nullptr;
-      state.maskPrepare = XcfLayerPrepareMaskPixels(layer, stream, compression);
+      const uint32_t bs = XcfBytesPerPixel(layer->type);
+      folded[i] = !loaded && levels[2 * i] != nullptr && !XcfLayerIsGroup(layer) && (bs == 2 || bs == 4);
+      state.maskPrepare = XcfLayerPrepareMaskPixels(layer, stream, compression, !folded[i]);
       if (state.maskPrepare == ResultCode::Ok && !loaded) levels[2 * i + 1] = layer->mask->hierarchy->level;
+      if (state.maskPrepare != ResultCode::Ok) folded[i] = false;
     }
-    for (int part = 0; part < 2; ++part)
-      if (levels[2 * i + part] != nullptr) unitCount += UnitsOf(levels[2 * i + part]);
+    unitCount += levels[2 * i] != nullptr ? UnitsOf(levels[2 * i]) : 0;
+    if (levels[2 * i + 1] != nullptr && !folded[i]) unitCount += UnitsOf(levels[2 * i + 1]);
     if (state.maskPrepare != ResultCode::Ok) break;
   }
   if (unitCount > UINT32_MAX) return ResultCode::OutOfMemory;
@@ -176,10 +233,9 @@ ResultCode LoadEntries(XcfImage* image, const LayerLoadEntry* entries, uint32_t 
   uint32_t at = 0;
   for (uint32_t i = 0; i < count; ++i) {
     const uint32_t first = at;
-    if (levels[2 * i] != nullptr)
-      at = AddUnits(units.get(), at, i, direct != nullptr && direct->entry == i ? Part::Direct : Part::Layer,
-                    levels[2 * i]);
-    if (levels[2 * i + 1] != nullptr) at = AddUnits(units.get(), at, i, Part::Mask, levels[2 * i + 1]);
+    const Part part = direct != nullptr && direct->entry == i ? Part::Direct : folded[i] ? Part::Folded : Part::Layer;
+    if (levels[2 * i] != nullptr) at = AddUnits(units.get(), at, i, part, levels[2 * i]);
+    if (levels[2 * i + 1] != nullptr && !folded[i]) at = AddUnits(units.get(), at, i, Part::Mask, levels[2 * i + 1]);
     states[i].pending = at - first;
   }
 

@@ -35,5 +35,8 @@ ResultCode PixelBufferClear(PixelBuffer* buffer);
 ResultCode PixelBufferGetSize(const PixelBuffer* buffer, uint32_t* width, uint32_t* height,
                               uint32_t* bytesPerPixel);
 uint8_t* PixelBufferRow(const PixelBuffer* buffer, uint32_t y);
+// Exchanges the first and third byte of every pixel of 3 or more bytes
+// (red and blue); does nothing to other buffers.
+void PixelBufferExchangeOuterBytes(PixelBuffer* buffer);
 
 }  // namespace tessel

@@ -2,9 +2,6 @@
 
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 #include "composite/composite.h"
 #include "plugin/progress.h"
@@ -91,77 +88,18 @@ void WriteColourTable(uint8_t* table, const XcfImage* image) {
   }
 }
 
-// The swap of 3-byte pixels, sixteen (48 bytes) at a time: in each lane
-// j of the block, byte j + 2 where j is a pixel's first byte, byte j - 2
-// where it is its last, byte j itself in the middle. Returns the pixels done.
-#if defined(__SSE2__)
-// Lane j of vector k of a block is 0xFF where (16 k + j) % 3 is r.
-struct SwapLanes {
-  alignas(16) uint8_t mask[3][3][16];
-  constexpr SwapLanes() : mask() {
-    for (int r = 0; r < 3; ++r)
-      for (int k = 0; k < 3; ++k)
-        for (int j = 0; j < 16; ++j) mask[r][k][j] = (16 * k + j) % 3 == r ? 0xFF : 0;
-  }
-};
-constexpr SwapLanes kSwapLanes;
-#endif
-
-uint32_t SwapOuterBytes16(uint8_t* row, uint32_t width) {
-#if defined(__SSE2__)
-  const auto& lanes = kSwapLanes.mask;
-  __m128i first[3], middle[3], last[3];
-  for (int k = 0; k < 3; ++k) {
-    first[k] = _mm_load_si128(reinterpret_cast<const __m128i*>(lanes[0][k]));
-    middle[k] = _mm_load_si128(reinterpret_cast<const __m128i*>(lanes[1][k]));
-    last[k] = _mm_load_si128(reinterpret_cast<const __m128i*>(lanes[2][k]));
-  }
-  uint32_t x = 0;
-  for (; x + 16 <= width; x += 16, row += 48) {
-    __m128i v[3];
-    for (int k = 0; k < 3; ++k) v[k] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + 16 * k));
-    for (int k = 0; k < 3; ++k) {
-      // Each lane j takes byte j + 2 and byte j - 2 of the block.
-      __m128i ahead = _mm_srli_si128(v[k], 2);
-      if (k < 2) ahead = _mm_or_si128(ahead, _mm_slli_si128(v[k + 1], 14));
-      __m128i behind = _mm_slli_si128(v[k], 2);
-      if (k > 0) behind = _mm_or_si128(behind, _mm_srli_si128(v[k - 1], 14));
-      const __m128i out = _mm_or_si128(_mm_or_si128(_mm_and_si128(ahead, first[k]), _mm_and_si128(behind, last[k])),
-                                       _mm_and_si128(v[k], middle[k]));
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(row + 16 * k), out);
-    }
-  }
-  return x;
-#else
-  (void)row;
-  (void)width;
-  return 0;
-#endif
-}
-
 }  // namespace
 
 ResultCode SwapRedBlue(PixelBuffer* buffer) {
   if (buffer == nullptr) return ResultCode::InvalidArgument;
   if (buffer->pixels == nullptr || buffer->bytesPerPixel < 3) return ResultCode::NotReady;
-  const size_t stride = buffer->stride < 0 ? 0u - static_cast<size_t>(static_cast<int64_t>(buffer->stride))
-                                           : static_cast<size_t>(buffer->stride);
-  const uint32_t bpp = buffer->bytesPerPixel;
-  for (uint32_t y = 0; y < buffer->height; ++y) {
-    uint8_t* p = buffer->pixels + y * stride;
-    uint32_t x = bpp == 3 ? SwapOuterBytes16(p, buffer->width) : 0;
-    for (p += static_cast<size_t>(x) * bpp; x < buffer->width; ++x, p += bpp) {
-      uint8_t red = p[0];
-      p[0] = p[2];
-      p[2] = red;
-    }
-  }
+  PixelBufferExchangeOuterBytes(buffer);
   return ResultCode::Ok;
 }
 
 ResultCode BuildBitmap(XcfImage* image, HLOCAL* infoHandle, HLOCAL* bitsHandle, ProgressCallback callback,
                        intptr_t userData) {
-  return BuildBitmapWith(image, infoHandle, bitsHandle, callback, userData, CompositeOptions{0});
+  return BuildBitmapWith(image, infoHandle, bitsHandle, callback, userData, CompositeOptions{0, true});
 }
 
 ResultCode BuildBitmapWith(XcfImage* image, HLOCAL* infoHandle, HLOCAL* bitsHandle, ProgressCallback callback,
@@ -198,7 +136,8 @@ ResultCode BuildBitmapWith(XcfImage* image, HLOCAL* infoHandle, HLOCAL* bitsHand
   HostProgress progress{{ReportProgress}, callback, userData};
   result = CompositeImageWith(image, canvas.buffer, callback != nullptr ? &progress.hook : nullptr, options);
   if (result != ResultCode::Ok) return result;
-  SwapRedBlue(canvas.buffer);
+  // The bands of the composition have swapped their own rows.
+  if (!options.swapRedBlue) SwapRedBlue(canvas.buffer);
 
   bits.Unlock();
   info.Unlock();

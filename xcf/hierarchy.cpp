@@ -74,7 +74,7 @@ ResultCode XcfLayerPreparePixels(ByteStream* stream, XcfLayer* layer, uint32_t c
                           compression, allocate, &layer->hierarchy);
 }
 
-ResultCode XcfLayerPrepareMaskPixels(XcfLayer* layer, ByteStream* stream, uint32_t compression) {
+ResultCode XcfLayerPrepareMaskPixels(XcfLayer* layer, ByteStream* stream, uint32_t compression, bool allocate) {
   if (layer == nullptr || stream == nullptr) return ResultCode::InvalidArgument;
   if ((layer->flags & kRecordComplete) == 0 || layer->maskOffset == 0) return ResultCode::NotReady;
   if (layer->mask == nullptr) {
@@ -85,7 +85,7 @@ ResultCode XcfLayerPrepareMaskPixels(XcfLayer* layer, ByteStream* stream, uint32
   if (channel == nullptr || stream->seek == nullptr) return ResultCode::InvalidArgument;
   if ((channel->flags & kRecordComplete) == 0) return ResultCode::NotReady;
   if (channel->hierarchy != nullptr) return ResultCode::Ok;
-  return PrepareHierarchy(stream, channel->hierarchyOffset, channel->width, channel->height, 0, compression, true,
+  return PrepareHierarchy(stream, channel->hierarchyOffset, channel->width, channel->height, 0, compression, allocate,
                           &channel->hierarchy);
 }
 

@@ -44,12 +44,13 @@ const uint8_t* XcfChannelRow(const XcfChannel* channel, uint32_t y);
 
 // Loading in two steps, for the driver's threads: the Prepare functions
 // read the hierarchy, its first level's header and the tile offsets, and
-// allocate the pixel buffer (a layer's unless `allocate` is false, for a
-// layer decoded straight into the canvas); XcfLevelDecodeRows then decodes
-// tile rows, on any thread, each thread with a stream of its own. Loading
-// in one step is the same as the two in a row.
+// allocate the pixel buffer unless `allocate` is false (for a layer decoded
+// straight into the canvas, or a mask folded into its layer's alpha as it
+// is decoded); XcfLevelDecodeRows then decodes tile rows, on any thread,
+// each thread with a stream of its own. Loading in one step is the same as
+// the two in a row.
 ResultCode XcfLayerPreparePixels(ByteStream* stream, XcfLayer* layer, uint32_t compression, bool allocate);
-ResultCode XcfLayerPrepareMaskPixels(XcfLayer* layer, ByteStream* stream, uint32_t compression);
+ResultCode XcfLayerPrepareMaskPixels(XcfLayer* layer, ByteStream* stream, uint32_t compression, bool allocate);
 ResultCode XcfLevelDecodeRows(ByteStream* stream, XcfLevel* level, uint32_t firstRow, uint32_t endRow);
 
 ResultCode XcfHierarchyCreate(XcfHierarchy** out, uint32_t compression);

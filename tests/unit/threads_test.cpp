@@ -53,7 +53,7 @@ Outcome Render(const Bytes& file, uint32_t threads, int stopAt = -1) {
   if (result == tessel::ResultCode::Ok) result = tessel::XcfImageCreate(stream, &image);
   if (result == tessel::ResultCode::Ok)
     result = tessel::BuildBitmapWith(image, &info, &bits, Listen, reinterpret_cast<intptr_t>(&listener),
-                                     tessel::CompositeOptions{threads});
+                                     tessel::CompositeOptions{threads, true});
   tessel::XcfImageDestroy(&image);
   tessel::CloseInput(&stream, &sink);
   outcome.code = tessel::MapResultToHost(result);
