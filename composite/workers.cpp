@@ -1,5 +1,7 @@
 #include "composite/workers.h"
 
+#include "platform/processors.h"
+
 namespace tessel {
 
 namespace {
@@ -7,20 +9,11 @@ namespace {
 // Below this much work per thread a thread costs more than it gains.
 constexpr uint64_t kWorkPerThread = 4u << 20;
 
-uint32_t ProcessorsAvailable() {
-  DWORD_PTR process = 0;
-  DWORD_PTR system = 0;
-  if (!GetProcessAffinityMask(GetCurrentProcess(), &process, &system)) return 1;
-  uint32_t count = 0;
-  for (; process != 0; process &= process - 1) ++count;
-  return count == 0 ? 1 : count;
-}
-
 }  // namespace
 
 uint32_t ThreadsFor(uint64_t bytesOfWork) {
   uint64_t threads = bytesOfWork / kWorkPerThread;
-  const uint32_t processors = ProcessorsAvailable();
+  const uint32_t processors = ProcessorsOfProcess();
   if (threads > processors) threads = processors;
   if (threads > kMaxThreads) threads = kMaxThreads;
   return threads == 0 ? 1 : static_cast<uint32_t>(threads);

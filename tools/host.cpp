@@ -6,6 +6,8 @@
 #include <iterator>
 #include <system_error>
 
+#include "platform/processors.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -47,15 +49,6 @@ bool HostInputOpen(const std::string& path, int32_t offset, bool memory, HostInp
   input->offsetOrSize = static_cast<int32_t>(input->bytes.size());
   input->flag = 1;
   return true;
-}
-
-uint32_t HostProcessors() {
-  DWORD_PTR process = 0;
-  DWORD_PTR system = 0;
-  if (!GetProcessAffinityMask(GetCurrentProcess(), &process, &system)) return 1;
-  uint32_t count = 0;
-  for (; process != 0; process &= process - 1) ++count;
-  return count == 0 ? 1 : count;
 }
 
 bool UseProcessors(uint32_t count, std::string* error) {
@@ -166,7 +159,7 @@ bool WritePicture(HostPicture& picture, const fs::path& out, std::string* error)
   bool ok = dib.info != nullptr && dib.bits != nullptr;
   if (!ok) *error = "the plug-in's bitmap cannot be locked";
   if (ok) {
-    ok = HasExtension(out, ".png") ? WritePng(temporary.string(), dib, error, HostProcessors())
+    ok = HasExtension(out, ".png") ? WritePng(temporary.string(), dib, error, tessel::ProcessorsOfProcess())
                                    : WriteBmp(temporary.string(), dib, error);
   }
   picture.Unlock();

@@ -27,9 +27,8 @@ bool ReadWholeFile(const std::filesystem::path& path, std::vector<char>* data);
 // False, with the reason, when a file to be passed in memory cannot be read.
 bool HostInputOpen(const std::string& path, int32_t offset, bool memory, HostInput* input, std::string* error);
 
-// The processors this process may use. UseProcessors restricts it to the
-// first `count` of them: the plug-in uses as many threads as there are.
-uint32_t HostProcessors();
+// Restricts this process to the first `count` processors it may use: the
+// plug-in uses as many threads as there are.
 bool UseProcessors(uint32_t count, std::string* error);
 
 // "tessel: SUBJECT: what the code means (code N)".

@@ -30,9 +30,7 @@ std::atomic<size_t> largest{0};
 
 #if TESSEL_WATCH_ALLOCATIONS && defined(_WIN32)
 
-#include <windows.h>
-
-#include <cstring>
+#include "tests/support/import_route.h"
 
 namespace {
 
@@ -40,13 +38,9 @@ using MallocFn = void*(__cdecl*)(size_t);
 using CallocFn = void*(__cdecl*)(size_t, size_t);
 using ReallocFn = void*(__cdecl*)(void*, size_t);
 
-template <typename Function>
-Function Msvcrt(const char* name) {
-  return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleA("msvcrt.dll"), name)));
-}
-const auto realMalloc = Msvcrt<MallocFn>("malloc");
-const auto realCalloc = Msvcrt<CallocFn>("calloc");
-const auto realRealloc = Msvcrt<ReallocFn>("realloc");
+const auto realMalloc = xcftest::RealFunction<MallocFn>("msvcrt.dll", "malloc");
+const auto realCalloc = xcftest::RealFunction<CallocFn>("msvcrt.dll", "calloc");
+const auto realRealloc = xcftest::RealFunction<ReallocFn>("msvcrt.dll", "realloc");
 
 void* __cdecl WatchedMalloc(size_t n) {
   Note(n);
@@ -61,30 +55,8 @@ void* __cdecl WatchedRealloc(void* p, size_t n) {
   return realRealloc(p, n);
 }
 
-// Points the program's import of msvcrt!name at replacement.
 bool RouteImport(const char* name, void* replacement) {
-  auto* base = reinterpret_cast<BYTE*>(GetModuleHandleA(nullptr));
-  auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
-  const IMAGE_DATA_DIRECTORY& directory = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-  bool routed = false;
-  for (auto* import = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + directory.VirtualAddress);
-       directory.Size != 0 && import->Name != 0; ++import) {
-    if (lstrcmpiA(reinterpret_cast<const char*>(base + import->Name), "msvcrt.dll") != 0) continue;
-    const DWORD namesAt = import->OriginalFirstThunk != 0 ? import->OriginalFirstThunk : import->FirstThunk;
-    auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(base + namesAt);
-    auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + import->FirstThunk);
-    for (; names->u1.AddressOfData != 0; ++names, ++slots) {
-      if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) continue;
-      auto* byName = reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
-      if (std::strcmp(reinterpret_cast<const char*>(byName->Name), name) != 0) continue;
-      DWORD protection;
-      if (!VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, PAGE_READWRITE, &protection)) continue;
-      slots->u1.Function = reinterpret_cast<ULONG_PTR>(replacement);
-      VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, protection, &protection);
-      routed = true;
-    }
-  }
-  return routed;
+  return xcftest::RouteImport(GetModuleHandleA(nullptr), "msvcrt.dll", name, replacement);
 }
 
 const bool kRouted = RouteImport("malloc", reinterpret_cast<void*>(WatchedMalloc)) &&

@@ -4,7 +4,8 @@
 
 #ifdef _WIN32
 
-#include <cstring>
+#include "tests/support/import_route.h"
+
 #include <mutex>
 #include <set>
 
@@ -24,13 +25,8 @@ Registry& Handles() {
   return registry;
 }
 
-// The real functions: the program's own calls go through the wrappers too.
-template <typename Function>
-Function Kernel32(const char* name) {
-  return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleA("kernel32.dll"), name)));
-}
-const auto realLocalAlloc = Kernel32<HLOCAL(WINAPI*)(UINT, SIZE_T)>("LocalAlloc");
-const auto realLocalFree = Kernel32<HLOCAL(WINAPI*)(HLOCAL)>("LocalFree");
+const auto realLocalAlloc = RealFunction<HLOCAL(WINAPI*)(UINT, SIZE_T)>("kernel32.dll", "LocalAlloc");
+const auto realLocalFree = RealFunction<HLOCAL(WINAPI*)(HLOCAL)>("kernel32.dll", "LocalFree");
 
 HLOCAL WINAPI CountingLocalAlloc(UINT flags, SIZE_T bytes) {
   HLOCAL handle = realLocalAlloc(flags, bytes);
@@ -50,33 +46,6 @@ HLOCAL WINAPI CountingLocalFree(HLOCAL handle) {
   return result;
 }
 
-// Points the module's import of KERNEL32!name at replacement.
-bool RouteImport(HMODULE module, const char* name, void* replacement) {
-  auto* base = reinterpret_cast<BYTE*>(module);
-  auto* dos = reinterpret_cast<IMAGE_DOS_HEADER*>(base);
-  auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
-  const IMAGE_DATA_DIRECTORY& directory = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-  if (directory.Size == 0) return false;
-  for (auto* import = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + directory.VirtualAddress);
-       import->Name != 0; ++import) {
-    if (lstrcmpiA(reinterpret_cast<const char*>(base + import->Name), "KERNEL32.dll") != 0) continue;
-    const DWORD namesAt = import->OriginalFirstThunk != 0 ? import->OriginalFirstThunk : import->FirstThunk;
-    auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(base + namesAt);
-    auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + import->FirstThunk);
-    for (; names->u1.AddressOfData != 0; ++names, ++slots) {
-      if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) continue;
-      auto* byName = reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
-      if (std::strcmp(reinterpret_cast<const char*>(byName->Name), name) != 0) continue;
-      DWORD protection;
-      if (!VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, PAGE_READWRITE, &protection)) return false;
-      slots->u1.Function = reinterpret_cast<ULONG_PTR>(replacement);
-      VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, protection, &protection);
-      return true;
-    }
-  }
-  return false;
-}
-
 // The test program counts from its start.
 [[maybe_unused]] const bool kProgramCounted = CountLocalHandlesOf(GetModuleHandleA(nullptr));
 
@@ -85,8 +54,8 @@ bool RouteImport(HMODULE module, const char* name, void* replacement) {
 bool CountLocalHandlesOf(void* module) {
   auto* handle = static_cast<HMODULE>(module);
   Handles();  // constructed before any wrapper can run
-  bool alloc = RouteImport(handle, "LocalAlloc", reinterpret_cast<void*>(CountingLocalAlloc));
-  bool free = RouteImport(handle, "LocalFree", reinterpret_cast<void*>(CountingLocalFree));
+  bool alloc = RouteImport(handle, "KERNEL32.dll", "LocalAlloc", reinterpret_cast<void*>(CountingLocalAlloc));
+  bool free = RouteImport(handle, "KERNEL32.dll", "LocalFree", reinterpret_cast<void*>(CountingLocalFree));
   return alloc && free;
 }
 
