@@ -2,10 +2,6 @@
 
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include "composite/blend_frame.h"
 #include "composite/divide.h"
 #include "xcf/layer.h"
@@ -15,48 +11,26 @@ namespace tessel {
 namespace {
 
 #if defined(__SSE2__)
-// Div255 of eight 16-bit lanes, each at most 65025: the high half of the
-// 32-bit product (x + 1) * 257.
-inline __m128i Div255x8(__m128i x) {
-  return _mm_mulhi_epu16(_mm_add_epi16(x, _mm_set1_epi16(1)), _mm_set1_epi16(257));
-}
-
 // Normal mode of an RGBA layer over an RGB target, four pixels at a time,
 // with exactly the arithmetic of the scalar loop. The 12 target bytes are
 // read with one 16-byte load, so the loop stops while two more pixels
 // follow. Returns the pixels done.
 uint32_t NormalRgbaOverRgb(uint8_t* t, const uint8_t* s, uint32_t n, uint32_t o) {
   const __m128i zero = _mm_setzero_si128();
-  const __m128i opacity = _mm_set1_epi16(static_cast<short>(o));
-  const __m128i full = _mm_set1_epi16(255);
-  const __m128i firstDword = _mm_set_epi32(0, 0, 0, 0x00FFFFFF);
+  const __m128i opacity = simd::Splat(static_cast<int>(o));
   uint32_t i = 0;
   for (; i + 6 <= n; i += 4, s += 16, t += 12) {
-    // Spread the four 3-byte pixels to the low three bytes of each dword.
-    const __m128i packedTarget = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t));
-    const __m128i target =
-        _mm_unpacklo_epi64(_mm_unpacklo_epi32(packedTarget, _mm_srli_si128(packedTarget, 3)),
-                           _mm_unpacklo_epi32(_mm_srli_si128(packedTarget, 6), _mm_srli_si128(packedTarget, 9)));
+    const __m128i target = simd::LoadRgb4(t);
     const __m128i source = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
     __m128i half[2];
     for (int h = 0; h < 2; ++h) {
       const __m128i sw = h == 0 ? _mm_unpacklo_epi8(source, zero) : _mm_unpackhi_epi8(source, zero);
       const __m128i dw = h == 0 ? _mm_unpacklo_epi8(target, zero) : _mm_unpackhi_epi8(target, zero);
-      const __m128i alpha = _mm_shufflehi_epi16(_mm_shufflelo_epi16(sw, 0xFF), 0xFF);
       // At full opacity the weight is the alpha itself: D(255 x) = x.
-      const __m128i a = o == 255 ? alpha : Div255x8(_mm_mullo_epi16(alpha, opacity));
-      half[h] = Div255x8(_mm_add_epi16(_mm_mullo_epi16(sw, a), _mm_mullo_epi16(dw, _mm_sub_epi16(full, a))));
+      const __m128i a = o == 255 ? simd::BroadcastAlpha(sw) : simd::AlphaWeight(sw, opacity);
+      half[h] = simd::Mix(sw, dw, a);
     }
-    // Gather the low three bytes of each dword back into 12 bytes.
-    const __m128i out = _mm_packus_epi16(half[0], half[1]);
-    const __m128i joined =
-        _mm_or_si128(_mm_or_si128(_mm_and_si128(out, firstDword),
-                                  _mm_srli_si128(_mm_and_si128(out, _mm_slli_si128(firstDword, 4)), 1)),
-                     _mm_or_si128(_mm_srli_si128(_mm_and_si128(out, _mm_slli_si128(firstDword, 8)), 2),
-                                  _mm_srli_si128(_mm_and_si128(out, _mm_slli_si128(firstDword, 12)), 3)));
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(t), joined);
-    const uint32_t last = static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_srli_si128(joined, 8)));
-    std::memcpy(t + 8, &last, 4);
+    simd::StoreRgb4(t, _mm_packus_epi16(half[0], half[1]));
   }
   return i;
 }

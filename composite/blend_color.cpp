@@ -560,16 +560,15 @@ uint32_t ColorModeRun4(uint8_t* t, const uint8_t* s, uint32_t n, uint32_t o) {
     const Lanes colour = Mode::Compute4(lanes(source), lanes(target), &keep);
     const __m128i b = _mm_or_si128(_mm_or_si128(colour.r, _mm_slli_epi32(colour.g, 8)), _mm_slli_epi32(colour.b, 16));
     if (Bt == 3) {
-      const __m128i opacity = simd::Splat(static_cast<int>(o)), full = simd::Splat(255);
+      const __m128i opacity = simd::Splat(static_cast<int>(o));
       __m128i half[2];
       for (int h = 0; h < 2; ++h) {
         const __m128i bw = h == 0 ? _mm_unpacklo_epi8(b, zero) : _mm_unpackhi_epi8(b, zero);
         const __m128i sw = h == 0 ? _mm_unpacklo_epi8(source, zero) : _mm_unpackhi_epi8(source, zero);
         const __m128i dw = h == 0 ? _mm_unpacklo_epi8(target, zero) : _mm_unpackhi_epi8(target, zero);
         const __m128i kept = h == 0 ? _mm_unpacklo_epi32(keep, keep) : _mm_unpackhi_epi32(keep, keep);
-        __m128i a = Bs == 4 ? simd::Div255(_mm_mullo_epi16(simd::BroadcastAlpha(sw), opacity)) : opacity;
-        a = _mm_andnot_si128(kept, a);
-        half[h] = simd::Div255(_mm_add_epi16(_mm_mullo_epi16(bw, a), _mm_mullo_epi16(dw, _mm_sub_epi16(full, a))));
+        const __m128i a = _mm_andnot_si128(kept, Bs == 4 ? simd::AlphaWeight(sw, opacity) : opacity);
+        half[h] = simd::Mix(bw, dw, a);
       }
       simd::StoreRgb4(t, _mm_packus_epi16(half[0], half[1]));
       continue;
@@ -578,16 +577,14 @@ uint32_t ColorModeRun4(uint8_t* t, const uint8_t* s, uint32_t n, uint32_t o) {
       // RGBA targets under RGB layers: a = min(o, da), d <- D(B a + d (255 -
       // a)), two pixels a half; the alpha lanes keep the target's.
       const __m128i alphaLanes = _mm_set_epi16(-1, 0, 0, 0, -1, 0, 0, 0);
-      const __m128i opacity = simd::Splat(static_cast<int>(o)), full = simd::Splat(255);
+      const __m128i opacity = simd::Splat(static_cast<int>(o));
       __m128i half[2];
       for (int h = 0; h < 2; ++h) {
         const __m128i bw = h == 0 ? _mm_unpacklo_epi8(b, zero) : _mm_unpackhi_epi8(b, zero);
         const __m128i dw = h == 0 ? _mm_unpacklo_epi8(target, zero) : _mm_unpackhi_epi8(target, zero);
         const __m128i kept = h == 0 ? _mm_unpacklo_epi32(keep, keep) : _mm_unpackhi_epi32(keep, keep);
         const __m128i a = _mm_andnot_si128(kept, _mm_min_epi16(opacity, simd::BroadcastAlpha(dw)));
-        const __m128i mixed =
-            simd::Div255(_mm_add_epi16(_mm_mullo_epi16(bw, a), _mm_mullo_epi16(dw, _mm_sub_epi16(full, a))));
-        half[h] = Select(alphaLanes, dw, mixed);
+        half[h] = Select(alphaLanes, dw, simd::Mix(bw, dw, a));
       }
       _mm_storeu_si128(reinterpret_cast<__m128i*>(t), _mm_packus_epi16(half[0], half[1]));
       continue;

@@ -44,7 +44,6 @@ template <typename Mode, uint32_t Bs>
 uint32_t BlendFrameOverRgb(uint8_t* t, const uint8_t* s, uint32_t n, uint32_t o) {
   const __m128i zero = _mm_setzero_si128();
   const __m128i opacity = simd::Splat(static_cast<int>(o));
-  const __m128i full = simd::Splat(255);
   uint32_t i = 0;
   // Each 16-byte load takes four pixels and the four bytes after them.
   for (; i + 6 <= n; i += 4, s += 4 * Bs, t += 12) {
@@ -54,9 +53,8 @@ uint32_t BlendFrameOverRgb(uint8_t* t, const uint8_t* s, uint32_t n, uint32_t o)
     for (int h = 0; h < 2; ++h) {
       const __m128i sw = h == 0 ? _mm_unpacklo_epi8(source, zero) : _mm_unpackhi_epi8(source, zero);
       const __m128i dw = h == 0 ? _mm_unpacklo_epi8(target, zero) : _mm_unpackhi_epi8(target, zero);
-      const __m128i b = Mode::Vector(sw, dw);
-      const __m128i a = Bs == 4 ? simd::Div255(_mm_mullo_epi16(simd::BroadcastAlpha(sw), opacity)) : opacity;
-      half[h] = simd::Div255(_mm_add_epi16(_mm_mullo_epi16(b, a), _mm_mullo_epi16(dw, _mm_sub_epi16(full, a))));
+      const __m128i a = Bs == 4 ? simd::AlphaWeight(sw, opacity) : opacity;
+      half[h] = simd::Mix(Mode::Vector(sw, dw), dw, a);
     }
     simd::StoreRgb4(t, _mm_packus_epi16(half[0], half[1]));
   }

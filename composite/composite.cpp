@@ -400,11 +400,9 @@ ResultCode DrawBands(XcfImage* image, PixelBuffer* canvas, uint32_t threads, boo
 uint32_t MaskAlphaVector(uint32_t bs, const uint8_t* source, uint8_t* out, const uint8_t* mask, uint32_t mo,
                          uint32_t n) {
   const __m128i zero = _mm_setzero_si128();
-  const __m128i keep = simd::Splat(static_cast<int>(255 - mo));
   const __m128i weight = simd::Splat(static_cast<int>(mo));
   auto mix = [&](__m128i s, __m128i m) {
-    return mo == 255 ? simd::Div255(_mm_mullo_epi16(m, s))
-                     : simd::Div255(_mm_add_epi16(_mm_mullo_epi16(s, keep), _mm_mullo_epi16(m, weight)));
+    return mo == 255 ? simd::Div255(_mm_mullo_epi16(m, s)) : simd::Mix(m, s, weight);
   };
   uint32_t i = 0;
   for (; i + 8 <= n; i += 8, source += 8 * bs, out += 8 * bs, mask += 8) {

@@ -169,22 +169,29 @@ DWORD WINAPI LoadWorker(LPVOID context) {
   return 0;
 }
 
-// The units of one level's tile rows.
-uint32_t AddUnits(Unit* units, uint32_t at, uint32_t entry, Part part, const XcfLevel* level) {
-  const auto width = static_cast<uint64_t>(level->width);
-  const uint64_t rowBytes = width * static_cast<uint64_t>(level->bpp) * kTileSize;
+// A level's tile rows, and how many of them make one unit.
+struct RowSplit {
+  uint32_t rows;
+  uint32_t perUnit;
+};
+
+RowSplit SplitRows(const XcfLevel* level) {
+  const uint64_t rowBytes = static_cast<uint64_t>(level->width) * static_cast<uint64_t>(level->bpp) * kTileSize;
   const auto rows = static_cast<uint32_t>((static_cast<uint64_t>(level->height) + kTileSize - 1) / kTileSize);
-  const auto perUnit = static_cast<uint32_t>(rowBytes >= kUnitBytes ? 1 : kUnitBytes / rowBytes);
-  for (uint32_t first = 0; first < rows; first += perUnit)
-    units[at++] = Unit{entry, part, first, rows - first < perUnit ? rows : first + perUnit};
-  return at;
+  return RowSplit{rows, static_cast<uint32_t>(rowBytes >= kUnitBytes ? 1 : kUnitBytes / rowBytes)};
 }
 
 uint32_t UnitsOf(const XcfLevel* level) {
-  const uint64_t rowBytes = static_cast<uint64_t>(level->width) * static_cast<uint64_t>(level->bpp) * kTileSize;
-  const uint64_t rows = (static_cast<uint64_t>(level->height) + kTileSize - 1) / kTileSize;
-  const uint64_t perUnit = rowBytes >= kUnitBytes ? 1 : kUnitBytes / rowBytes;
-  return static_cast<uint32_t>((rows + perUnit - 1) / perUnit);
+  const RowSplit split = SplitRows(level);
+  return static_cast<uint32_t>((static_cast<uint64_t>(split.rows) + split.perUnit - 1) / split.perUnit);
+}
+
+// The units of one level's tile rows.
+uint32_t AddUnits(Unit* units, uint32_t at, uint32_t entry, Part part, const XcfLevel* level) {
+  const RowSplit split = SplitRows(level);
+  for (uint32_t first = 0; first < split.rows; first += split.perUnit)
+    units[at++] = Unit{entry, part, first, split.rows - first < split.perUnit ? split.rows : first + split.perUnit};
+  return at;
 }
 
 }  // namespace

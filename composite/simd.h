@@ -57,6 +57,17 @@ inline __m128i BroadcastAlpha(__m128i pixels) {
   return _mm_shufflehi_epi16(_mm_shufflelo_epi16(pixels, 0xFF), 0xFF);
 }
 
+// D(sa o) in every lane of each of two 4-byte pixels: the weight of a
+// source pixel with alpha sa at opacity o.
+inline __m128i AlphaWeight(__m128i pixels, __m128i opacity) {
+  return Div255(_mm_mullo_epi16(BroadcastAlpha(pixels), opacity));
+}
+
+// D(b a + d (255 - a)) of eight lanes: b mixed into d by the weight a.
+inline __m128i Mix(__m128i b, __m128i d, __m128i a) {
+  return Div255(_mm_add_epi16(_mm_mullo_epi16(b, a), _mm_mullo_epi16(d, _mm_sub_epi16(Splat(255), a))));
+}
+
 }  // namespace simd
 }  // namespace tessel
 

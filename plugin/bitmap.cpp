@@ -2,7 +2,6 @@
 
 #include <cstring>
 
-
 #include "composite/composite.h"
 #include "plugin/progress.h"
 

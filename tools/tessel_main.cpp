@@ -105,34 +105,34 @@ int UsageError(const char* command) {
   return kExitUsage;
 }
 
-int CommandAbout(const PluginApi& api, int argc, char** argv) {
+// A command with no option but --help and exactly `arguments` arguments:
+// kGoOn when they are so, else the exit status (help given, or wrong usage).
+constexpr int kGoOn = -1;
+int ParsePlainCommand(int argc, char** argv, const char* command, const char* usage, int arguments) {
   static const option kOptions[] = {{"help", no_argument, nullptr, kOptHelp}, {nullptr, 0, nullptr, 0}};
   ResetOptionParser();
   for (int c; (c = getopt_long(argc, argv, "", kOptions, nullptr)) != -1;) {
-    if (c != kOptHelp) return UsageError("about");
-    std::fputs(kAboutUsage, stdout);
+    if (c != kOptHelp) return UsageError(command);
+    std::fputs(usage, stdout);
     return kExitOk;
   }
-  if (optind != argc) {
-    std::fprintf(stderr, "tessel about: wrong number of arguments\n");
-    return UsageError("about");
+  if (argc - optind != arguments) {
+    std::fprintf(stderr, "tessel %s: wrong number of arguments\n", command);
+    return UsageError(command);
   }
+  return kGoOn;
+}
+
+int CommandAbout(const PluginApi& api, int argc, char** argv) {
+  const int status = ParsePlainCommand(argc, argv, "about", kAboutUsage, 0);
+  if (status != kGoOn) return status;
   PrintAbout(api, stdout);
   return kExitOk;
 }
 
 int CommandSupported(const PluginApi& api, int argc, char** argv) {
-  static const option kOptions[] = {{"help", no_argument, nullptr, kOptHelp}, {nullptr, 0, nullptr, 0}};
-  ResetOptionParser();
-  for (int c; (c = getopt_long(argc, argv, "", kOptions, nullptr)) != -1;) {
-    if (c != kOptHelp) return UsageError("supported");
-    std::fputs(kSupportedUsage, stdout);
-    return kExitOk;
-  }
-  if (argc - optind != 1) {
-    std::fprintf(stderr, "tessel supported: wrong number of arguments\n");
-    return UsageError("supported");
-  }
+  const int status = ParsePlainCommand(argc, argv, "supported", kSupportedUsage, 1);
+  if (status != kGoOn) return status;
   const std::string file = argv[optind];
   SupportedAnswer answer;
   std::string error;

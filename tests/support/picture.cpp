@@ -43,4 +43,12 @@ Picture Decode(const Bytes& file, ProgressCallback callback, intptr_t userData) 
 
 Picture Decode(const Image& image) { return Decode(WriteXcf(image)); }
 
+Bytes TakeHandle(HLOCAL handle) {
+  const auto* p = static_cast<const uint8_t*>(LocalLock(handle));
+  Bytes bytes(p, p + LocalSize(handle));
+  LocalUnlock(handle);
+  LocalFree(handle);
+  return bytes;
+}
+
 }  // namespace xcftest

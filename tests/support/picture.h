@@ -28,4 +28,7 @@ struct Picture {
 Picture Decode(const Bytes& file, ProgressCallback callback = nullptr, intptr_t userData = 0);
 Picture Decode(const Image& image);
 
+// The whole block of a handle the plug-in delivered; the handle is freed.
+Bytes TakeHandle(HLOCAL handle);
+
 }  // namespace xcftest

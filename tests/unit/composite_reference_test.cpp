@@ -14,6 +14,7 @@
 #include "stream/memory_source.h"
 #include "tests/support/picture.h"
 #include "tests/support/print.h"
+#include "tests/support/random.h"
 #include "xcf/hierarchy.h"
 #include "xcf/layer_tree.h"
 
@@ -145,22 +146,7 @@ ResultCode ReferenceImage(XcfImage* image, PixelBuffer* canvas) {
 
 // ---- Random layer trees. --------------------------------------------------
 
-struct Random {
-  uint64_t state;
-  uint32_t Next() {
-    state ^= state << 13;
-    state ^= state >> 7;
-    state ^= state << 17;
-    return static_cast<uint32_t>(state >> 32);
-  }
-  uint32_t Below(uint32_t n) { return Next() % n; }
-  int32_t Between(int32_t low, int32_t high) { return low + static_cast<int32_t>(Below(high - low + 1)); }
-  bool Chance(uint32_t percent) { return Below(100) < percent; }
-  template <typename T, size_t N>
-  T Pick(const T (&values)[N]) {
-    return values[Below(N)];
-  }
-};
+using xcftest::Random;
 
 struct Node {
   xcftest::Layer layer;

@@ -27,14 +27,8 @@ Result DecodeFile(const std::string& path) {
   HLOCAL bits = nullptr;
   r.code = GetPicture(path.c_str(), 0, 0, &info, &bits, nullptr, 0);
   if (r.code != 0) return r;
-  const auto* h = static_cast<const uint8_t*>(LocalLock(info));
-  const auto* p = static_cast<const uint8_t*>(LocalLock(bits));
-  r.header.assign(h, h + LocalSize(info));
-  r.bits.assign(p, p + LocalSize(bits));
-  LocalUnlock(info);
-  LocalUnlock(bits);
-  LocalFree(info);
-  LocalFree(bits);
+  r.header = TakeHandle(info);
+  r.bits = TakeHandle(bits);
   return r;
 }
 

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/random.h"
 #include "tools/deflate.h"
 
 namespace {
@@ -30,15 +31,7 @@ bool Inflate(const Bytes& stream, size_t expected, Bytes* out) {
   return whole;
 }
 
-struct Random {
-  uint64_t state;
-  uint32_t Next() {
-    state ^= state << 13;
-    state ^= state >> 7;
-    state ^= state << 17;
-    return static_cast<uint32_t>(state >> 32);
-  }
-};
+using xcftest::Random;
 
 // Inputs that reach every path: literals only, runs of every length about
 // the limits, one byte alone, frequencies skewed enough for codes longer

@@ -10,6 +10,7 @@
 #include "plugin/bitmap.h"
 #include "stream/input.h"
 #include "tests/support/local_handles.h"
+#include "tests/support/picture.h"
 #include "tests/support/samples.h"
 #include "tests/support/test_files.h"
 
@@ -58,14 +59,8 @@ Outcome Render(const Bytes& file, uint32_t threads, int stopAt = -1) {
   tessel::CloseInput(&stream, &sink);
   outcome.code = tessel::MapResultToHost(result);
   if (result == tessel::ResultCode::Ok) {
-    const auto* h = static_cast<const uint8_t*>(LocalLock(info));
-    const auto* p = static_cast<const uint8_t*>(LocalLock(bits));
-    outcome.header.assign(h, h + LocalSize(info));
-    outcome.bits.assign(p, p + LocalSize(bits));
-    LocalUnlock(info);
-    LocalUnlock(bits);
-    LocalFree(info);
-    LocalFree(bits);
+    outcome.header = TakeHandle(info);
+    outcome.bits = TakeHandle(bits);
   }
   return outcome;
 }
