@@ -95,6 +95,18 @@ ResultCode PlanLayer(const XcfLayer* layer, int32_t baseType, LayerPlan* plan) {
   return ResultCode::Ok;
 }
 
+// The plan of a layer about to be drawn at this depth of nesting; *draws
+// is false for an empty group, which draws nothing. Nesting beyond the
+// limit is refused, and so is a layer whose pixels were never loaded.
+ResultCode PlanDrawing(const XcfLayer* layer, int32_t baseType, uint32_t depth, LayerPlan* plan, bool* draws) {
+  if (depth > kMaxGroupDepth) return ResultCode::CorruptData;
+  const bool group = XcfLayerIsGroup(layer) != 0;
+  *draws = !group || layer->firstChild != nullptr;
+  if (!*draws) return ResultCode::Ok;
+  if (!group && layer->hierarchy == nullptr) return ResultCode::NotReady;
+  return PlanLayer(layer, baseType, plan);
+}
+
 // A mask between none and full mixes its own value into every alpha, so
 // that even a transparent pixel of its layer draws.
 bool MasksEveryPixel(const LayerPlan& plan) { return plan.mask != nullptr && plan.maskOpacity < 255; }
@@ -132,18 +144,15 @@ Rect ContentExtent(const XcfLayer* group, int32_t baseType, uint32_t depth) {
 // them, so it asks this of every top-level layer before it draws.
 ResultCode CheckLayer(const XcfLayer* layer, const Rect& target, uint32_t targetBytes, int32_t baseType,
                       uint32_t depth) {
-  if (depth > kMaxGroupDepth) return ResultCode::CorruptData;
-  const bool group = XcfLayerIsGroup(layer) != 0;
-  if (group && layer->firstChild == nullptr) return ResultCode::Ok;
-  if (!group && layer->hierarchy == nullptr) return ResultCode::NotReady;
   LayerPlan plan;
-  ResultCode result = PlanLayer(layer, baseType, &plan);
-  if (result != ResultCode::Ok) return result;
+  bool draws = false;
+  ResultCode result = PlanDrawing(layer, baseType, depth, &plan, &draws);
+  if (result != ResultCode::Ok || !draws) return result;
   if ((plan.info.flags & kLayerVisible) == 0 || plan.info.opacity == 0) return ResultCode::Ok;
   const Rect rect = LayerRect(plan.info);
   if (Intersect(rect, target).Empty()) return ResultCode::Ok;
   if (plan.bs == 0) return ResultCode::InvalidArgument;
-  if (group) {
+  if (plan.group) {
     for (const XcfLayer* child = XcfLayerLastSibling(layer->firstChild); child != nullptr; child = child->prev) {
       if (!Drawable(child)) continue;
       result = CheckLayer(child, rect, plan.bs, baseType, depth + 1);
@@ -184,13 +193,11 @@ ResultCode DrawChildren(XcfLayer* group, int32_t baseType, uint32_t depth, uint3
 ResultCode DrawLayer(XcfLayer* layer, PixelBuffer* target, const LayerOrigin* origin, int32_t baseType,
                      uint32_t depth) {
   if (layer == nullptr || target == nullptr) return ResultCode::InvalidArgument;
-  if (depth > kMaxGroupDepth) return ResultCode::CorruptData;
-  const bool group = XcfLayerIsGroup(layer) != 0;
-  if (group && layer->firstChild == nullptr) return ResultCode::Ok;
-  if (!group && layer->hierarchy == nullptr) return ResultCode::NotReady;
   LayerPlan plan;
-  ResultCode result = PlanLayer(layer, baseType, &plan);
-  if (result != ResultCode::Ok) return result;
+  bool draws = false;
+  ResultCode result = PlanDrawing(layer, baseType, depth, &plan, &draws);
+  if (result != ResultCode::Ok || !draws) return result;
+  const bool group = plan.group;
   const XcfLayerInfo& info = plan.info;
   uint32_t targetWidth;
   uint32_t targetHeight;
