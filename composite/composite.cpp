@@ -6,12 +6,15 @@
 #include <cstring>
 #include <memory>
 
+#include "composite/band.h"
 #include "composite/blend.h"
 #include "composite/loader.h"
+#include "composite/plan.h"
 #include "composite/simd.h"
 #include "composite/workers.h"
 #include "xcf/hierarchy.h"
 #include "xcf/layer_tree.h"
+#include "xcf/tile.h"
 
 namespace tessel {
 
@@ -21,246 +24,11 @@ struct FreeDeleter {
   void operator()(void* p) const { std::free(p); }
 };
 
-// A group buffer, released on every path.
-struct GroupBuffer {
-  PixelBuffer* buffer = nullptr;
-  ~GroupBuffer() { PixelBufferRelease(&buffer); }
+// A plan, freed on every path.
+struct PlanHolder {
+  DrawPlan plan{};
+  ~PlanHolder() { DrawPlanFree(&plan); }
 };
-
-bool HasAlpha(uint32_t bytesPerPixel) { return bytesPerPixel == 2 || bytesPerPixel == 4; }
-
-bool MaskHasPixels(const XcfChannel* mask) {
-  return mask != nullptr && mask->hierarchy != nullptr && mask->hierarchy->level != nullptr &&
-         mask->hierarchy->level->pixels != nullptr;
-}
-
-// [x0, x1) x [y0, y1); empty when either side is not positive.
-struct Rect {
-  int64_t x0, y0, x1, y1;
-  bool Empty() const { return x0 >= x1 || y0 >= y1; }
-};
-
-Rect Intersect(const Rect& a, const Rect& b) {
-  return {std::max(a.x0, b.x0), std::max(a.y0, b.y0), std::min(a.x1, b.x1), std::min(a.y1, b.y1)};
-}
-
-Rect Union(const Rect& a, const Rect& b) {
-  if (a.Empty()) return b;
-  if (b.Empty()) return a;
-  return {std::min(a.x0, b.x0), std::min(a.y0, b.y0), std::max(a.x1, b.x1), std::max(a.y1, b.y1)};
-}
-
-// A layer's rectangle in image coordinates.
-Rect LayerRect(const XcfLayerInfo& info) {
-  return {info.offsetX, info.offsetY, static_cast<int64_t>(info.offsetX) + info.width,
-          static_cast<int64_t>(info.offsetY) + info.height};
-}
-
-// How a layer is drawn: its parameters, the type its rows have before the
-// mask step, and the mask that takes part.
-struct LayerPlan {
-  XcfLayerInfo info;
-  bool group;
-  uint32_t type;           // a group's: the type of its buffer
-  uint32_t bs;             // bytes per pixel of that type; 0 for none
-  const XcfChannel* mask;  // null when no mask takes part
-  uint32_t maskOpacity;
-  bool widen;              // rows without alpha get one before the mask step
-  uint32_t drawType;       // the type the rows reach BlendRow as
-};
-
-ResultCode PlanLayer(const XcfLayer* layer, int32_t baseType, LayerPlan* plan) {
-  ResultCode result = XcfLayerGetInfo(layer, &plan->info);
-  if (result != ResultCode::Ok) return result;
-  plan->group = XcfLayerIsGroup(layer) != 0;
-  plan->type = plan->info.type;
-  if (plan->group) {
-    // A group is composited with alpha, so that what its children leave
-    // untouched stays transparent. GIMP stores groups so; the groups of an
-    // indexed image it stores as RGBA over indexed children, and those are
-    // composited as indexed with alpha.
-    plan->type = baseType == kBaseIndexed ? kLayerIndexedA : (plan->type | 1u);
-  }
-  plan->bs = XcfBytesPerPixel(plan->type);
-  const XcfChannel* mask = layer->mask;
-  XcfChannelInfo maskInfo{};
-  const bool masked = mask != nullptr && (plan->info.flags & kLayerApplyMask) != 0 && MaskHasPixels(mask) &&
-                      XcfChannelGetInfo(mask, &maskInfo) == ResultCode::Ok && maskInfo.opacity > 0;
-  plan->mask = masked ? mask : nullptr;
-  plan->maskOpacity = masked ? maskInfo.opacity : 0;
-  // The mask acts as the layer's alpha. A layer without alpha is widened to
-  // the type with alpha first, so the mask never lands in a colour byte.
-  plan->widen = masked && !HasAlpha(plan->bs);
-  plan->drawType = plan->widen ? plan->type + 1 : plan->type;
-  return ResultCode::Ok;
-}
-
-// The plan of a layer about to be drawn at this depth of nesting; *draws
-// is false for an empty group, which draws nothing. Nesting beyond the
-// limit is refused, and so is a layer whose pixels were never loaded.
-ResultCode PlanDrawing(const XcfLayer* layer, int32_t baseType, uint32_t depth, LayerPlan* plan, bool* draws) {
-  if (depth > kMaxGroupDepth) return ResultCode::CorruptData;
-  const bool group = XcfLayerIsGroup(layer) != 0;
-  *draws = !group || layer->firstChild != nullptr;
-  if (!*draws) return ResultCode::Ok;
-  if (!group && layer->hierarchy == nullptr) return ResultCode::NotReady;
-  return PlanLayer(layer, baseType, plan);
-}
-
-// A mask between none and full mixes its own value into every alpha, so
-// that even a transparent pixel of its layer draws.
-bool MasksEveryPixel(const LayerPlan& plan) { return plan.mask != nullptr && plan.maskOpacity < 255; }
-
-bool Drawable(const XcfLayer* layer) { return XcfLayerIsGroup(layer) ? true : XcfLayerHasPixels(layer) != 0; }
-
-// Where a group's children can leave a mark, in image coordinates: the
-// layers with pixels, visible groups with such layers inside, and the whole
-// of a group whose mask marks every pixel. A group's buffer starts
-// transparent, and transparent pixels leave every target as it is, so
-// nothing outside this extent needs a buffer or a blend.
-Rect ContentExtent(const XcfLayer* group, int32_t baseType, uint32_t depth) {
-  Rect extent{0, 0, 0, 0};
-  if (depth > kMaxGroupDepth) return extent;
-  for (const XcfLayer* child = group->firstChild; child != nullptr; child = child->next) {
-    LayerPlan plan;
-    if (PlanLayer(child, baseType, &plan) != ResultCode::Ok || (plan.info.flags & kLayerVisible) == 0 ||
-        plan.info.opacity == 0)
-      continue;
-    if (plan.group) {
-      if (child->firstChild == nullptr) continue;
-      const Rect own = LayerRect(plan.info);
-      extent = Union(extent, MasksEveryPixel(plan) ? own : Intersect(own, ContentExtent(child, baseType, depth + 1)));
-    } else if (XcfLayerHasPixels(child)) {
-      extent = Union(extent, LayerRect(plan.info));
-    }
-  }
-  return extent;
-}
-
-// What drawing the layer as the design draws it, every group into a buffer
-// of its full size, would refuse: the arguments that BlendRow refuses, for
-// every layer that reaches it, the children of a group wherever they lie in
-// the group. The driver draws groups only where their children can mark
-// them, so it asks this of every top-level layer before it draws.
-ResultCode CheckLayer(const XcfLayer* layer, const Rect& target, uint32_t targetBytes, int32_t baseType,
-                      uint32_t depth) {
-  LayerPlan plan;
-  bool draws = false;
-  ResultCode result = PlanDrawing(layer, baseType, depth, &plan, &draws);
-  if (result != ResultCode::Ok || !draws) return result;
-  if ((plan.info.flags & kLayerVisible) == 0 || plan.info.opacity == 0) return ResultCode::Ok;
-  const Rect rect = LayerRect(plan.info);
-  if (Intersect(rect, target).Empty()) return ResultCode::Ok;
-  if (plan.bs == 0) return ResultCode::InvalidArgument;
-  if (plan.group) {
-    for (const XcfLayer* child = XcfLayerLastSibling(layer->firstChild); child != nullptr; child = child->prev) {
-      if (!Drawable(child)) continue;
-      result = CheckLayer(child, rect, plan.bs, baseType, depth + 1);
-      if (result != ResultCode::Ok) return result;
-    }
-  }
-  return BlendRowCheck(plan.drawType, plan.info.opacity, targetBytes, plan.info.mode);
-}
-
-// Copies n pixels of bs bytes (1 or 3) into bs + 1 bytes with an opaque alpha.
-void AddOpaqueAlpha(const uint8_t* source, uint32_t bs, uint8_t* out, uint32_t n) {
-  for (uint32_t i = 0; i < n; ++i, source += bs) {
-    for (uint32_t c = 0; c < bs; ++c) *out++ = source[c];
-    *out++ = 255;
-  }
-}
-
-ResultCode DrawLayer(XcfLayer* layer, PixelBuffer* target, const LayerOrigin* origin, int32_t baseType,
-                     uint32_t depth);
-
-// Composites a group's children, bottom to top, into a buffer covering the
-// region of the group that will be drawn; its first pixel lies at `corner`
-// in image coordinates.
-ResultCode DrawChildren(XcfLayer* group, int32_t baseType, uint32_t depth, uint32_t bytesPerPixel,
-                        const LayerOrigin& corner, uint32_t columns, uint32_t rows, GroupBuffer* out) {
-  ResultCode result = PixelBufferNew(&out->buffer);
-  if (result == ResultCode::Ok) result = PixelBufferCreate(out->buffer, bytesPerPixel, columns, rows);
-  if (result == ResultCode::Ok) result = PixelBufferClear(out->buffer);
-  if (result != ResultCode::Ok) return result;
-  for (XcfLayer* child = XcfLayerLastSibling(group->firstChild); child != nullptr; child = child->prev) {
-    if (!Drawable(child)) continue;
-    result = DrawLayer(child, out->buffer, &corner, baseType, depth + 1);
-    if (result != ResultCode::Ok) return result;
-  }
-  return ResultCode::Ok;
-}
-
-ResultCode DrawLayer(XcfLayer* layer, PixelBuffer* target, const LayerOrigin* origin, int32_t baseType,
-                     uint32_t depth) {
-  if (layer == nullptr || target == nullptr) return ResultCode::InvalidArgument;
-  LayerPlan plan;
-  bool draws = false;
-  ResultCode result = PlanDrawing(layer, baseType, depth, &plan, &draws);
-  if (result != ResultCode::Ok || !draws) return result;
-  const bool group = plan.group;
-  const XcfLayerInfo& info = plan.info;
-  uint32_t targetWidth;
-  uint32_t targetHeight;
-  uint32_t bt;
-  result = PixelBufferGetSize(target, &targetWidth, &targetHeight, &bt);
-  if (result != ResultCode::Ok) return result;
-  if ((info.flags & kLayerVisible) == 0 || info.opacity == 0) return ResultCode::Ok;
-
-  // The part of the layer that lands in the target, in image coordinates;
-  // for a group only where its children can leave a mark.
-  const LayerOrigin at = origin != nullptr ? *origin : LayerOrigin{0, 0};
-  Rect region = Intersect(LayerRect(info), Rect{at.x, at.y, at.x + targetWidth, at.y + targetHeight});
-  if (group && !MasksEveryPixel(plan)) region = Intersect(region, ContentExtent(layer, baseType, depth));
-  if (region.Empty()) return ResultCode::Ok;
-  const int64_t skipX = region.x0 - info.offsetX;  // first layer column and row drawn
-  const int64_t skipY = region.y0 - info.offsetY;
-  const int64_t dstX = region.x0 - at.x;           // where they land in the target
-  const int64_t dstY = region.y0 - at.y;
-  const auto columns = static_cast<uint32_t>(region.x1 - region.x0);
-  const auto rows = static_cast<uint32_t>(region.y1 - region.y0);
-
-  const uint32_t bs = plan.bs;
-  if (bs == 0) return ResultCode::InvalidArgument;
-  GroupBuffer groupBuffer;
-  if (group) {
-    result = DrawChildren(layer, baseType, depth, bs, LayerOrigin{region.x0, region.y0}, columns, rows, &groupBuffer);
-    if (result != ResultCode::Ok) return result;
-  }
-
-  const uint32_t maskedBytes = plan.widen ? bs + 1 : bs;
-  std::unique_ptr<uint8_t, FreeDeleter> scratch;
-  if (plan.mask != nullptr) {
-    uint64_t size = static_cast<uint64_t>(maskedBytes) * columns;
-    if (size == 0 || size > SIZE_MAX) return ResultCode::OutOfMemory;
-    scratch.reset(static_cast<uint8_t*>(std::malloc(static_cast<size_t>(size))));
-    if (!scratch) return ResultCode::OutOfMemory;
-  }
-
-  for (uint32_t i = 0; i < rows; ++i) {
-    const auto r = static_cast<uint32_t>(skipY + i);
-    const auto t = static_cast<uint32_t>(dstY + i);
-    const uint8_t* source = group ? PixelBufferRow(groupBuffer.buffer, i) : XcfHierarchyRow(layer->hierarchy, r);
-    uint8_t* row = PixelBufferRow(target, t);
-    if (source == nullptr || row == nullptr) return ResultCode::Unsupported;
-    if (!group) source += static_cast<size_t>(bs) * static_cast<size_t>(skipX);
-    uint8_t* destination = row + static_cast<size_t>(bt) * static_cast<size_t>(dstX);
-    if (plan.mask != nullptr) {
-      const uint8_t* maskRow = XcfChannelRow(plan.mask, r);
-      if (maskRow == nullptr) return ResultCode::Unsupported;
-      maskRow += skipX;
-      if (plan.widen) {
-        AddOpaqueAlpha(source, bs, scratch.get(), columns);
-        source = scratch.get();
-      }
-      result = ApplyMaskRow(maskedBytes, source, scratch.get(), maskRow, plan.maskOpacity, columns);
-      if (result != ResultCode::Ok) return result;
-      source = scratch.get();
-    }
-    result = BlendRow(plan.drawType, columns, source, info.opacity, destination, bt, info.mode);
-    if (result != ResultCode::Ok) return result;
-  }
-  return ResultCode::Ok;
-}
 
 // A canvas of 3 or 4 bytes for RGB, 1 or 2 for grayscale and indexed.
 bool CanvasSuits(int32_t baseType, uint32_t bytesPerPixel) {
@@ -285,119 +53,149 @@ uint64_t WorkOf(const LayerLoadEntry* entries, uint32_t count, const PixelBuffer
   return work;
 }
 
-// The layer drawn first, when drawing it is a plain copy of its rows into
-// the cleared canvas (normal mode, full opacity, no alpha and no mask, the
-// canvas's own format): its tiles are then decoded straight into the
-// canvas, which saves a buffer of the layer's size and the copy.
-bool FindDirectEntry(XcfImage* image, const LayerLoadEntry* entries, uint32_t count, PixelBuffer* canvas,
-                     DirectEntry* out) {
-  for (XcfLayer* layer = XcfLayerLastSibling(image->layers); layer != nullptr; layer = layer->prev) {
-    uint32_t i = 0;
-    while (i < count && entries[i].layer != layer) ++i;
-    if (i == count) continue;  // hidden: it draws nothing
-    if (XcfLayerIsGroup(layer)) {
-      if (layer->firstChild == nullptr) continue;
-      return false;
-    }
-    XcfLayerInfo info;
-    if (XcfLayerGetInfo(layer, &info) != ResultCode::Ok || layer->hierarchy != nullptr) return false;
-    const uint32_t bs = XcfBytesPerPixel(info.type);
-    if (!entries[i].loadPixels || entries[i].loadMask || info.mode != kModeNormal || info.opacity != 255 ||
-        HasAlpha(bs) || bs != canvas->bytesPerPixel)
-      return false;
-    *out = DirectEntry{i, canvas, info.offsetX, info.offsetY};
-    return true;
-  }
-  return false;
+// Tells the host of entry i; false when it asks to stop.
+bool Report(ProgressHook* progress, uint32_t i, uint32_t count) {
+  return progress == nullptr || progress->function == nullptr ||
+         progress->function(progress, static_cast<int32_t>(i), static_cast<int32_t>(count - 1)) != 0;
 }
 
-// The canvas rows that the direct entry covers from edge to edge: the
-// whole canvas width of them, or nothing.
-Rect CoveredRows(const DirectEntry& direct, const XcfLayer* layer) {
-  const int64_t x1 = static_cast<int64_t>(direct.x) + layer->width;
-  if (direct.x > 0 || x1 < direct.canvas->width) return Rect{0, 0, 0, 0};
-  return Intersect(Rect{0, direct.y, direct.canvas->width, static_cast<int64_t>(direct.y) + layer->height},
-                   Rect{0, 0, direct.canvas->width, direct.canvas->height});
-}
+// The rows of one band: as many as keep a thread's band memory (a layer's
+// rows, widened, its mask's, a group buffer per level) near kBandBytes,
+// and at most one tile row, so that a band never needs more than two of
+// each layer's tile rows.
+constexpr uint64_t kBandBytes = 32u << 20;
 
-// Every byte of the canvas becomes 0, padding included, but for the pixels
-// of `covered`, which the direct entry writes whole.
-ResultCode ClearCanvas(PixelBuffer* canvas, const Rect& covered) {
-  if (covered.Empty()) return PixelBufferClear(canvas);
-  if (canvas->pixels == nullptr) return ResultCode::NotReady;
-  const size_t stride = canvas->stride < 0 ? 0u - static_cast<size_t>(static_cast<int64_t>(canvas->stride))
-                                           : static_cast<size_t>(canvas->stride);
-  const size_t used = static_cast<size_t>(canvas->width) * canvas->bytesPerPixel;
-  for (uint32_t y = 0; y < canvas->height; ++y) {
-    uint8_t* row = PixelBufferRow(canvas, y);
-    const bool whole = y >= covered.y0 && y < covered.y1;
-    if (whole) {
-      std::memset(row + used, 0, stride - used);
-    } else {
-      std::memset(row, 0, stride);
-    }
-  }
-  return ResultCode::Ok;
+uint32_t BandRows(uint32_t width, uint32_t depth) {
+  const uint64_t perRow = static_cast<uint64_t>(width) * 4 * (depth + 4);
+  const uint64_t rows = kBandBytes / perRow;
+  return rows >= kTileSize ? kTileSize : rows == 0 ? 1 : static_cast<uint32_t>(rows);
 }
 
 // Drawing in horizontal bands: each band takes every top-level layer from
-// the bottom up, so that its rows stay in the cache; the bands are shared
-// out among the call's threads. A band that fails keeps its code; the
-// lowest such band's is the result.
-constexpr uint32_t kBandRows = 32;
-
-struct DrawJob {
-  DrawJob(XcfImage* i, PixelBuffer* c, uint32_t n, bool swap) : image(i), canvas(c), bands(n), swapRedBlue(swap) {}
-  XcfImage* image;
+// the bottom up, decoding only the rows it shows, so that they stay in the
+// cache and no layer is ever held whole; the bands are shared out among the
+// call's threads. A band that fails keeps its code; the lowest such band's
+// is the result.
+struct SweepJob {
+  SweepJob(const DrawPlan& p, PixelBuffer* c, ByteStream* s, uint32_t r, bool swap)
+      : plan(p), canvas(c), stream(s), bandRows(r), bands((c->height + r - 1) / r), swapRedBlue(swap) {}
+  const DrawPlan& plan;
   PixelBuffer* canvas;
+  ByteStream* stream;  // the calling thread's; the others fork it
+  uint32_t bandRows;
   uint32_t bands;
   bool swapRedBlue;
   std::atomic<uint32_t> next{0};
-  Signal signal;  // guards the failure
+  std::atomic<bool> stop{false};
+  Signal signal;  // guards what follows; notified when a band is done
+  uint64_t rowsDone = 0;
   uint32_t failedBand = UINT32_MAX;
   ResultCode failure = ResultCode::Ok;
 };
 
-void DrawBand(DrawJob* job, uint32_t band) {
+// Every byte of the band's rows becomes 0, padding included, but for the
+// pixels that the layer decoded into the canvas writes whole.
+void ClearBand(PixelBuffer* view, const Rect& covered) {
+  const size_t stride = view->stride < 0 ? 0u - static_cast<size_t>(static_cast<int64_t>(view->stride))
+                                         : static_cast<size_t>(view->stride);
+  const size_t bpp = view->bytesPerPixel;
+  for (uint32_t y = 0; y < view->height; ++y) {
+    uint8_t* row = PixelBufferRow(view, y);
+    if (covered.Empty() || y < covered.y0 || y >= covered.y1) {
+      std::memset(row, 0, stride);
+      continue;
+    }
+    std::memset(row, 0, static_cast<size_t>(covered.x0) * bpp);
+    std::memset(row + static_cast<size_t>(covered.x1) * bpp, 0, stride - static_cast<size_t>(covered.x1) * bpp);
+  }
+}
+
+void SweepBand(SweepJob* job, uint32_t band, ByteStream* stream, BandScratch* scratch) {
   PixelBuffer* canvas = job->canvas;
-  const uint32_t y0 = band * kBandRows;
-  const uint32_t y1 = canvas->height - y0 < kBandRows ? canvas->height : y0 + kBandRows;
+  const uint32_t y0 = band * job->bandRows;
+  const uint32_t y1 = canvas->height - y0 < job->bandRows ? canvas->height : y0 + job->bandRows;
   // The band's rows as a buffer of their own; its lowest address is its
   // last row when the rows are stored bottom-up.
   PixelBuffer view{0, canvas->width, y1 - y0, canvas->bytesPerPixel, canvas->stride,
                    PixelBufferRow(canvas, canvas->stride < 0 ? y1 - 1 : y0)};
-  const LayerOrigin origin{0, y0};
-  ResultCode result = ResultCode::Ok;
-  for (XcfLayer* layer = XcfLayerLastSibling(job->image->layers); layer != nullptr; layer = layer->prev) {
-    if (!Drawable(layer)) continue;
-    result = DrawLayer(layer, &view, &origin, job->image->baseType, 0);
-    if (result != ResultCode::Ok) break;
+  const Rect bandRect{0, y0, canvas->width, y1};
+  Rect covered{0, 0, 0, 0};
+  if (job->plan.direct != kNoNode) {
+    covered = Intersect(job->plan.nodes[job->plan.direct].rect, bandRect);
+    covered = Rect{covered.x0, covered.y0 - y0, covered.x1, covered.y1 - y0};
   }
-  if (result == ResultCode::Ok) {
-    if (job->swapRedBlue && view.bytesPerPixel >= 3) PixelBufferExchangeOuterBytes(&view);
-    return;
-  }
+  ClearBand(&view, covered);
+  ResultCode result = DrawPlanInto(job->plan, stream, scratch, &view, bandRect);
+  // The bitmap's order, while the band's rows are in the cache.
+  if (result == ResultCode::Ok && job->swapRedBlue) PixelBufferExchangeOuterBytes(&view);
   job->signal.Lock();
-  if (band < job->failedBand) {
+  job->rowsDone += y1 - y0;
+  if (result != ResultCode::Ok && band < job->failedBand) {
     job->failedBand = band;
     job->failure = result;
   }
+  job->signal.Notify();
   job->signal.Unlock();
 }
 
-DWORD WINAPI DrawWorker(LPVOID context) {
-  auto* job = static_cast<DrawJob*>(context);
-  for (uint32_t band; (band = job->next.fetch_add(1)) < job->bands;) DrawBand(job, band);
+// The next band to draw, or false when none is left or the work stopped.
+bool TakeBand(SweepJob* job, uint32_t* band) {
+  if (job->stop.load(std::memory_order_relaxed)) return false;
+  *band = job->next.fetch_add(1);
+  return *band < job->bands;
+}
+
+DWORD WINAPI SweepWorker(LPVOID context) {
+  auto* job = static_cast<SweepJob*>(context);
+  ByteStream* own = nullptr;
+  // A thread that cannot have a stream of its own leaves the work to the others.
+  if (StreamFork(job->stream, &own) != ResultCode::Ok) return 0;
+  {
+    BandScratch scratch;
+    for (uint32_t band; TakeBand(job, &band);) SweepBand(job, band, own, &scratch);
+  }
+  StreamDestroy(&own);
   return 0;
 }
 
-ResultCode DrawBands(XcfImage* image, PixelBuffer* canvas, uint32_t threads, bool swapRedBlue) {
-  DrawJob job(image, canvas, (canvas->height + kBandRows - 1) / kBandRows, swapRedBlue);
+// Draws every band and tells the host of the entries as the rows are
+// drawn: call i when (i + 1) / count of them are, on this thread, which
+// draws bands too.
+ResultCode Sweep(const DrawPlan& plan, PixelBuffer* canvas, ByteStream* stream, uint32_t threads, bool swapRedBlue,
+                 ProgressHook* progress, uint32_t count) {
+  SweepJob job(plan, canvas, stream, BandRows(canvas->width, plan.depth), swapRedBlue);
+  const uint64_t total = canvas->height;
   Workers workers;
-  if (threads > 1 && job.bands > 1) workers.Start(std::min(threads, job.bands) - 1, DrawWorker, &job);
-  DrawWorker(&job);
+  if (threads > 1 && job.bands > 1) workers.Start(std::min(threads, job.bands) - 1, SweepWorker, &job);
+  BandScratch scratch;
+  ResultCode result = ResultCode::Ok;
+  for (uint32_t reported = 0; reported < count;) {
+    job.signal.Lock();
+    const uint64_t done = job.rowsDone;
+    const ResultCode failure = job.failure;
+    job.signal.Unlock();
+    if (failure != ResultCode::Ok) break;
+    // Call i comes once (i + 1) / count of the rows are drawn.
+    if (done * count >= (reported + 1) * total) {
+      if (!Report(progress, reported, count)) {
+        result = ResultCode::Cancelled;
+        break;
+      }
+      ++reported;
+      continue;
+    }
+    uint32_t band;
+    if (TakeBand(&job, &band)) {
+      SweepBand(&job, band, stream, &scratch);
+      continue;
+    }
+    job.signal.Lock();
+    while (job.rowsDone == done && job.failure == ResultCode::Ok) job.signal.Wait();
+    job.signal.Unlock();
+  }
+  job.stop = true;
   workers.Join();
-  return job.failure;
+  return result != ResultCode::Ok ? result : job.failure;
 }
 
 #if defined(__SSE2__)
@@ -463,7 +261,20 @@ ResultCode ApplyMaskRow(uint32_t bs, const uint8_t* source, uint8_t* out, const 
 }
 
 ResultCode CompositeLayer(XcfLayer* layer, PixelBuffer* target, const LayerOrigin* origin, int32_t baseType) {
-  return DrawLayer(layer, target, origin, baseType, 0);
+  if (layer == nullptr || target == nullptr) return ResultCode::InvalidArgument;
+  uint32_t width;
+  uint32_t height;
+  uint32_t bytesPerPixel;
+  ResultCode result = PixelBufferGetSize(target, &width, &height, &bytesPerPixel);
+  if (result != ResultCode::Ok) return result;
+  const LayerOrigin at = origin != nullptr ? *origin : LayerOrigin{0, 0};
+  const Rect targetRect{at.x, at.y, at.x + width, at.y + height};
+  PlanHolder holder;
+  result = DrawPlanBuildLoaded(layer, baseType, targetRect, bytesPerPixel, &holder.plan);
+  if (result != ResultCode::Ok) return result;
+  if (holder.plan.refusal != ResultCode::Ok) return holder.plan.refusal;
+  BandScratch scratch;
+  return DrawPlanInto(holder.plan, nullptr, &scratch, target, targetRect);
 }
 
 ResultCode CompositeImage(XcfImage* image, PixelBuffer* canvas, ProgressHook* progress) {
@@ -488,35 +299,39 @@ ResultCode CompositeImageWith(XcfImage* image, PixelBuffer* canvas, ProgressHook
   result = XcfBuildLayerTree(image);
   if (result != ResultCode::Ok) return result;
 
-  std::unique_ptr<LayerLoadEntry, FreeDeleter> entries(
+  std::unique_ptr<LayerLoadEntry, FreeDeleter> list(
       static_cast<LayerLoadEntry*>(std::calloc(image->layerOffsets.count, sizeof(LayerLoadEntry))));
-  if (!entries) return ResultCode::OutOfMemory;
+  if (!list) return ResultCode::OutOfMemory;
+  const LayerLoadEntry* entries = list.get();
   uint32_t count = 0;
   for (XcfLayer* layer = image->layers; layer != nullptr; layer = layer->next) {
-    result = XcfCollectLoadList(layer, image, entries.get(), &count);
+    result = XcfCollectLoadList(layer, image, list.get(), &count);
     if (result != ResultCode::Ok) return result;
   }
-  DirectEntry direct{};
-  const bool straight = count > 0 && FindDirectEntry(image, entries.get(), count, canvas, &direct);
-  result = ClearCanvas(canvas, straight ? CoveredRows(direct, entries.get()[direct.entry].layer) : Rect{0, 0, 0, 0});
-  if (result != ResultCode::Ok || count == 0) return result;
+  // Nothing visible: the picture is black (or palette index 0).
+  if (count == 0) return PixelBufferClear(canvas);
 
-  const uint32_t threads = options.threads != 0 ? options.threads : ThreadsFor(WorkOf(entries.get(), count, canvas));
+  PlanHolder holder;
+  result = DrawPlanBuild(image, entries, count, bytesPerPixel, &holder.plan);
+  if (result != ResultCode::Ok) return result;
+  const ThreadShare share(options.threads != 0 ? options.threads : ThreadsFor(WorkOf(entries, count, canvas)),
+                          options.threads != 0);
   uint32_t compression = 0;
   XcfGetCompression(image, &compression);
-  result = LoadEntries(image, entries.get(), count, compression, progress, threads, straight ? &direct : nullptr);
+  LoadOutcome loaded{};
+  result = LoadEntries(image, entries, count, compression, share.Threads(), &loaded);
   if (result != ResultCode::Ok) return result;
 
-  // Whatever drawing the picture as the design does would refuse is
-  // refused before anything is drawn; drawing in bands then meets no
-  // refusal of its own.
-  const Rect whole{0, 0, width, height};
-  for (XcfLayer* layer = XcfLayerLastSibling(image->layers); layer != nullptr; layer = layer->prev) {
-    if (!Drawable(layer)) continue;
-    result = CheckLayer(layer, whole, bytesPerPixel, image->baseType, 0);
-    if (result != ResultCode::Ok) return result;
+  // The answer is known before anything is drawn. The host hears of the
+  // entries before the first that fails, or of all of them before a
+  // refusal, as if each had been loaded whole in turn.
+  const uint32_t heard = loaded.failedEntry < count ? loaded.failedEntry : count;
+  if (loaded.failedEntry < count || holder.plan.refusal != ResultCode::Ok) {
+    for (uint32_t i = 0; i < heard; ++i)
+      if (!Report(progress, i, count)) return ResultCode::Cancelled;
+    return loaded.failedEntry < count ? loaded.result : holder.plan.refusal;
   }
-  return DrawBands(image, canvas, threads, options.swapRedBlue);
+  return Sweep(holder.plan, canvas, image->stream, share.Threads(), options.swapRedBlue, progress, count);
 }
 
 }  // namespace tessel

@@ -1,5 +1,7 @@
 #include "composite/workers.h"
 
+#include <atomic>
+
 #include "platform/processors.h"
 
 namespace tessel {
@@ -9,7 +11,32 @@ namespace {
 // Below this much work per thread a thread costs more than it gains.
 constexpr uint64_t kWorkPerThread = 4u << 20;
 
+// Threads at work on pictures in this process, the callers' own included.
+std::atomic<uint32_t> threadsAtWork{0};
+
 }  // namespace
+
+ThreadShare::ThreadShare(uint32_t wanted, bool exact) {
+  if (wanted == 0) wanted = 1;
+  if (wanted > kMaxThreads) wanted = kMaxThreads;
+  if (exact) {
+    threads_ = wanted;
+    threadsAtWork.fetch_add(threads_);
+    return;
+  }
+  // The calling thread runs whatever the others do; more join it only on
+  // processors that no call is using.
+  const uint32_t processors = ProcessorsOfProcess();
+  uint32_t atWork = threadsAtWork.load();
+  uint32_t granted;
+  do {
+    const uint32_t free = atWork + 1 < processors ? processors - atWork - 1 : 0;
+    granted = 1 + (wanted - 1 < free ? wanted - 1 : free);
+  } while (!threadsAtWork.compare_exchange_weak(atWork, atWork + granted));
+  threads_ = granted;
+}
+
+ThreadShare::~ThreadShare() { threadsAtWork.fetch_sub(threads_); }
 
 uint32_t ThreadsFor(uint64_t bytesOfWork) {
   uint64_t threads = bytesOfWork / kWorkPerThread;

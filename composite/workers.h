@@ -1,7 +1,7 @@
 // A call's own threads. The caller works too, so that a picture given one
 // thread starts none; the others are started for the call and joined
 // before it returns. Every call has its own, so that several host threads
-// may call the plug-in at once.
+// may call the plug-in at once, and they share the process's processors.
 #pragma once
 
 #include <cstdint>
@@ -16,6 +16,25 @@ constexpr uint32_t kMaxThreads = 16;
 // The threads a picture of this much work may use: the processors the
 // process may run on, at most kMaxThreads, and one for a small picture.
 uint32_t ThreadsFor(uint64_t bytesOfWork);
+
+// The threads one call runs on, the calling thread among them, taken from
+// the processors of the process that every call at once shares: a call
+// that finds them all at work runs on its own thread alone. A count of the
+// threads at work is the plug-in's one piece of process-wide state, a
+// plain number that leaves nothing behind when the library unloads.
+class ThreadShare {
+ public:
+  // Up to `wanted` threads from the share; `exact` takes that many whatever
+  // the others use (for tests that compare counts).
+  ThreadShare(uint32_t wanted, bool exact);
+  ~ThreadShare();
+  ThreadShare(const ThreadShare&) = delete;
+  ThreadShare& operator=(const ThreadShare&) = delete;
+  uint32_t Threads() const { return threads_; }
+
+ private:
+  uint32_t threads_;
+};
 
 using WorkerFn = DWORD(WINAPI*)(LPVOID context);
 

@@ -133,10 +133,11 @@ ResultCode BuildBitmapWith(XcfImage* image, HLOCAL* infoHandle, HLOCAL* bitsHand
   if (result != ResultCode::Ok) return result;
 
   HostProgress progress{{ReportProgress}, callback, userData};
+  // The bands of the composition put their rows in the bitmap's order as
+  // they are drawn.
+  options.swapRedBlue = true;
   result = CompositeImageWith(image, canvas.buffer, callback != nullptr ? &progress.hook : nullptr, options);
   if (result != ResultCode::Ok) return result;
-  // The bands of the composition have swapped their own rows.
-  if (!options.swapRedBlue) SwapRedBlue(canvas.buffer);
 
   bits.Unlock();
   info.Unlock();

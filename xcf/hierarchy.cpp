@@ -24,21 +24,30 @@ ResultCode ReadLevelHeader(XcfHierarchy* hierarchy, ByteStream* stream) {
   return result;
 }
 
-ResultCode AllocateLevel(XcfLevel* level) {
+// The size of a level's pixel buffer. A mask's bytes per pixel is taken as
+// stored: the product is formed in 64 bits and refused (as memory that
+// cannot be had) when it cannot be one buffer of 32-bit size.
+ResultCode LevelBytes(const XcfLevel* level, size_t* bytes) {
   if (level->width <= 0 || level->height <= 0 || level->bpp <= 0) return ResultCode::OutOfMemory;
-  // A mask's bytes per pixel is taken as stored: the product is formed in
-  // 64 bits and refused when it cannot be one buffer of 32-bit size.
   uint64_t size = static_cast<uint64_t>(level->height) * static_cast<uint64_t>(level->bpp) *
                   static_cast<uint64_t>(level->width);
   if (size > UINT32_MAX || size > SIZE_MAX) return ResultCode::OutOfMemory;
-  level->pixels = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(size)));
+  *bytes = static_cast<size_t>(size);
+  return ResultCode::Ok;
+}
+
+ResultCode AllocateLevel(XcfLevel* level) {
+  size_t bytes = 0;
+  ResultCode result = LevelBytes(level, &bytes);
+  if (result != ResultCode::Ok) return result;
+  level->pixels = static_cast<uint8_t*>(std::malloc(bytes));
   return level->pixels == nullptr ? ResultCode::OutOfMemory : ResultCode::Ok;
 }
 
 // Seeks to a hierarchy, reads its header, its first level's header and tile
-// offsets into a new hierarchy, and with `allocate` the level's pixel
-// buffer. wantBpp 0 takes the stored bytes per pixel as it is. On failure
-// no hierarchy is left.
+// offsets into a new hierarchy, and checks that the level's pixels could be
+// one buffer; with `allocate` it allocates that buffer. wantBpp 0 takes the
+// stored bytes per pixel as it is. On failure no hierarchy is left.
 ResultCode PrepareHierarchy(ByteStream* stream, uint32_t offset, uint32_t width, uint32_t height, uint32_t wantBpp,
                             uint32_t compression, bool allocate, XcfHierarchy** holder) {
   ResultCode result = StreamSeek(stream, offset);
@@ -51,7 +60,8 @@ ResultCode PrepareHierarchy(ByteStream* stream, uint32_t offset, uint32_t width,
       (hierarchy->width != width || hierarchy->height != height || (wantBpp != 0 && hierarchy->bpp != wantBpp)))
     result = ResultCode::CorruptData;
   if (result == ResultCode::Ok) result = ReadLevelHeader(hierarchy, stream);
-  if (result == ResultCode::Ok && allocate) result = AllocateLevel(hierarchy->level);
+  size_t bytes = 0;
+  if (result == ResultCode::Ok) result = allocate ? AllocateLevel(hierarchy->level) : LevelBytes(hierarchy->level, &bytes);
   if (result != ResultCode::Ok) XcfHierarchyDestroy(holder);
   return result;
 }
@@ -66,15 +76,15 @@ ResultCode LoadHierarchy(ByteStream* stream, uint32_t offset, uint32_t width, ui
 
 }  // namespace
 
-ResultCode XcfLayerPreparePixels(ByteStream* stream, XcfLayer* layer, uint32_t compression, bool allocate) {
+ResultCode XcfLayerPreparePixels(ByteStream* stream, XcfLayer* layer, uint32_t compression) {
   if (stream == nullptr || layer == nullptr) return ResultCode::InvalidArgument;
   if ((layer->flags & kRecordComplete) == 0 || layer->hierarchyOffset == 0) return ResultCode::NotReady;
   if (layer->hierarchy != nullptr) return ResultCode::Ok;
   return PrepareHierarchy(stream, layer->hierarchyOffset, layer->width, layer->height, XcfBytesPerPixel(layer->type),
-                          compression, allocate, &layer->hierarchy);
+                          compression, false, &layer->hierarchy);
 }
 
-ResultCode XcfLayerPrepareMaskPixels(XcfLayer* layer, ByteStream* stream, uint32_t compression, bool allocate) {
+ResultCode XcfLayerPrepareMaskPixels(XcfLayer* layer, ByteStream* stream, uint32_t compression) {
   if (layer == nullptr || stream == nullptr) return ResultCode::InvalidArgument;
   if ((layer->flags & kRecordComplete) == 0 || layer->maskOffset == 0) return ResultCode::NotReady;
   if (layer->mask == nullptr) {
@@ -85,8 +95,15 @@ ResultCode XcfLayerPrepareMaskPixels(XcfLayer* layer, ByteStream* stream, uint32
   if (channel == nullptr || stream->seek == nullptr) return ResultCode::InvalidArgument;
   if ((channel->flags & kRecordComplete) == 0) return ResultCode::NotReady;
   if (channel->hierarchy != nullptr) return ResultCode::Ok;
-  return PrepareHierarchy(stream, channel->hierarchyOffset, channel->width, channel->height, 0, compression, allocate,
+  return PrepareHierarchy(stream, channel->hierarchyOffset, channel->width, channel->height, 0, compression, false,
                           &channel->hierarchy);
+}
+
+ResultCode XcfLevelCheckRows(ByteStream* stream, const XcfLevel* level, uint32_t firstRow, uint32_t endRow) {
+  if (stream == nullptr || level == nullptr) return ResultCode::InvalidArgument;
+  return XcfCheckTileRows(stream, &level->tileOffsets, static_cast<uint32_t>(level->width),
+                          static_cast<uint32_t>(level->height), static_cast<uint32_t>(level->bpp), level->compression,
+                          firstRow, endRow);
 }
 
 ResultCode XcfLevelDecodeRows(ByteStream* stream, XcfLevel* level, uint32_t firstRow, uint32_t endRow) {

@@ -42,15 +42,16 @@ int XcfLayerHasPixels(const XcfLayer* layer);
 const uint8_t* XcfHierarchyRow(const XcfHierarchy* hierarchy, uint32_t y);
 const uint8_t* XcfChannelRow(const XcfChannel* channel, uint32_t y);
 
-// Loading in two steps, for the driver's threads: the Prepare functions
-// read the hierarchy, its first level's header and the tile offsets, and
-// allocate the pixel buffer unless `allocate` is false (for a layer decoded
-// straight into the canvas, or a mask folded into its layer's alpha as it
-// is decoded); XcfLevelDecodeRows then decodes tile rows, on any thread,
-// each thread with a stream of its own. Loading in one step is the same as
-// the two in a row.
-ResultCode XcfLayerPreparePixels(ByteStream* stream, XcfLayer* layer, uint32_t compression, bool allocate);
-ResultCode XcfLayerPrepareMaskPixels(XcfLayer* layer, ByteStream* stream, uint32_t compression, bool allocate);
+// Loading in steps, for a picture drawn band by band on several threads:
+// the Prepare functions read the hierarchy, its first level's header and
+// tile offsets (and refuse a level too large to be one buffer) without
+// allocating its pixels; XcfLevelCheckRows then answers what decoding tile
+// rows would, without writing them, and XcfLevelDecodeRows decodes them
+// into the level's buffer. Any thread may do either, each with a stream of
+// its own. Loading in one step is the same as the steps in a row.
+ResultCode XcfLayerPreparePixels(ByteStream* stream, XcfLayer* layer, uint32_t compression);
+ResultCode XcfLayerPrepareMaskPixels(XcfLayer* layer, ByteStream* stream, uint32_t compression);
+ResultCode XcfLevelCheckRows(ByteStream* stream, const XcfLevel* level, uint32_t firstRow, uint32_t endRow);
 ResultCode XcfLevelDecodeRows(ByteStream* stream, XcfLevel* level, uint32_t firstRow, uint32_t endRow);
 
 ResultCode XcfHierarchyCreate(XcfHierarchy** out, uint32_t compression);

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -14,18 +15,24 @@ constexpr uint32_t kRleInputSize = 256;
 // The source of bytes for one RLE tile: a 256-byte window on the stream.
 struct RleInput {
   ByteStream* stream;
-  uint8_t* buffer;  // owned; allocated on the first refill
+  uint8_t* buffer;  // allocated on the first refill unless the caller gives one
   uint32_t position;
   uint32_t fill;
+  uint64_t next;    // the stream position of the byte after the window
 };
 
 namespace {
+
+struct FreeDeleter {
+  void operator()(void* p) const { std::free(p); }
+};
 
 // Refills the input's window from the stream when it is empty; false when
 // no byte can be had.
 inline bool HaveInput(RleInput* in) {
   if (in->position < in->fill) return true;
   in->fill = StreamRead(in->stream, kRleInputSize, in->buffer);
+  in->next += in->fill;
   in->position = 0;
   return in->fill != 0;
 }
@@ -37,6 +44,33 @@ inline bool NextByte(RleInput* in, uint32_t* byte) {
   return true;
 }
 
+// Consumes n bytes without looking at them: false when reading them would
+// fall short. Beyond the window the stream is moved on instead of read,
+// where it knows how much it holds.
+bool SkipInput(RleInput* in, uint32_t n) {
+  const uint32_t buffered = in->fill - in->position;
+  if (n <= buffered) {
+    in->position += n;
+    return true;
+  }
+  n -= buffered;
+  in->position = in->fill;
+  ByteStream* stream = in->stream;
+  if (stream->remaining != nullptr && in->next + n <= UINT32_MAX) {
+    if (!StreamHolds(stream, n) || StreamSeek(stream, static_cast<uint32_t>(in->next + n)) != ResultCode::Ok)
+      return false;
+    in->next += n;
+    return true;
+  }
+  while (n > 0) {
+    if (!HaveInput(in)) return false;
+    const uint32_t piece = n < in->fill - in->position ? n : in->fill - in->position;
+    in->position += piece;
+    n -= piece;
+  }
+  return true;
+}
+
 inline void FillStrided(uint8_t* dst, uint32_t stride, uint32_t n, uint8_t value) {
   if (stride == 1) {
     std::memset(dst, value, n);
@@ -45,15 +79,28 @@ inline void FillStrided(uint8_t* dst, uint32_t stride, uint32_t n, uint8_t value
   for (uint32_t i = 0; i < n; ++i) dst[static_cast<size_t>(i) * stride] = value;
 }
 
-inline void CopyStrided(uint8_t* dst, uint32_t stride, const uint8_t* src, uint32_t n) {
-  if (stride == 1) {
-    std::memcpy(dst, src, n);
-    return;
+// Copies n bytes of input to dst, one every stride bytes.
+bool CopyInput(RleInput* in, uint8_t* dst, uint32_t stride, uint32_t n) {
+  while (n > 0) {
+    if (!HaveInput(in)) return false;
+    const uint32_t piece = n < in->fill - in->position ? n : in->fill - in->position;
+    const uint8_t* src = in->buffer + in->position;
+    if (stride == 1) {
+      std::memcpy(dst, src, piece);
+    } else {
+      for (uint32_t i = 0; i < piece; ++i) dst[static_cast<size_t>(i) * stride] = src[i];
+    }
+    dst += static_cast<size_t>(piece) * stride;
+    in->position += piece;
+    n -= piece;
   }
-  for (uint32_t i = 0; i < n; ++i) dst[static_cast<size_t>(i) * stride] = src[i];
+  return true;
 }
 
-// Decodes one channel plane of n bytes into dst, byte k of every stride.
+// Decodes one channel plane of n bytes, of which the bytes [a, b) are
+// written (byte i to dst[(i - a) * stride]) and the others only consumed:
+// a band that needs some rows of a tile follows the runs of the rest, and
+// a check writes nothing (a = b).
 //
 // An RLE tile stores each channel as a plane of tw * th bytes, the planes
 // one after the other, each a sequence of runs. A run starts with an
@@ -69,9 +116,9 @@ inline void CopyStrided(uint8_t* dst, uint32_t stride, const uint8_t* src, uint3
 // consumes only the bytes it writes, so that its surplus is read as the
 // next opcode (the first of the next plane). Nothing is ever written past
 // the plane, whatever the counts say. A count of 0 writes nothing.
-ResultCode DecodeRlePlane(RleInput* input, uint8_t* dst, uint32_t stride, uint32_t n) {
-  uint32_t remaining = n;
-  while (remaining > 0) {
+ResultCode DecodeRlePlane(RleInput* input, uint32_t n, uint32_t a, uint32_t b, uint8_t* dst, uint32_t stride) {
+  uint32_t at = 0;
+  while (at < n) {
     uint32_t op;
     uint32_t count;
     if (!NextByte(input, &op)) return ResultCode::ReadError;
@@ -84,24 +131,22 @@ ResultCode DecodeRlePlane(RleInput* input, uint8_t* dst, uint32_t stride, uint32
       count = op < 127 ? op + 1 : 256 - op;
     }
     // No run writes past its plane; a literal run consumes only what it writes.
-    if (count > remaining) count = remaining;
-    remaining -= count;
+    if (count > n - at) count = n - at;
+    const uint32_t end = at + count;
+    const uint32_t w0 = at > a ? at : a;  // the part of the run that is written
+    const uint32_t w1 = end < b ? end : b;
     if (op <= 127) {
       uint32_t value;
       if (!NextByte(input, &value)) return ResultCode::ReadError;
-      FillStrided(dst, stride, count, static_cast<uint8_t>(value));
-      dst += static_cast<size_t>(count) * stride;
-      continue;
+      if (w0 < w1) FillStrided(dst + static_cast<size_t>(w0 - a) * stride, stride, w1 - w0, static_cast<uint8_t>(value));
+    } else if (w0 < w1) {
+      if (!SkipInput(input, w0 - at) || !CopyInput(input, dst + static_cast<size_t>(w0 - a) * stride, stride, w1 - w0) ||
+          !SkipInput(input, end - w1))
+        return ResultCode::ReadError;
+    } else if (!SkipInput(input, count)) {
+      return ResultCode::ReadError;
     }
-    while (count > 0) {
-      if (!HaveInput(input)) return ResultCode::ReadError;
-      uint32_t available = input->fill - input->position;
-      uint32_t piece = count < available ? count : available;
-      CopyStrided(dst, stride, input->buffer + input->position, piece);
-      dst += static_cast<size_t>(piece) * stride;
-      input->position += piece;
-      count -= piece;
-    }
+    at = end;
   }
   return ResultCode::Ok;
 }
@@ -150,31 +195,35 @@ void InterleaveRows(const uint8_t* planes, uint32_t tw, uint32_t th, uint8_t* ou
   }
 }
 
-// One RLE tile into th rows of tw pixels, `stride` bytes apart.
-ResultCode DecodeRleInto(uint32_t th, RleInput* input, uint32_t tw, uint32_t bpp, uint8_t* out, int64_t stride) {
+// Rows [ra, rb) of one RLE tile into rb - ra rows of tw pixels, `stride`
+// bytes apart.
+ResultCode DecodeRleInto(uint32_t th, RleInput* input, uint32_t tw, uint32_t bpp, uint32_t ra, uint32_t rb, uint8_t* out,
+                         int64_t stride) {
   if (input->buffer == nullptr) {
     input->buffer = static_cast<uint8_t*>(std::malloc(kRleInputSize));
     if (input->buffer == nullptr) return ResultCode::OutOfMemory;
   }
   const uint32_t plane = tw * th;
+  const uint32_t a = ra * tw;
+  const uint32_t b = rb * tw;
   if (bpp > 4 || plane > kTileSize * kTileSize) {
     // Not a tile of a real layer or mask: the plain path, into rows packed.
     for (uint32_t k = 0; k < bpp; ++k) {
-      ResultCode result = DecodeRlePlane(input, out + k, bpp, plane);
+      ResultCode result = DecodeRlePlane(input, plane, a, b, out + k, bpp);
       if (result != ResultCode::Ok) return result;
     }
     return ResultCode::Ok;
   }
   uint8_t planes[4 * kTileSize * kTileSize];
   for (uint32_t k = 0; k < bpp; ++k) {
-    ResultCode result = DecodeRlePlane(input, planes + k * plane, 1, plane);
+    ResultCode result = DecodeRlePlane(input, plane, a, b, planes + k * (b - a), 1);
     if (result != ResultCode::Ok) return result;
   }
   switch (bpp) {
-    case 1: InterleaveRows<1>(planes, tw, th, out, stride); break;
-    case 2: InterleaveRows<2>(planes, tw, th, out, stride); break;
-    case 3: InterleaveRows<3>(planes, tw, th, out, stride); break;
-    default: InterleaveRows<4>(planes, tw, th, out, stride); break;
+    case 1: InterleaveRows<1>(planes, tw, rb - ra, out, stride); break;
+    case 2: InterleaveRows<2>(planes, tw, rb - ra, out, stride); break;
+    case 3: InterleaveRows<3>(planes, tw, rb - ra, out, stride); break;
+    default: InterleaveRows<4>(planes, tw, rb - ra, out, stride); break;
   }
   return ResultCode::Ok;
 }
@@ -183,38 +232,40 @@ ResultCode DecodeRleInto(uint32_t th, RleInput* input, uint32_t tw, uint32_t bpp
 
 ResultCode XcfDecodeRleTile(uint32_t th, RleInput* input, uint32_t tw, uint32_t bpp, uint8_t* tile) {
   if (th == 0 || input == nullptr || tw == 0 || bpp == 0 || tile == nullptr) return ResultCode::InvalidArgument;
-  return DecodeRleInto(th, input, tw, bpp, tile, static_cast<int64_t>(tw) * bpp);
+  return DecodeRleInto(th, input, tw, bpp, 0, th, tile, static_cast<int64_t>(tw) * bpp);
 }
 
 namespace {
 
-// One tile through a window that serves every tile of a decode: emptied
-// before each tile, whose data starts after a seek, so that read-ahead past
-// a tile's data does no harm.
-ResultCode ReadTileThrough(RleInput* window, uint8_t* tile, uint32_t compression, uint32_t tw, uint32_t th,
-                           uint32_t bpp) {
+// The window starts empty at each tile, whose data starts after a seek, so
+// that read-ahead past a tile's data does no harm.
+void StartTile(RleInput* window, uint32_t offset) {
+  window->position = 0;
+  window->fill = 0;
+  window->next = offset;
+}
+
+// Rows [ra, rb) of one tile, packed (tw * bpp bytes apart), through a
+// window that serves every tile of a decode.
+ResultCode ReadTileRows(RleInput* window, uint32_t offset, uint8_t* tile, uint32_t compression, uint32_t tw,
+                        uint32_t th, uint32_t bpp, uint32_t ra, uint32_t rb) {
   if (compression == kCompressionNone) {
-    uint64_t size = static_cast<uint64_t>(tw) * th * bpp;
-    if (size > UINT32_MAX) return ResultCode::OutOfMemory;
-    uint32_t bytes = static_cast<uint32_t>(size);
+    const uint64_t rowBytes = static_cast<uint64_t>(tw) * bpp;
+    if (rowBytes * th > UINT32_MAX) return ResultCode::OutOfMemory;
+    const auto bytes = static_cast<uint32_t>(rowBytes * (rb - ra));
+    if (ra > 0) {
+      const uint64_t at = offset + rowBytes * ra;
+      if (at > UINT32_MAX) return ResultCode::ReadError;
+      ResultCode result = StreamSeek(window->stream, static_cast<uint32_t>(at));
+      if (result != ResultCode::Ok) return result;
+    }
     return StreamRead(window->stream, bytes, tile) == bytes ? ResultCode::Ok : ResultCode::ReadError;
   }
-  window->position = 0;
-  window->fill = 0;
-  return XcfDecodeRleTile(th, window, tw, bpp, tile);
+  StartTile(window, offset);
+  return DecodeRleInto(th, window, tw, bpp, ra, rb, tile, static_cast<int64_t>(tw) * bpp);
 }
 
-// An RLE tile that lies wholly inside the target, decoded into it in place.
-ResultCode ReadRleTileInto(RleInput* window, const TileTarget& target, uint32_t bpp, uint32_t tileX, uint32_t tileY,
-                           uint32_t tw, uint32_t th) {
-  window->position = 0;
-  window->fill = 0;
-  uint8_t* first = target.first + static_cast<int64_t>(tileY - target.y0) * target.stride +
-                   static_cast<int64_t>(tileX - target.x0) * bpp;
-  return DecodeRleInto(th, window, tw, bpp, first, target.stride);
-}
-
-// Copies the part of a decoded tile that lies inside the target's clip.
+// Copies the part of decoded tile rows that lies inside the target's clip.
 void CopyTileTo(const TileTarget& target, uint32_t bpp, uint32_t tileX, uint32_t tileY, uint32_t tw, uint32_t th,
                 const uint8_t* tile) {
   const uint32_t x0 = tileX > target.x0 ? tileX : target.x0;
@@ -230,12 +281,42 @@ void CopyTileTo(const TileTarget& target, uint32_t bpp, uint32_t tileX, uint32_t
     std::memcpy(to, from, bytes);
 }
 
+// The checks every tile loop makes before its first tile: what the
+// arguments, the compression and the offset list allow.
+ResultCode CheckTileLoop(ByteStream* stream, const XcfOffsetList* offsets, uint32_t width, uint32_t height,
+                         uint32_t bpp, uint32_t compression) {
+  if (stream == nullptr || offsets == nullptr || width == 0 || height == 0 || bpp == 0)
+    return ResultCode::InvalidArgument;
+  if (compression != kCompressionNone && compression != kCompressionRle) return ResultCode::InvalidArgument;
+  if (stream->seek == nullptr) return ResultCode::InvalidArgument;
+  const uint64_t tiles = static_cast<uint64_t>((width + kTileSize - 1) / kTileSize) * ((height + kTileSize - 1) / kTileSize);
+  return offsets->count < tiles ? ResultCode::CorruptData : ResultCode::Ok;
+}
+
+// What reading one tile would answer, after the seek to it.
+ResultCode CheckTile(RleInput* window, uint32_t offset, uint32_t compression, uint32_t tw, uint32_t th, uint32_t bpp) {
+  const uint64_t bytes = static_cast<uint64_t>(tw) * th * bpp;
+  if (compression == kCompressionNone) {
+    if (bytes > UINT32_MAX) return ResultCode::OutOfMemory;
+    StartTile(window, offset);
+    return SkipInput(window, static_cast<uint32_t>(bytes)) ? ResultCode::Ok : ResultCode::ReadError;
+  }
+  StartTile(window, offset);
+  for (uint32_t k = 0; k < bpp; ++k) {
+    ResultCode result = DecodeRlePlane(window, tw * th, 0, 0, nullptr, 0);
+    if (result != ResultCode::Ok) return result;
+  }
+  return ResultCode::Ok;
+}
+
 }  // namespace
 
 ResultCode XcfReadTile(ByteStream* stream, uint8_t* tile, uint32_t compression, uint32_t tw, uint32_t th,
                        uint32_t bpp) {
-  RleInput input{stream, nullptr, 0, 0};
-  ResultCode result = ReadTileThrough(&input, tile, compression, tw, th, bpp);
+  RleInput input{stream, nullptr, 0, 0, 0};
+  ResultCode result = compression == kCompressionNone
+                          ? ReadTileRows(&input, 0, tile, compression, tw, th, bpp, 0, th)
+                          : DecodeRleInto(th, &input, tw, bpp, 0, th, tile, static_cast<int64_t>(tw) * bpp);
   std::free(input.buffer);
   return result;
 }
@@ -249,45 +330,72 @@ void XcfCopyTile(uint32_t bpp, uint32_t th, uint32_t levelWidth, uint8_t* pixels
 ResultCode XcfDecodeTileRows(ByteStream* stream, const XcfOffsetList* offsets, uint32_t width, uint32_t height,
                              uint32_t bpp, uint32_t compression, const TileTarget& target, uint32_t firstRow,
                              uint32_t endRow) {
-  if (stream == nullptr || offsets == nullptr || width == 0 || height == 0 || bpp == 0 || target.first == nullptr)
-    return ResultCode::InvalidArgument;
-  if (compression != kCompressionNone && compression != kCompressionRle) return ResultCode::InvalidArgument;
-  if (stream->seek == nullptr) return ResultCode::InvalidArgument;
+  ResultCode result = CheckTileLoop(stream, offsets, width, height, bpp, compression);
+  if (result != ResultCode::Ok) return result;
+  if (target.first == nullptr) return ResultCode::InvalidArgument;
   const uint32_t columns = (width + kTileSize - 1) / kTileSize;
   const uint32_t rows = (height + kTileSize - 1) / kTileSize;
-  if (offsets->count < static_cast<uint64_t>(rows) * columns) return ResultCode::CorruptData;
   if (endRow > rows) endRow = rows;
 
   uint64_t tileBytes = static_cast<uint64_t>(width < kTileSize ? width : kTileSize) *
                        (height < kTileSize ? height : kTileSize) * bpp;
   if (tileBytes > SIZE_MAX) return ResultCode::OutOfMemory;
-  auto* tile = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(tileBytes)));
-  if (tile == nullptr) return ResultCode::OutOfMemory;
-  RleInput window{stream, nullptr, 0, 0};
+  std::unique_ptr<uint8_t, FreeDeleter> tile(static_cast<uint8_t*>(std::malloc(static_cast<size_t>(tileBytes))));
+  if (!tile) return ResultCode::OutOfMemory;
+  uint8_t windowBytes[kRleInputSize];
+  RleInput window{stream, windowBytes, 0, 0, 0};
 
-  ResultCode result = ResultCode::Ok;
-  for (uint32_t r = firstRow; r < endRow && result == ResultCode::Ok; ++r) {
-    uint32_t tileY = r * kTileSize;
-    uint32_t th = height - tileY < kTileSize ? height - tileY : kTileSize;
+  for (uint32_t r = firstRow; r < endRow; ++r) {
+    const uint32_t tileY = r * kTileSize;
+    const uint32_t th = height - tileY < kTileSize ? height - tileY : kTileSize;
+    // The tile rows inside the target.
+    const uint32_t ra = target.y0 > tileY ? target.y0 - tileY : 0;
+    const uint32_t rb = target.y1 < tileY + th ? (target.y1 > tileY ? target.y1 - tileY : 0) : th;
+    if (ra >= rb) continue;
     for (uint32_t c = 0; c < columns; ++c) {
-      uint32_t tileX = c * kTileSize;
-      uint32_t tw = width - tileX < kTileSize ? width - tileX : kTileSize;
-      result = StreamSeek(stream, offsets->offsets[static_cast<size_t>(r) * columns + c]);
-      if (result != ResultCode::Ok) break;
-      const bool inside = tileX >= target.x0 && tileX + tw <= target.x1 && tileY >= target.y0 && tileY + th <= target.y1;
+      const uint32_t tileX = c * kTileSize;
+      const uint32_t tw = width - tileX < kTileSize ? width - tileX : kTileSize;
+      if (tileX + tw <= target.x0 || tileX >= target.x1) continue;
+      const uint32_t offset = offsets->offsets[static_cast<size_t>(r) * columns + c];
+      result = StreamSeek(stream, offset);
+      if (result != ResultCode::Ok) return result;
+      const bool inside = tileX >= target.x0 && tileX + tw <= target.x1;
       if (inside && compression == kCompressionRle && bpp <= 4) {
-        result = ReadRleTileInto(&window, target, bpp, tileX, tileY, tw, th);
-        if (result != ResultCode::Ok) break;
-        continue;
+        // Interleaved straight into place.
+        StartTile(&window, offset);
+        uint8_t* first = target.first + static_cast<int64_t>(tileY + ra - target.y0) * target.stride +
+                         static_cast<int64_t>(tileX - target.x0) * bpp;
+        result = DecodeRleInto(th, &window, tw, bpp, ra, rb, first, target.stride);
+      } else {
+        result = ReadTileRows(&window, offset, tile.get(), compression, tw, th, bpp, ra, rb);
+        if (result == ResultCode::Ok) CopyTileTo(target, bpp, tileX, tileY + ra, tw, rb - ra, tile.get());
       }
-      result = ReadTileThrough(&window, tile, compression, tw, th, bpp);
-      if (result != ResultCode::Ok) break;
-      CopyTileTo(target, bpp, tileX, tileY, tw, th, tile);
+      if (result != ResultCode::Ok) return result;
     }
   }
-  std::free(window.buffer);
-  std::free(tile);
-  return result;
+  return ResultCode::Ok;
+}
+
+ResultCode XcfCheckTileRows(ByteStream* stream, const XcfOffsetList* offsets, uint32_t width, uint32_t height,
+                            uint32_t bpp, uint32_t compression, uint32_t firstRow, uint32_t endRow) {
+  ResultCode result = CheckTileLoop(stream, offsets, width, height, bpp, compression);
+  if (result != ResultCode::Ok) return result;
+  const uint32_t columns = (width + kTileSize - 1) / kTileSize;
+  const uint32_t rows = (height + kTileSize - 1) / kTileSize;
+  if (endRow > rows) endRow = rows;
+  uint8_t windowBytes[kRleInputSize];
+  RleInput window{stream, windowBytes, 0, 0, 0};
+  for (uint32_t r = firstRow; r < endRow; ++r) {
+    const uint32_t th = height - r * kTileSize < kTileSize ? height - r * kTileSize : kTileSize;
+    for (uint32_t c = 0; c < columns; ++c) {
+      const uint32_t tw = width - c * kTileSize < kTileSize ? width - c * kTileSize : kTileSize;
+      const uint32_t offset = offsets->offsets[static_cast<size_t>(r) * columns + c];
+      result = StreamSeek(stream, offset);
+      if (result == ResultCode::Ok) result = CheckTile(&window, offset, compression, tw, th, bpp);
+      if (result != ResultCode::Ok) return result;
+    }
+  }
+  return ResultCode::Ok;
 }
 
 ResultCode XcfDecodeTiles(ByteStream* stream, const XcfOffsetList* offsets, uint32_t width, uint32_t height,

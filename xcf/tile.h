@@ -1,5 +1,6 @@
-// 64 x 64 tiles, stored uncompressed or run-length encoded, decoded into a
-// level's pixel buffer.
+// 64 x 64 tiles, stored uncompressed or run-length encoded: decoded into a
+// level's pixel buffer, into the few rows a band of the picture needs, or
+// only checked.
 #pragma once
 
 #include <cstdint>
@@ -18,7 +19,8 @@ struct RleInput;
 
 // Where decoded tiles land: only the level's pixels inside [x0, x1) x
 // [y0, y1) are written, pixel (x, y) at first + (y - y0) * stride +
-// (x - x0) * bpp. The stride may be negative (bottom-up rows).
+// (x - x0) * bpp. The stride may be negative (bottom-up rows). Tiles
+// outside it are not read at all, and of the others only the rows inside.
 struct TileTarget {
   uint8_t* first;
   int64_t stride;
@@ -29,10 +31,16 @@ struct TileTarget {
 ResultCode XcfDecodeTiles(ByteStream* stream, const XcfOffsetList* offsets, uint32_t width, uint32_t height,
                           uint32_t bpp, uint32_t compression, uint8_t* pixels);
 // The tile rows firstRow .. endRow - 1 into a target, so that threads can
-// share a level, or a layer can be decoded straight into the canvas.
+// share a level and a band of the picture decodes only what it shows.
 ResultCode XcfDecodeTileRows(ByteStream* stream, const XcfOffsetList* offsets, uint32_t width, uint32_t height,
                              uint32_t bpp, uint32_t compression, const TileTarget& target, uint32_t firstRow,
                              uint32_t endRow);
+// What decoding every tile of the tile rows firstRow .. endRow - 1 would
+// answer, found without writing a pixel: the same checks, seeks and reads
+// (RLE runs are followed, the bytes they copy skipped), the first failing
+// tile's code in row-major order.
+ResultCode XcfCheckTileRows(ByteStream* stream, const XcfOffsetList* offsets, uint32_t width, uint32_t height,
+                            uint32_t bpp, uint32_t compression, uint32_t firstRow, uint32_t endRow);
 ResultCode XcfReadTile(ByteStream* stream, uint8_t* tile, uint32_t compression, uint32_t tw, uint32_t th,
                        uint32_t bpp);
 ResultCode XcfDecodeRleTile(uint32_t th, RleInput* input, uint32_t tw, uint32_t bpp, uint8_t* tile);
