@@ -88,6 +88,28 @@ void BM_DecodeTiles(benchmark::State& state) {
 }
 BENCHMARK(BM_DecodeTiles)->Arg(0)->Arg(1)->ArgName("rle")->Unit(benchmark::kMillisecond);
 
+// Checking every tile of the same layer without decoding it, as a picture
+// does before it draws: the runs followed, the bytes they copy skipped.
+void BM_CheckTiles(benchmark::State& state) {
+  const uint8_t compression = static_cast<uint8_t>(state.range(0));
+  const Bytes& file = Cached(compression ? "rle-4096" : "raw-4096", compression ? MakeSingle<4096, 1> : MakeSingle<4096, 0>);
+  tessel::ByteStream* stream = nullptr;
+  tessel::MemoryStreamOpen(static_cast<uint32_t>(file.size()), &stream, file.data());
+  tessel::XcfImage* image = nullptr;
+  tessel::XcfImageCreate(stream, &image);
+  if (tessel::XcfBuildLayerTree(image) != tessel::ResultCode::Ok ||
+      tessel::XcfLayerPreparePixels(stream, image->layers, compression) != tessel::ResultCode::Ok)
+    state.SkipWithError("prepare");
+  const tessel::XcfLevel* level = image->layers->hierarchy->level;
+  for (auto _ : state) {
+    if (tessel::XcfLevelCheckRows(stream, level, 0, UINT32_MAX) != tessel::ResultCode::Ok) state.SkipWithError("check");
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * 4096 * 4096 * 4);
+  tessel::XcfImageDestroy(&image);
+  tessel::StreamDestroy(&stream);
+}
+BENCHMARK(BM_CheckTiles)->Arg(0)->Arg(1)->ArgName("rle")->Unit(benchmark::kMillisecond);
+
 // The same bytes copied with memcpy, the ceiling for raw tiles.
 void BM_Memcpy(benchmark::State& state) {
   const size_t bytes = 4096u * 4096 * 4;

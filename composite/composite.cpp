@@ -59,16 +59,43 @@ bool Report(ProgressHook* progress, uint32_t i, uint32_t count) {
          progress->function(progress, static_cast<int32_t>(i), static_cast<int32_t>(count - 1)) != 0;
 }
 
-// The rows of one band: as many as keep a thread's band memory (a layer's
-// rows, widened, its mask's, a group buffer per level) near kBandBytes,
-// and at most one tile row, so that a band never needs more than two of
-// each layer's tile rows.
+// How the canvas is cut into bands: rows [start(b), end(b)) for band b,
+// every boundary on the same row modulo a tile, `first` rows into the
+// first band. A band that cuts a layer's tile row decodes the rows it needs
+// of it and passes over the others' runs, so the boundaries are laid on the
+// tile rows of the layers with the most to decode (in a document of layers
+// the canvas's size, on all of them), and bands are two tile rows high, as
+// many as keep a thread's band memory (a layer's rows, widened, its
+// mask's, a group buffer per level) near kBandBytes.
 constexpr uint64_t kBandBytes = 32u << 20;
 
-uint32_t BandRows(uint32_t width, uint32_t depth) {
-  const uint64_t perRow = static_cast<uint64_t>(width) * 4 * (depth + 4);
-  const uint64_t rows = kBandBytes / perRow;
-  return rows >= kTileSize ? kTileSize : rows == 0 ? 1 : static_cast<uint32_t>(rows);
+struct BandLayout {
+  uint32_t rows;   // of a whole band
+  uint32_t first;  // rows of band 0
+  uint32_t bands;
+  uint32_t Start(uint32_t b) const { return b == 0 ? 0 : first + (b - 1) * rows; }
+};
+
+BandLayout LayBands(const DrawPlan& plan, uint32_t width, uint32_t height) {
+  const uint64_t perRow = static_cast<uint64_t>(width) * 4 * (plan.depth + 4);
+  const uint64_t fit = kBandBytes / perRow;
+  const uint32_t rows = fit >= 2 * kTileSize ? 2 * kTileSize : fit == 0 ? 1 : static_cast<uint32_t>(fit);
+  uint64_t bytesAt[kTileSize] = {};
+  for (uint32_t k = 0; k < plan.count; ++k) {
+    const PlanNode& node = plan.nodes[k];
+    if (node.source != PixelSource::Tiles) continue;
+    const auto tile = static_cast<int32_t>(kTileSize);
+    const auto residue = static_cast<uint32_t>((node.info.offsetY % tile + tile) % tile);
+    bytesAt[residue] += static_cast<uint64_t>(node.info.width) * node.info.height * node.bs;
+  }
+  uint32_t shift = 0;
+  for (uint32_t r = 1; r < kTileSize; ++r)
+    if (bytesAt[r] > bytesAt[shift]) shift = r;
+  // Bands shorter than a tile row cut every tile row anyway.
+  if (rows < kTileSize) shift = 0;
+  const uint32_t first = shift == 0 || shift >= height ? (rows < height ? rows : height) : shift;
+  const uint32_t bands = 1 + (height - first + rows - 1) / rows;
+  return BandLayout{rows, first, bands};
 }
 
 // Drawing in horizontal bands: each band takes every top-level layer from
@@ -77,12 +104,16 @@ uint32_t BandRows(uint32_t width, uint32_t depth) {
 // call's threads. A band that fails keeps its code; the lowest such band's
 // is the result.
 struct SweepJob {
-  SweepJob(const DrawPlan& p, PixelBuffer* c, ByteStream* s, uint32_t r, bool swap)
-      : plan(p), canvas(c), stream(s), bandRows(r), bands((c->height + r - 1) / r), swapRedBlue(swap) {}
+  SweepJob(const DrawPlan& p, LoadJob* l, PixelBuffer* c, ByteStream* s, bool swap)
+      : plan(p), load(l), canvas(c), stream(s), layout(LayBands(p, c->width, c->height)), bands(layout.bands),
+        swapRedBlue(swap) {}
   const DrawPlan& plan;
+  // Checked before the bands: a thread that finds no unit of it left goes
+  // on to the bands, which are kept only if the check finds nothing.
+  LoadJob* load;
   PixelBuffer* canvas;
   ByteStream* stream;  // the calling thread's; the others fork it
-  uint32_t bandRows;
+  BandLayout layout;
   uint32_t bands;
   bool swapRedBlue;
   std::atomic<uint32_t> next{0};
@@ -112,8 +143,9 @@ void ClearBand(PixelBuffer* view, const Rect& covered) {
 
 void SweepBand(SweepJob* job, uint32_t band, ByteStream* stream, BandScratch* scratch) {
   PixelBuffer* canvas = job->canvas;
-  const uint32_t y0 = band * job->bandRows;
-  const uint32_t y1 = canvas->height - y0 < job->bandRows ? canvas->height : y0 + job->bandRows;
+  const uint32_t y0 = job->layout.Start(band);
+  const uint32_t end = job->layout.Start(band + 1);
+  const uint32_t y1 = end < canvas->height ? end : canvas->height;
   // The band's rows as a buffer of their own; its lowest address is its
   // last row when the rows are stored bottom-up.
   PixelBuffer view{0, canvas->width, y1 - y0, canvas->bytesPerPixel, canvas->stride,
@@ -150,6 +182,7 @@ DWORD WINAPI SweepWorker(LPVOID context) {
   ByteStream* own = nullptr;
   // A thread that cannot have a stream of its own leaves the work to the others.
   if (StreamFork(job->stream, &own) != ResultCode::Ok) return 0;
+  LoadJobRun(job->load, own);
   {
     BandScratch scratch;
     for (uint32_t band; TakeBand(job, &band);) SweepBand(job, band, own, &scratch);
@@ -158,15 +191,28 @@ DWORD WINAPI SweepWorker(LPVOID context) {
   return 0;
 }
 
-// Draws every band and tells the host of the entries as the rows are
-// drawn: call i when (i + 1) / count of them are, on this thread, which
-// draws bands too.
-ResultCode Sweep(const DrawPlan& plan, PixelBuffer* canvas, ByteStream* stream, uint32_t threads, bool swapRedBlue,
-                 ProgressHook* progress, uint32_t count) {
-  SweepJob job(plan, canvas, stream, BandRows(canvas->width, plan.depth), swapRedBlue);
+// Checks the entries' tiles and draws every band on the call's threads.
+// The host hears of the entries as the rows are drawn, call i when (i + 1)
+// / count of them are, on this thread, which works too. When the check
+// finds an entry that fails, or the plan a refusal, nothing is kept of the
+// drawing and the host hears of the entries before the failing one (of all
+// of them before a refusal), as if each had been loaded whole in turn.
+ResultCode Sweep(const DrawPlan& plan, LoadJob* load, PixelBuffer* canvas, ByteStream* stream, uint32_t threads,
+                 bool swapRedBlue, ProgressHook* progress, uint32_t count) {
+  SweepJob job(plan, load, canvas, stream, swapRedBlue);
   const uint64_t total = canvas->height;
   Workers workers;
-  if (threads > 1 && job.bands > 1) workers.Start(std::min(threads, job.bands) - 1, SweepWorker, &job);
+  if (threads > 1 && (job.bands > 1 || LoadJobShared(load))) workers.Start(threads - 1, SweepWorker, &job);
+  LoadJobRun(load, stream);
+  const LoadOutcome loaded = LoadJobFinish(load);
+  if (loaded.failedEntry < count || plan.refusal != ResultCode::Ok) {
+    job.stop = true;
+    workers.Join();
+    const uint32_t heard = loaded.failedEntry < count ? loaded.failedEntry : count;
+    for (uint32_t i = 0; i < heard; ++i)
+      if (!Report(progress, i, count)) return ResultCode::Cancelled;
+    return loaded.failedEntry < count ? loaded.result : plan.refusal;
+  }
   BandScratch scratch;
   ResultCode result = ResultCode::Ok;
   for (uint32_t reported = 0; reported < count;) {
@@ -318,20 +364,12 @@ ResultCode CompositeImageWith(XcfImage* image, PixelBuffer* canvas, ProgressHook
                           options.threads != 0);
   uint32_t compression = 0;
   XcfGetCompression(image, &compression);
-  LoadOutcome loaded{};
-  result = LoadEntries(image, entries, count, compression, share.Threads(), &loaded);
+  LoadJob* load = nullptr;
+  result = LoadJobCreate(image, entries, count, compression, &load);
   if (result != ResultCode::Ok) return result;
-
-  // The answer is known before anything is drawn. The host hears of the
-  // entries before the first that fails, or of all of them before a
-  // refusal, as if each had been loaded whole in turn.
-  const uint32_t heard = loaded.failedEntry < count ? loaded.failedEntry : count;
-  if (loaded.failedEntry < count || holder.plan.refusal != ResultCode::Ok) {
-    for (uint32_t i = 0; i < heard; ++i)
-      if (!Report(progress, i, count)) return ResultCode::Cancelled;
-    return loaded.failedEntry < count ? loaded.result : holder.plan.refusal;
-  }
-  return Sweep(holder.plan, canvas, image->stream, share.Threads(), options.swapRedBlue, progress, count);
+  result = Sweep(holder.plan, load, canvas, image->stream, share.Threads(), options.swapRedBlue, progress, count);
+  LoadJobDestroy(&load);
+  return result;
 }
 
 }  // namespace tessel

@@ -53,48 +53,32 @@ struct EntryState {
   }
 };
 
+}  // namespace
+
 struct LoadJob {
-  LoadJob(const LayerLoadEntry* e, Unit* u, uint32_t n, EntryState* s, ByteStream* st)
-      : entries(e), units(u), unitCount(n), states(s), stream(st) {}
-  const LayerLoadEntry* entries;
-  Unit* units;
-  uint32_t unitCount;
-  EntryState* states;
-  ByteStream* stream;  // the calling thread's; the others fork it
-  std::atomic<uint32_t> next{0};
+  const LayerLoadEntry* entries = nullptr;
+  uint32_t count = 0;
+  std::unique_ptr<EntryState[]> states;
+  std::unique_ptr<Unit[]> units;
+  uint32_t unitCount = 0;
+  uint32_t next = 0;  // the next unit to take
   // The lowest entry known to fail: no later entry's answer matters.
   std::atomic<uint32_t> failedEntry{UINT32_MAX};
-  Signal signal;  // guards the states
+  Signal signal;  // guards the states, `next` and `running`; notified when a unit ends
+  uint32_t running = 0;
 };
 
-void RunUnit(LoadJob* job, ByteStream* stream, uint32_t index) {
-  const Unit& unit = job->units[index];
-  if (unit.entry > job->failedEntry.load(std::memory_order_relaxed)) return;
+namespace {
+
+ResultCode CheckUnit(LoadJob* job, ByteStream* stream, const Unit& unit) {
+  if (unit.entry > job->failedEntry.load(std::memory_order_relaxed)) return ResultCode::Ok;
   const XcfLayer* layer = job->entries[unit.entry].layer;
   const XcfLevel* level = unit.mask ? layer->mask->hierarchy->level : layer->hierarchy->level;
   const ResultCode result = XcfLevelCheckRows(stream, level, unit.firstRow, unit.endRow);
-  if (result == ResultCode::Ok) return;
-  job->signal.Lock();
-  EntryState& state = job->states[unit.entry];
-  (unit.mask ? state.maskRows : state.layerRows).Note(index, result);
-  job->signal.Unlock();
   uint32_t known = job->failedEntry.load();
-  while (unit.entry < known && !job->failedEntry.compare_exchange_weak(known, unit.entry)) {
+  while (result != ResultCode::Ok && unit.entry < known && !job->failedEntry.compare_exchange_weak(known, unit.entry)) {
   }
-}
-
-void RunUnits(LoadJob* job, ByteStream* stream) {
-  for (uint32_t index; (index = job->next.fetch_add(1)) < job->unitCount;) RunUnit(job, stream, index);
-}
-
-DWORD WINAPI LoadWorker(LPVOID context) {
-  auto* job = static_cast<LoadJob*>(context);
-  ByteStream* own = nullptr;
-  // A thread that cannot have a stream of its own leaves the work to the others.
-  if (StreamFork(job->stream, &own) != ResultCode::Ok) return 0;
-  RunUnits(job, own);
-  StreamDestroy(&own);
-  return 0;
+  return result;
 }
 
 // A level's tile rows, and how many of them make one unit.
@@ -124,10 +108,14 @@ uint32_t AddUnits(Unit* units, uint32_t at, uint32_t entry, bool mask, const Xcf
 
 }  // namespace
 
-ResultCode LoadEntries(XcfImage* image, const LayerLoadEntry* entries, uint32_t count, uint32_t compression,
-                       uint32_t threads, LoadOutcome* outcome) {
-  std::unique_ptr<EntryState[]> states(new (std::nothrow) EntryState[count > 0 ? count : 1]);
-  if (!states) return ResultCode::OutOfMemory;
+ResultCode LoadJobCreate(XcfImage* image, const LayerLoadEntry* entries, uint32_t count, uint32_t compression,
+                         LoadJob** out) {
+  std::unique_ptr<LoadJob> job(new (std::nothrow) LoadJob);
+  if (!job) return ResultCode::OutOfMemory;
+  job->entries = entries;
+  job->count = count;
+  job->states.reset(new (std::nothrow) EntryState[count > 0 ? count : 1]);
+  if (!job->states) return ResultCode::OutOfMemory;
 
   // Every entry's headers and tile offsets are read here, on this thread and
   // in order, up to the first that fails: no entry after it is ever needed.
@@ -137,7 +125,7 @@ ResultCode LoadEntries(XcfImage* image, const LayerLoadEntry* entries, uint32_t 
   uint64_t unitCount = 0;
   for (uint32_t i = 0; i < count; ++i) {
     XcfLayer* layer = entries[i].layer;
-    EntryState& state = states[i];
+    EntryState& state = job->states[i];
     if (entries[i].loadPixels) {
       state.prepare = XcfLayerPreparePixels(stream, layer, compression);
       if (state.prepare != ResultCode::Ok) break;
@@ -152,29 +140,56 @@ ResultCode LoadEntries(XcfImage* image, const LayerLoadEntry* entries, uint32_t 
     }
   }
   if (unitCount > UINT32_MAX) return ResultCode::OutOfMemory;
-  std::unique_ptr<Unit[]> units(new (std::nothrow) Unit[unitCount > 0 ? unitCount : 1]);
-  if (!units) return ResultCode::OutOfMemory;
+  job->units.reset(new (std::nothrow) Unit[unitCount > 0 ? unitCount : 1]);
+  if (!job->units) return ResultCode::OutOfMemory;
   uint32_t at = 0;
   for (uint32_t i = 0; i < count; ++i) {
-    if (levels[2 * i] != nullptr) at = AddUnits(units.get(), at, i, false, levels[2 * i]);
-    if (levels[2 * i + 1] != nullptr) at = AddUnits(units.get(), at, i, true, levels[2 * i + 1]);
+    if (levels[2 * i] != nullptr) at = AddUnits(job->units.get(), at, i, false, levels[2 * i]);
+    if (levels[2 * i + 1] != nullptr) at = AddUnits(job->units.get(), at, i, true, levels[2 * i + 1]);
   }
-
-  LoadJob job(entries, units.get(), at, states.get(), stream);
-  {
-    Workers workers;
-    if (threads > 1 && at > 1) workers.Start(threads - 1, LoadWorker, &job);
-    RunUnits(&job, stream);
-  }
-  *outcome = LoadOutcome{count, ResultCode::Ok};
-  for (uint32_t i = 0; i < count; ++i) {
-    const ResultCode result = states[i].Result();
-    if (result != ResultCode::Ok) {
-      *outcome = LoadOutcome{i, result};
-      break;
-    }
-  }
+  job->unitCount = at;
+  *out = job.release();
   return ResultCode::Ok;
+}
+
+void LoadJobDestroy(LoadJob** holder) {
+  delete *holder;
+  *holder = nullptr;
+}
+
+bool LoadJobShared(const LoadJob* job) { return job->unitCount > 1; }
+
+void LoadJobRun(LoadJob* job, ByteStream* stream) {
+  for (;;) {
+    job->signal.Lock();
+    const uint32_t index = job->next;
+    if (index >= job->unitCount) {
+      job->signal.Unlock();
+      return;
+    }
+    ++job->next;
+    ++job->running;
+    job->signal.Unlock();
+    const Unit& unit = job->units[index];
+    const ResultCode result = CheckUnit(job, stream, unit);
+    job->signal.Lock();
+    EntryState& state = job->states[unit.entry];
+    (unit.mask ? state.maskRows : state.layerRows).Note(index, result);
+    --job->running;
+    job->signal.Notify();
+    job->signal.Unlock();
+  }
+}
+
+LoadOutcome LoadJobFinish(LoadJob* job) {
+  job->signal.Lock();
+  while (job->running > 0 || job->next < job->unitCount) job->signal.Wait();
+  job->signal.Unlock();
+  for (uint32_t i = 0; i < job->count; ++i) {
+    const ResultCode result = job->states[i].Result();
+    if (result != ResultCode::Ok) return LoadOutcome{i, result};
+  }
+  return LoadOutcome{job->count, ResultCode::Ok};
 }
 
 }  // namespace tessel

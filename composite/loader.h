@@ -20,11 +20,22 @@ struct LoadOutcome {
   ResultCode result;
 };
 
-// Prepares and checks every entry on `threads` threads, the caller's among
-// them. A layer or mask whose hierarchy was read already is taken as it is.
-// Returns an error only for the loader's own needs (memory); the entries'
-// answer is in *outcome.
-ResultCode LoadEntries(XcfImage* image, const LayerLoadEntry* entries, uint32_t count, uint32_t compression,
-                       uint32_t threads, LoadOutcome* outcome);
+// The checking of one load list's tiles, cut into units that any thread
+// takes in turn.
+struct LoadJob;
+
+// Reads every entry's headers and tile offsets, on this thread and in list
+// order, up to the first that fails, and cuts the tiles into units. A layer
+// or mask whose hierarchy was read already is taken as it is. Fails only
+// for the job's own needs (memory).
+ResultCode LoadJobCreate(XcfImage* image, const LayerLoadEntry* entries, uint32_t count, uint32_t compression,
+                         LoadJob** out);
+void LoadJobDestroy(LoadJob** holder);
+// Whether the job has units to share with other threads.
+bool LoadJobShared(const LoadJob* job);
+// Runs units, each thread with a stream of its own, until none is left to take.
+void LoadJobRun(LoadJob* job, ByteStream* stream);
+// Waits until every unit taken has run; the entries' answer.
+LoadOutcome LoadJobFinish(LoadJob* job);
 
 }  // namespace tessel

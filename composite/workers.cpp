@@ -9,7 +9,7 @@ namespace tessel {
 namespace {
 
 // Below this much work per thread a thread costs more than it gains.
-constexpr uint64_t kWorkPerThread = 4u << 20;
+constexpr uint64_t kWorkPerThread = 2u << 20;
 
 // Threads at work on pictures in this process, the callers' own included.
 std::atomic<uint32_t> threadsAtWork{0};

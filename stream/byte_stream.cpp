@@ -7,7 +7,7 @@ namespace tessel {
 ResultCode StreamCreate(StreamReadFn read, StreamSeekFn seek, void* handle, StreamCloseFn close,
                         ByteStream** out) {
   if (out == nullptr || read == nullptr || seek == nullptr) return ResultCode::InvalidArgument;
-  auto* stream = new (std::nothrow) ByteStream{handle, read, seek, close, nullptr, nullptr};
+  auto* stream = new (std::nothrow) ByteStream{handle, read, seek, close, nullptr, nullptr, nullptr};
   if (stream == nullptr) {
     *out = nullptr;
     return ResultCode::OutOfMemory;
@@ -38,6 +38,12 @@ ResultCode StreamSeek(ByteStream* stream, uint32_t position) {
 
 bool StreamHolds(const ByteStream* stream, uint64_t count) {
   return stream == nullptr || stream->remaining == nullptr || count <= stream->remaining(stream->handle);
+}
+
+uint32_t StreamReadOrView(ByteStream* stream, uint32_t count, uint8_t* buffer, const uint8_t** bytes) {
+  if (stream != nullptr && stream->view != nullptr && count > 0) return stream->view(stream->handle, count, bytes);
+  *bytes = buffer;
+  return StreamRead(stream, count, buffer);
 }
 
 ResultCode StreamFork(ByteStream* stream, ByteStream** out) {

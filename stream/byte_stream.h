@@ -20,6 +20,10 @@ using StreamRemainingFn = uint64_t (*)(void* handle);
 struct ByteStream;
 // A second stream over the same bytes, with a position of its own.
 using StreamForkFn = ResultCode (*)(void* handle, ByteStream** out);
+// Up to count bytes from the position of the next read, lent rather than
+// copied: their address in the source's own memory, valid until the next
+// operation on the stream. The position moves past them; 0 as for read.
+using StreamViewFn = uint32_t (*)(void* handle, uint32_t count, const uint8_t** bytes);
 
 struct ByteStream {
   void* handle;
@@ -35,6 +39,10 @@ struct ByteStream {
   // more than its own position and buffer; it is destroyed before the
   // stream it came from.
   StreamForkFn fork;
+  // Optional: set by the sources that hold their bytes in memory of their
+  // own (memory blocks, the read-ahead of the files tessel opens), so that
+  // a reader that only looks at the bytes need not copy them.
+  StreamViewFn view;
 };
 
 ResultCode StreamCreate(StreamReadFn read, StreamSeekFn seek, void* handle, StreamCloseFn close,
@@ -47,6 +55,9 @@ ResultCode StreamSeek(ByteStream* stream, uint32_t position);
 // Whether count more bytes can still be read: false only when the stream
 // knows that it holds fewer, so that reading them would fall short.
 bool StreamHolds(const ByteStream* stream, uint64_t count);
+// Bytes lent by the stream's view, or copied into `buffer` (of at least
+// count bytes) by its read when it has none; *bytes is where they are.
+uint32_t StreamReadOrView(ByteStream* stream, uint32_t count, uint8_t* buffer, const uint8_t** bytes);
 // A fork of the stream for another thread; Unsupported when it has none.
 ResultCode StreamFork(ByteStream* stream, ByteStream** out);
 // One big-endian u32: 1 on success, 0 on failure (out unchanged).

@@ -28,34 +28,52 @@ uint32_t ReadFileAt(HANDLE file, uint64_t at, void* buffer, uint32_t count) {
   return read;
 }
 
+// Makes the read-ahead hold the byte at the position, reading it from the
+// file when it does not; false at the end of the file or on failure.
+bool Buffer(FileSource* file) {
+  if (file->position >= file->bufferAt && file->position < file->bufferAt + file->fill) return true;
+  if (file->buffer == nullptr) {
+    file->buffer = static_cast<uint8_t*>(std::malloc(file->capacity));
+    if (file->buffer == nullptr) return false;
+  }
+  file->bufferAt = file->position;
+  file->fill = ReadFileAt(file->file, static_cast<uint64_t>(file->startOffset) + file->position, file->buffer,
+                          file->capacity);
+  return file->fill != 0;
+}
+
 uint32_t ReadBuffered(FileSource* file, uint8_t* out, uint32_t count) {
   uint32_t done = 0;
   while (done < count) {
-    if (file->position >= file->bufferAt && file->position < file->bufferAt + file->fill) {
-      const auto offset = static_cast<uint32_t>(file->position - file->bufferAt);
-      const uint32_t piece = count - done < file->fill - offset ? count - done : file->fill - offset;
-      std::memcpy(out + done, file->buffer + offset, piece);
-      done += piece;
-      file->position += piece;
-      continue;
-    }
-    const uint64_t at = static_cast<uint64_t>(file->startOffset) + file->position;
-    if (count - done >= file->capacity) {
+    const bool held = file->position >= file->bufferAt && file->position < file->bufferAt + file->fill;
+    if (!held && count - done >= file->capacity) {
       // A read as large as the buffer goes straight to the caller.
-      const uint32_t got = ReadFileAt(file->file, at, out + done, count - done);
+      const uint32_t got = ReadFileAt(file->file, static_cast<uint64_t>(file->startOffset) + file->position,
+                                      out + done, count - done);
       done += got;
       file->position += got;
       break;
     }
-    if (file->buffer == nullptr) {
-      file->buffer = static_cast<uint8_t*>(std::malloc(file->capacity));
-      if (file->buffer == nullptr) break;
-    }
-    file->bufferAt = file->position;
-    file->fill = ReadFileAt(file->file, at, file->buffer, file->capacity);
-    if (file->fill == 0) break;
+    if (!Buffer(file)) break;
+    const auto offset = static_cast<uint32_t>(file->position - file->bufferAt);
+    const uint32_t piece = count - done < file->fill - offset ? count - done : file->fill - offset;
+    std::memcpy(out + done, file->buffer + offset, piece);
+    done += piece;
+    file->position += piece;
   }
   return done;
+}
+
+// The buffered bytes from the position on, up to count, refilling the
+// read-ahead when it holds none.
+uint32_t FileView(void* source, uint32_t count, const uint8_t** bytes) {
+  auto* file = static_cast<FileSource*>(source);
+  if (!Buffer(file)) return 0;
+  const auto offset = static_cast<uint32_t>(file->position - file->bufferAt);
+  const uint32_t n = count < file->fill - offset ? count : file->fill - offset;
+  *bytes = file->buffer + offset;
+  file->position += n;
+  return n;
 }
 
 uint64_t FileRemaining(void* source) {
@@ -75,6 +93,7 @@ ResultCode PositionalStream(FileSource* source, ByteStream** out) {
   }
   stream->remaining = FileRemaining;
   stream->fork = FileFork;
+  stream->view = FileView;
   *out = stream;
   return ResultCode::Ok;
 }

@@ -28,6 +28,16 @@ uint64_t MemoryRemaining(void* source) {
   return memory->size - memory->position;
 }
 
+uint32_t MemoryView(void* source, uint32_t count, const uint8_t** bytes) {
+  auto* memory = static_cast<MemorySource*>(source);
+  if (memory->position >= memory->size) return 0;
+  const uint32_t left = memory->size - memory->position;
+  const uint32_t n = count < left ? count : left;
+  *bytes = memory->base + memory->position;
+  memory->position += n;
+  return n;
+}
+
 ResultCode MemoryFork(void* source, ByteStream** out) {
   auto* memory = static_cast<MemorySource*>(source);
   return MemoryStreamOpen(memory->size, out, memory->base);
@@ -50,6 +60,7 @@ ResultCode MemoryStreamOpen(uint32_t size, ByteStream** out, const void* base) {
   }
   (*out)->remaining = MemoryRemaining;
   (*out)->fork = MemoryFork;
+  (*out)->view = MemoryView;
   return ResultCode::Ok;
 }
 

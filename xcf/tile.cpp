@@ -11,14 +11,22 @@
 namespace tessel {
 
 constexpr uint32_t kRleInputSize = 256;
+// The window of a loop over many tiles: stored one after another, as they
+// usually are, they are read in few large pieces rather than 256 bytes at a
+// time.
+constexpr uint32_t kTileLoopWindow = 64 * 1024;
 
-// The source of bytes for one RLE tile: a 256-byte window on the stream.
+// The source of bytes for RLE tiles: a window on the stream, of 256 bytes
+// for one tile, larger for a loop over many. A stream that lends its bytes
+// is looked at where they are; another's are copied into a buffer.
 struct RleInput {
   ByteStream* stream;
-  uint8_t* buffer;  // allocated on the first refill unless the caller gives one
+  uint8_t* buffer;       // for a stream without a view: allocated on the first refill unless the caller gives one
+  const uint8_t* bytes;  // the window
+  uint32_t capacity;
   uint32_t position;
   uint32_t fill;
-  uint64_t next;    // the stream position of the byte after the window
+  uint64_t next;         // the stream position of the byte after the window
 };
 
 namespace {
@@ -31,7 +39,7 @@ struct FreeDeleter {
 // no byte can be had.
 inline bool HaveInput(RleInput* in) {
   if (in->position < in->fill) return true;
-  in->fill = StreamRead(in->stream, kRleInputSize, in->buffer);
+  in->fill = StreamReadOrView(in->stream, in->capacity, in->buffer, &in->bytes);
   in->next += in->fill;
   in->position = 0;
   return in->fill != 0;
@@ -40,26 +48,22 @@ inline bool HaveInput(RleInput* in) {
 // One byte from the input.
 inline bool NextByte(RleInput* in, uint32_t* byte) {
   if (!HaveInput(in)) return false;
-  *byte = in->buffer[in->position++];
+  *byte = in->bytes[in->position++];
   return true;
 }
 
-// Consumes n bytes without looking at them: false when reading them would
-// fall short. Beyond the window the stream is moved on instead of read,
-// where it knows how much it holds.
-bool SkipInput(RleInput* in, uint32_t n) {
-  const uint32_t buffered = in->fill - in->position;
-  if (n <= buffered) {
-    in->position += n;
-    return true;
-  }
-  n -= buffered;
+// Consumes n bytes beyond the window: false when reading them would fall
+// short. The stream is moved on instead of read, where it knows how much it
+// holds.
+bool SkipBeyondWindow(RleInput* in, uint32_t n) {
+  n -= in->fill - in->position;
   in->position = in->fill;
   ByteStream* stream = in->stream;
   if (stream->remaining != nullptr && in->next + n <= UINT32_MAX) {
     if (!StreamHolds(stream, n) || StreamSeek(stream, static_cast<uint32_t>(in->next + n)) != ResultCode::Ok)
       return false;
     in->next += n;
+    in->position = in->fill = 0;
     return true;
   }
   while (n > 0) {
@@ -69,6 +73,16 @@ bool SkipInput(RleInput* in, uint32_t n) {
     n -= piece;
   }
   return true;
+}
+
+// Consumes n bytes without looking at them: false when reading them would
+// fall short.
+inline bool SkipInput(RleInput* in, uint32_t n) {
+  if (n <= in->fill - in->position) {
+    in->position += n;
+    return true;
+  }
+  return SkipBeyondWindow(in, n);
 }
 
 inline void FillStrided(uint8_t* dst, uint32_t stride, uint32_t n, uint8_t value) {
@@ -84,7 +98,7 @@ bool CopyInput(RleInput* in, uint8_t* dst, uint32_t stride, uint32_t n) {
   while (n > 0) {
     if (!HaveInput(in)) return false;
     const uint32_t piece = n < in->fill - in->position ? n : in->fill - in->position;
-    const uint8_t* src = in->buffer + in->position;
+    const uint8_t* src = in->bytes + in->position;
     if (stride == 1) {
       std::memcpy(dst, src, piece);
     } else {
@@ -93,6 +107,57 @@ bool CopyInput(RleInput* in, uint8_t* dst, uint32_t stride, uint32_t n) {
     dst += static_cast<size_t>(piece) * stride;
     in->position += piece;
     n -= piece;
+  }
+  return true;
+}
+
+// Follows the runs that cover the next n bytes of a plane without writing
+// them; false when the data ends first. Runs that lie whole in the window
+// are followed where they lie, the rest one by one.
+bool SkipRuns(RleInput* in, uint32_t n) {
+  while (n > 0) {
+    const uint8_t* p = in->bytes + in->position;
+    const uint8_t* const end = in->bytes + in->fill;
+    while (n > 0 && end - p >= 4) {
+      const uint32_t op = p[0];
+      uint32_t count;
+      uint32_t size;  // the bytes of the run
+      if (op < 127) {
+        count = op + 1;
+        size = 2;
+      } else if (op > 128) {
+        count = 256 - op;
+        size = 1;
+      } else {
+        count = (static_cast<uint32_t>(p[1]) << 8) | p[2];
+        size = op == 127 ? 4 : 3;
+      }
+      if (count > n) count = n;
+      if (op >= 128) {
+        size += count;
+        if (size > static_cast<uint32_t>(end - p)) break;
+      }
+      p += size;
+      n -= count;
+    }
+    in->position = static_cast<uint32_t>(p - in->bytes);
+    if (n == 0) return true;
+    // A run across the window's edge.
+    uint32_t op;
+    uint32_t count;
+    if (!NextByte(in, &op)) return false;
+    if (op == 127 || op == 128) {
+      uint32_t high;
+      uint32_t low;
+      if (!NextByte(in, &high) || !NextByte(in, &low)) return false;
+      count = (high << 8) | low;
+    } else {
+      count = op < 127 ? op + 1 : 256 - op;
+    }
+    if (count > n) count = n;
+    uint32_t value;
+    if (op <= 127 ? !NextByte(in, &value) : !SkipInput(in, count)) return false;
+    n -= count;
   }
   return true;
 }
@@ -119,6 +184,7 @@ bool CopyInput(RleInput* in, uint8_t* dst, uint32_t stride, uint32_t n) {
 ResultCode DecodeRlePlane(RleInput* input, uint32_t n, uint32_t a, uint32_t b, uint8_t* dst, uint32_t stride) {
   uint32_t at = 0;
   while (at < n) {
+    if (at >= b) return SkipRuns(input, n - at) ? ResultCode::Ok : ResultCode::ReadError;
     uint32_t op;
     uint32_t count;
     if (!NextByte(input, &op)) return ResultCode::ReadError;
@@ -199,7 +265,7 @@ void InterleaveRows(const uint8_t* planes, uint32_t tw, uint32_t th, uint8_t* ou
 // bytes apart.
 ResultCode DecodeRleInto(uint32_t th, RleInput* input, uint32_t tw, uint32_t bpp, uint32_t ra, uint32_t rb, uint8_t* out,
                          int64_t stride) {
-  if (input->buffer == nullptr) {
+  if (input->buffer == nullptr && input->stream->view == nullptr) {
     input->buffer = static_cast<uint8_t*>(std::malloc(kRleInputSize));
     if (input->buffer == nullptr) return ResultCode::OutOfMemory;
   }
@@ -237,31 +303,48 @@ ResultCode XcfDecodeRleTile(uint32_t th, RleInput* input, uint32_t tw, uint32_t 
 
 namespace {
 
-// The window starts empty at each tile, whose data starts after a seek, so
-// that read-ahead past a tile's data does no harm.
-void StartTile(RleInput* window, uint32_t offset) {
+// Positions the window at a tile's first byte. A tile whose data the
+// window holds already (the next one in the file, or the same tile again)
+// is taken from it; any other starts with a seek, whose error is the
+// tile's, and an empty window.
+ResultCode StartTile(RleInput* window, uint32_t offset) {
+  const uint64_t start = window->next - window->fill;
+  if (window->fill > 0 && offset >= start && offset < window->next) {
+    window->position = static_cast<uint32_t>(offset - start);
+    return ResultCode::Ok;
+  }
   window->position = 0;
   window->fill = 0;
   window->next = offset;
+  return StreamSeek(window->stream, offset);
 }
 
 // Rows [ra, rb) of one tile, packed (tw * bpp bytes apart), through a
-// window that serves every tile of a decode.
+// window that serves every tile of a loop. Raw rows the window does not
+// hold are read with one read, straight from the stream.
 ResultCode ReadTileRows(RleInput* window, uint32_t offset, uint8_t* tile, uint32_t compression, uint32_t tw,
                         uint32_t th, uint32_t bpp, uint32_t ra, uint32_t rb) {
+  ResultCode result = StartTile(window, offset);
+  if (result != ResultCode::Ok) return result;
   if (compression == kCompressionNone) {
     const uint64_t rowBytes = static_cast<uint64_t>(tw) * bpp;
     if (rowBytes * th > UINT32_MAX) return ResultCode::OutOfMemory;
+    const auto skip = static_cast<uint32_t>(rowBytes * ra);
     const auto bytes = static_cast<uint32_t>(rowBytes * (rb - ra));
-    if (ra > 0) {
-      const uint64_t at = offset + rowBytes * ra;
+    if (window->fill - window->position >= skip + bytes) {
+      std::memcpy(tile, window->bytes + window->position + skip, bytes);
+      return ResultCode::Ok;
+    }
+    if (skip > 0) {
+      const uint64_t at = static_cast<uint64_t>(offset) + skip;
       if (at > UINT32_MAX) return ResultCode::ReadError;
-      ResultCode result = StreamSeek(window->stream, static_cast<uint32_t>(at));
+      result = StreamSeek(window->stream, static_cast<uint32_t>(at));
       if (result != ResultCode::Ok) return result;
     }
+    // The stream has moved past what the window holds.
+    window->fill = 0;
     return StreamRead(window->stream, bytes, tile) == bytes ? ResultCode::Ok : ResultCode::ReadError;
   }
-  StartTile(window, offset);
   return DecodeRleInto(th, window, tw, bpp, ra, rb, tile, static_cast<int64_t>(tw) * bpp);
 }
 
@@ -293,17 +376,25 @@ ResultCode CheckTileLoop(ByteStream* stream, const XcfOffsetList* offsets, uint3
   return offsets->count < tiles ? ResultCode::CorruptData : ResultCode::Ok;
 }
 
-// What reading one tile would answer, after the seek to it.
+// A loop's window needs a buffer of its own only over a stream that does
+// not lend its bytes.
+bool OpenLoopWindow(RleInput* window, std::unique_ptr<uint8_t, FreeDeleter>* buffer) {
+  if (window->stream->view != nullptr) return true;
+  buffer->reset(static_cast<uint8_t*>(std::malloc(window->capacity)));
+  window->buffer = buffer->get();
+  return window->buffer != nullptr;
+}
+
+// What reading one tile would answer.
 ResultCode CheckTile(RleInput* window, uint32_t offset, uint32_t compression, uint32_t tw, uint32_t th, uint32_t bpp) {
   const uint64_t bytes = static_cast<uint64_t>(tw) * th * bpp;
-  if (compression == kCompressionNone) {
-    if (bytes > UINT32_MAX) return ResultCode::OutOfMemory;
-    StartTile(window, offset);
+  if (compression == kCompressionNone && bytes > UINT32_MAX) return ResultCode::OutOfMemory;
+  ResultCode result = StartTile(window, offset);
+  if (result != ResultCode::Ok) return result;
+  if (compression == kCompressionNone)
     return SkipInput(window, static_cast<uint32_t>(bytes)) ? ResultCode::Ok : ResultCode::ReadError;
-  }
-  StartTile(window, offset);
   for (uint32_t k = 0; k < bpp; ++k) {
-    ResultCode result = DecodeRlePlane(window, tw * th, 0, 0, nullptr, 0);
+    result = DecodeRlePlane(window, tw * th, 0, 0, nullptr, 0);
     if (result != ResultCode::Ok) return result;
   }
   return ResultCode::Ok;
@@ -313,10 +404,14 @@ ResultCode CheckTile(RleInput* window, uint32_t offset, uint32_t compression, ui
 
 ResultCode XcfReadTile(ByteStream* stream, uint8_t* tile, uint32_t compression, uint32_t tw, uint32_t th,
                        uint32_t bpp) {
-  RleInput input{stream, nullptr, 0, 0, 0};
-  ResultCode result = compression == kCompressionNone
-                          ? ReadTileRows(&input, 0, tile, compression, tw, th, bpp, 0, th)
-                          : DecodeRleInto(th, &input, tw, bpp, 0, th, tile, static_cast<int64_t>(tw) * bpp);
+  if (compression == kCompressionNone) {
+    const uint64_t size = static_cast<uint64_t>(tw) * th * bpp;
+    if (size > UINT32_MAX) return ResultCode::OutOfMemory;
+    const auto bytes = static_cast<uint32_t>(size);
+    return StreamRead(stream, bytes, tile) == bytes ? ResultCode::Ok : ResultCode::ReadError;
+  }
+  RleInput input{stream, nullptr, nullptr, kRleInputSize, 0, 0, 0};
+  ResultCode result = DecodeRleInto(th, &input, tw, bpp, 0, th, tile, static_cast<int64_t>(tw) * bpp);
   std::free(input.buffer);
   return result;
 }
@@ -342,8 +437,9 @@ ResultCode XcfDecodeTileRows(ByteStream* stream, const XcfOffsetList* offsets, u
   if (tileBytes > SIZE_MAX) return ResultCode::OutOfMemory;
   std::unique_ptr<uint8_t, FreeDeleter> tile(static_cast<uint8_t*>(std::malloc(static_cast<size_t>(tileBytes))));
   if (!tile) return ResultCode::OutOfMemory;
-  uint8_t windowBytes[kRleInputSize];
-  RleInput window{stream, windowBytes, 0, 0, 0};
+  RleInput window{stream, nullptr, nullptr, kTileLoopWindow, 0, 0, 0};
+  std::unique_ptr<uint8_t, FreeDeleter> windowBytes;
+  if (!OpenLoopWindow(&window, &windowBytes)) return ResultCode::OutOfMemory;
 
   for (uint32_t r = firstRow; r < endRow; ++r) {
     const uint32_t tileY = r * kTileSize;
@@ -357,12 +453,11 @@ ResultCode XcfDecodeTileRows(ByteStream* stream, const XcfOffsetList* offsets, u
       const uint32_t tw = width - tileX < kTileSize ? width - tileX : kTileSize;
       if (tileX + tw <= target.x0 || tileX >= target.x1) continue;
       const uint32_t offset = offsets->offsets[static_cast<size_t>(r) * columns + c];
-      result = StreamSeek(stream, offset);
-      if (result != ResultCode::Ok) return result;
       const bool inside = tileX >= target.x0 && tileX + tw <= target.x1;
       if (inside && compression == kCompressionRle && bpp <= 4) {
         // Interleaved straight into place.
-        StartTile(&window, offset);
+        result = StartTile(&window, offset);
+        if (result != ResultCode::Ok) return result;
         uint8_t* first = target.first + static_cast<int64_t>(tileY + ra - target.y0) * target.stride +
                          static_cast<int64_t>(tileX - target.x0) * bpp;
         result = DecodeRleInto(th, &window, tw, bpp, ra, rb, first, target.stride);
@@ -383,15 +478,14 @@ ResultCode XcfCheckTileRows(ByteStream* stream, const XcfOffsetList* offsets, ui
   const uint32_t columns = (width + kTileSize - 1) / kTileSize;
   const uint32_t rows = (height + kTileSize - 1) / kTileSize;
   if (endRow > rows) endRow = rows;
-  uint8_t windowBytes[kRleInputSize];
-  RleInput window{stream, windowBytes, 0, 0, 0};
+  RleInput window{stream, nullptr, nullptr, kTileLoopWindow, 0, 0, 0};
+  std::unique_ptr<uint8_t, FreeDeleter> windowBytes;
+  if (!OpenLoopWindow(&window, &windowBytes)) return ResultCode::OutOfMemory;
   for (uint32_t r = firstRow; r < endRow; ++r) {
     const uint32_t th = height - r * kTileSize < kTileSize ? height - r * kTileSize : kTileSize;
     for (uint32_t c = 0; c < columns; ++c) {
       const uint32_t tw = width - c * kTileSize < kTileSize ? width - c * kTileSize : kTileSize;
-      const uint32_t offset = offsets->offsets[static_cast<size_t>(r) * columns + c];
-      result = StreamSeek(stream, offset);
-      if (result == ResultCode::Ok) result = CheckTile(&window, offset, compression, tw, th, bpp);
+      result = CheckTile(&window, offsets->offsets[static_cast<size_t>(r) * columns + c], compression, tw, th, bpp);
       if (result != ResultCode::Ok) return result;
     }
   }
