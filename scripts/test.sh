@@ -30,7 +30,7 @@ done
 echo "== tsan: concurrent calls and every thread count"
 cmake --preset tsan >/dev/null
 cmake --build --preset tsan --target tessel_tests
-ctest --preset tsan -R 'Concurrency|Threads'
+ctest --preset tsan -R 'Concurrency|Threads|CompositeReference'
 
 echo "== fuzz smoke"
 bash scripts/fuzz.sh "${TESSEL_FUZZ_SECONDS:-60}"

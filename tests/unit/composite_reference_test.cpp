@@ -1,13 +1,18 @@
-// The composition driver against a drawing path that follows the design to
-// the letter: every group composited into a buffer of its full size,
-// cleared, its children drawn into it through the mask step and BlendRow,
-// and the buffer drawn like any layer. The driver draws groups into buffers
-// that cover only what their children can mark; over thousands of small
-// random layer trees the two must give the same pixels and the same codes.
+// The composition driver against a path that follows the design to the
+// letter: every visible layer and mask loaded whole, one after another,
+// the host told after each; then every group composited into a buffer of
+// its full size, cleared, its children drawn into it through the mask step
+// and BlendRow, and the buffer drawn like any layer. The driver checks the
+// tiles first and then decodes, band by band, only the rows each band
+// shows, into group buffers that cover the band and only what the children
+// can mark. Over thousands of random layer trees, whole and damaged, on one
+// thread and on several, and stopped at every progress call, the two must
+// give the same pixels, the same codes and the same progress calls.
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "composite/blend.h"
 #include "composite/composite.h"
@@ -117,7 +122,7 @@ ResultCode ReferenceLayer(XcfLayer* layer, PixelBuffer* target, const Origin* or
   return ResultCode::Ok;
 }
 
-ResultCode ReferenceImage(XcfImage* image, PixelBuffer* canvas) {
+ResultCode ReferenceImage(XcfImage* image, PixelBuffer* canvas, ProgressHook* progress) {
   ResultCode result = XcfBuildLayerTree(image);
   if (result != ResultCode::Ok) return result;
   std::vector<LayerLoadEntry> entries(image->layerOffsets.count);
@@ -135,6 +140,8 @@ ResultCode ReferenceImage(XcfImage* image, PixelBuffer* canvas) {
     if (result == ResultCode::Ok && entries[i].loadMask)
       result = XcfLayerLoadMaskPixels(entries[i].layer, image->stream, compression);
     if (result != ResultCode::Ok) return result;
+    if (progress != nullptr && progress->function(progress, static_cast<int32_t>(i), static_cast<int32_t>(count - 1)) == 0)
+      return ResultCode::Cancelled;
   }
   for (XcfLayer* layer = XcfLayerLastSibling(image->layers); layer != nullptr; layer = layer->prev) {
     if (!XcfLayerIsGroup(layer) && !XcfLayerHasPixels(layer)) continue;
@@ -162,16 +169,24 @@ Bytes RandomPixels(Random& random, uint32_t count) {
   return out;
 }
 
-Node RandomNode(Random& random, uint32_t baseType, uint32_t depth, uint32_t* budget) {
+// Sizes and offsets of a tree: mostly a few pixels, now and then a few tile
+// rows and columns, so that bands cut layers' tile rows and threads share them.
+struct Scale {
+  int32_t size;
+  int32_t offset;
+};
+
+Node RandomNode(Random& random, uint32_t baseType, uint32_t depth, uint32_t* budget, const Scale& scale) {
   Node node;
   xcftest::Layer& layer = node.layer;
   const bool group = depth < 3 && random.Chance(35);
-  layer.width = static_cast<uint32_t>(random.Between(1, group ? 12 : 8));
-  layer.height = static_cast<uint32_t>(random.Between(1, group ? 10 : 7));
+  layer.width = static_cast<uint32_t>(random.Between(1, (group ? 12 : 8) * scale.size));
+  layer.height = static_cast<uint32_t>(random.Between(1, (group ? 10 : 7) * scale.size));
   // Layer types of the image's kind mostly, now and then another kind.
   static const uint32_t kTypes[3][2] = {{0, 1}, {2, 3}, {4, 5}};
   layer.type = random.Chance(90) ? kTypes[baseType][random.Below(2)] : random.Below(6);
-  layer.props.push_back(xcftest::PropOffsets(random.Between(-7, 12), random.Between(-6, 10)));
+  layer.props.push_back(xcftest::PropOffsets(random.Between(-7 * scale.offset, 12 * scale.offset),
+                                             random.Between(-6 * scale.offset, 10 * scale.offset)));
   if (random.Chance(15)) layer.props.push_back(xcftest::PropVisible(0));
   static const uint32_t kOpacities[] = {255, 255, 255, 200, 128, 127, 100, 1, 0, 256, 300, 1000};
   if (random.Chance(60)) layer.props.push_back(xcftest::PropOpacity(random.Pick(kOpacities)));
@@ -190,7 +205,7 @@ Node RandomNode(Random& random, uint32_t baseType, uint32_t depth, uint32_t* bud
     const uint32_t children = random.Below(4);
     for (uint32_t i = 0; i < children && *budget > 0; ++i) {
       --*budget;
-      node.children.push_back(RandomNode(random, baseType, depth + 1, budget));
+      node.children.push_back(RandomNode(random, baseType, depth + 1, budget, scale));
     }
   } else {
     layer.pixels = RandomPixels(random, layer.width * layer.height * XcfBytesPerPixel(layer.type));
@@ -211,63 +226,184 @@ void Flatten(Node& node, std::vector<int32_t> path, std::vector<xcftest::Layer>*
 
 xcftest::Image RandomImage(Random& random) {
   const uint32_t baseType = random.Below(3);
-  xcftest::Image image{static_cast<uint32_t>(random.Between(1, 10)), static_cast<uint32_t>(random.Between(1, 8)),
-                       baseType};
+  const Scale scale = random.Chance(10) ? Scale{18, 12} : Scale{1, 1};
+  xcftest::Image image{static_cast<uint32_t>(random.Between(1, 10 * scale.size)),
+                       static_cast<uint32_t>(random.Between(1, 8 * scale.size)), baseType};
   image.compression = static_cast<uint8_t>(random.Below(2));
   if (baseType == 2) image.props.push_back(xcftest::PropColormap(RandomPixels(random, 3 * 6)));
   uint32_t budget = 9;
   const uint32_t topLevel = 1 + random.Below(3);
   for (uint32_t i = 0; i < topLevel && budget > 0; ++i) {
     --budget;
-    Node node = RandomNode(random, baseType, 0, &budget);
+    Node node = RandomNode(random, baseType, 0, &budget, scale);
     Flatten(node, {static_cast<int32_t>(i)}, &image.layers);
   }
   return image;
 }
 
+// What a host sees of one composition.
 struct Drawn {
   ResultCode code;
   Bytes pixels;
+  std::vector<std::pair<int32_t, int32_t>> calls;
+  bool operator==(const Drawn& o) const {
+    return code == o.code && calls == o.calls && (code != ResultCode::Ok || pixels == o.pixels);
+  }
 };
 
-using Driver = ResultCode (*)(XcfImage*, PixelBuffer*);
+// A progress hook that records its calls and answers "stop" at one of them.
+struct Recorder {
+  ProgressHook hook;
+  Drawn* drawn;
+  int stopAt;  // -1: never
+};
 
-Drawn Draw(const Bytes& file, uint32_t width, uint32_t height, uint32_t bytesPerPixel, Driver driver) {
-  Drawn drawn{ResultCode::Ok, Bytes(static_cast<size_t>(width) * height * bytesPerPixel, 0xA5)};
+int Record(ProgressHook* hook, int32_t index, int32_t last) {
+  auto* recorder = reinterpret_cast<Recorder*>(hook);
+  recorder->drawn->calls.emplace_back(index, last);
+  return static_cast<int>(recorder->drawn->calls.size()) - 1 == recorder->stopAt ? 0 : 1;
+}
+
+using Driver = ResultCode (*)(XcfImage*, PixelBuffer*, ProgressHook*, uint32_t threads);
+
+ResultCode Reference(XcfImage* image, PixelBuffer* canvas, ProgressHook* progress, uint32_t) {
+  return ReferenceImage(image, canvas, progress);
+}
+
+ResultCode Product(XcfImage* image, PixelBuffer* canvas, ProgressHook* progress, uint32_t threads) {
+  return CompositeImageWith(image, canvas, progress, CompositeOptions{threads, false});
+}
+
+Drawn Draw(const Bytes& file, const xcftest::Image& shape, Driver driver, uint32_t threads = 1, int stopAt = -1) {
+  const uint32_t bpp = shape.baseType == 0 ? 3 : 1;
+  Drawn drawn{ResultCode::Ok, Bytes(static_cast<size_t>(shape.width) * shape.height * bpp, 0xA5), {}};
+  Recorder recorder{{Record}, &drawn, stopAt};
   ByteStream* stream = nullptr;
   XcfImage* image = nullptr;
   PixelBuffer* canvas = nullptr;
   EXPECT_EQ(MemoryStreamOpen(static_cast<uint32_t>(file.size()), &stream, file.data()), ResultCode::Ok);
   EXPECT_EQ(XcfImageCreate(stream, &image), ResultCode::Ok);
   EXPECT_EQ(PixelBufferNew(&canvas), ResultCode::Ok);
-  EXPECT_EQ(PixelBufferWrap(canvas, width, bytesPerPixel, height, static_cast<int32_t>(width * bytesPerPixel),
+  EXPECT_EQ(PixelBufferWrap(canvas, shape.width, bpp, shape.height, static_cast<int32_t>(shape.width * bpp),
                             drawn.pixels.data()),
             ResultCode::Ok);
-  drawn.code = driver(image, canvas);
+  drawn.code = driver(image, canvas, &recorder.hook, threads);
   PixelBufferRelease(&canvas);
   XcfImageDestroy(&image);
   StreamDestroy(&stream);
   return drawn;
 }
 
-ResultCode Product(XcfImage* image, PixelBuffer* canvas) { return CompositeImage(image, canvas, nullptr); }
+// ---- Damage where it matters: in the pixels' records. ---------------------
+
+// Where a level's records lie in a file: the hierarchy's bytes per pixel
+// and the level's first tile offset, by their positions in the file.
+struct LevelRecords {
+  uint32_t bppAt;
+  uint32_t firstTileAt;
+  uint32_t tiles;
+};
+
+void StoreU32(Bytes* bytes, uint32_t at, uint32_t value) {
+  if (at + 4 <= bytes->size()) StoreU32BE(bytes->data() + at, value);
+}
+
+// The levels of every layer and mask of a sound file, found by reading it.
+std::vector<LevelRecords> FindLevels(const Bytes& file) {
+  std::vector<LevelRecords> levels;
+  ByteStream* stream = nullptr;
+  XcfImage* image = nullptr;
+  MemoryStreamOpen(static_cast<uint32_t>(file.size()), &stream, file.data());
+  XcfImageCreate(stream, &image);
+  if (XcfBuildLayerTree(image) == ResultCode::Ok) {
+    std::vector<XcfLayer*> pending{image->layers};
+    while (!pending.empty()) {
+      XcfLayer* layer = pending.back();
+      pending.pop_back();
+      for (; layer != nullptr; layer = layer->next) {
+        pending.push_back(layer->firstChild);
+        auto note = [&](const XcfHierarchy* h, uint32_t at) {
+          const uint32_t tiles = ((h->width + 63) / 64) * ((h->height + 63) / 64);
+          levels.push_back(LevelRecords{at + 8, h->levelOffset + 8, tiles});
+        };
+        if (layer->hierarchyOffset != 0 && XcfLayerPreparePixels(stream, layer, 0) == ResultCode::Ok)
+          note(layer->hierarchy, layer->hierarchyOffset);
+        if (layer->maskOffset != 0 && XcfLayerPrepareMaskPixels(layer, stream, 0) == ResultCode::Ok)
+          note(layer->mask->hierarchy, layer->mask->hierarchyOffset);
+      }
+    }
+  }
+  XcfImageDestroy(&image);
+  StreamDestroy(&stream);
+  return levels;
+}
+
+// A tile that runs off the end of the data, or lies beyond it.
+void DamageTile(Random& random, const LevelRecords& level, Bytes* file) {
+  const uint32_t tile = random.Below(level.tiles);
+  const auto size = static_cast<uint32_t>(file->size());
+  StoreU32(file, level.firstTileAt + 4 * tile, random.Chance(20) ? size + 1 : size - random.Below(4));
+}
+
+// A hierarchy that disagrees with its layer, or a level whose tile list
+// ends before its tiles do.
+void DamageRecord(Random& random, const LevelRecords& level, Bytes* file) {
+  if (random.Chance(50)) {
+    StoreU32(file, level.bppAt, 5 + random.Below(3));
+  } else {
+    StoreU32(file, level.firstTileAt + 4 * random.Below(level.tiles), 0);
+  }
+}
+
+// Damaged variants of a file: cut short; a damaged tile in one level; in
+// two levels (in either order of the file and of the drawing); a damaged
+// tile in one level and a damaged record in another.
+std::vector<Bytes> Damaged(Random& random, const Bytes& file) {
+  std::vector<Bytes> out;
+  Bytes cut(file.begin(), file.begin() + static_cast<long>(file.size() / 4 + random.Below(static_cast<uint32_t>(file.size() * 3 / 4))));
+  out.push_back(cut);
+  const std::vector<LevelRecords> levels = FindLevels(file);
+  if (levels.empty()) return out;
+  auto any = [&]() -> const LevelRecords& { return levels[random.Below(static_cast<uint32_t>(levels.size()))]; };
+  Bytes one = file;
+  DamageTile(random, any(), &one);
+  out.push_back(one);
+  Bytes two = file;
+  DamageTile(random, any(), &two);
+  DamageTile(random, any(), &two);
+  out.push_back(two);
+  Bytes record = file;
+  DamageTile(random, any(), &record);
+  DamageRecord(random, any(), &record);
+  out.push_back(record);
+  return out;
+}
 
 TEST(CompositeReference, RandomLayerTreesDrawAsTheDesignDrawsThem) {
   Random random{0x9E3779B97F4A7C15ull};
   const int kTrees = 3000;
-  int drawn = 0, refused = 0, partialGroupMasks = 0;
+  int drawn = 0, refused = 0, partialGroupMasks = 0, damaged = 0, damagedRefused = 0, cancels = 0, large = 0;
   for (int tree = 0; tree < kTrees; ++tree) {
     const xcftest::Image image = RandomImage(random);
     const Bytes file = xcftest::WriteXcf(image);
-    const uint32_t bpp = image.baseType == 0 ? 3 : 1;
-    const Drawn expected = Draw(file, image.width, image.height, bpp, ReferenceImage);
-    const Drawn actual = Draw(file, image.width, image.height, bpp, Product);
-    ASSERT_EQ(actual.code, expected.code) << "tree " << tree;
+    large += image.width > 64 || image.height > 64;
+    const Drawn expected = Draw(file, image, Reference);
+    for (uint32_t threads : {1u, 3u})
+      ASSERT_TRUE(Draw(file, image, Product, threads) == expected) << "tree " << tree << ", " << threads << " threads";
     if (expected.code == ResultCode::Ok) {
-      ASSERT_EQ(actual.pixels, expected.pixels) << "tree " << tree;
       ++drawn;
     } else {
       ++refused;
+    }
+    // Stopped at each progress call in turn.
+    for (int stop = 0; stop < static_cast<int>(expected.calls.size()); ++stop, ++cancels)
+      ASSERT_TRUE(Draw(file, image, Product, 2, stop) == Draw(file, image, Reference, 1, stop))
+          << "tree " << tree << ", stop at " << stop;
+    for (const Bytes& variant : Damaged(random, file)) {
+      const Drawn reference = Draw(variant, image, Reference);
+      ASSERT_TRUE(Draw(variant, image, Product, 1 + tree % 3) == reference) << "tree " << tree << ", damaged " << damaged;
+      ++damaged;
+      damagedRefused += reference.code != ResultCode::Ok;
     }
     for (const xcftest::Layer& layer : image.layers) {
       bool groupItem = false;
@@ -278,11 +414,16 @@ TEST(CompositeReference, RandomLayerTreesDrawAsTheDesignDrawsThem) {
       if (value > 0 && value < 255) ++partialGroupMasks;
     }
   }
-  std::printf("%d trees: %d drawn alike, %d refused alike; %d groups with a mask between 0 and 255\n", kTrees,
-              drawn, refused, partialGroupMasks);
+  std::printf(
+      "%d trees (%d of several tile rows): %d drawn alike, %d refused alike; %d damaged variants, %d of them refused, "
+      "all alike; %d stops at a progress call, all alike; %d groups with a mask between 0 and 255\n",
+      kTrees, large, drawn, refused, damaged, damagedRefused, cancels, partialGroupMasks);
   // The trees cover what the two paths could differ on.
   EXPECT_GT(drawn, kTrees / 2);
   EXPECT_GT(refused, kTrees / 20);
+  EXPECT_GT(large, kTrees / 20);
+  EXPECT_GT(damagedRefused, damaged / 2);
+  EXPECT_GT(cancels, kTrees);
   EXPECT_GT(partialGroupMasks, kTrees / 10);
 }
 
