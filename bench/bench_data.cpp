@@ -93,4 +93,35 @@ xcftest::Image SmallDocument() {
   return image;
 }
 
+xcftest::Image ManyLayers(uint32_t count, uint32_t width, uint32_t height) {
+  using namespace xcftest;
+  Image image{width, height, 0};
+  for (uint32_t i = 0; i < count; ++i) {
+    Layer layer{width, height, 1, "layer " + std::to_string(i), {PropOpacity(230)}};
+    layer.uniformPixel = {static_cast<uint8_t>(10 + i), static_cast<uint8_t>(20 + 2 * i), static_cast<uint8_t>(30 + 3 * i), 255};
+    layer.colourPerTile = true;
+    image.layers.push_back(layer);
+  }
+  return image;
+}
+
+xcftest::Image NestedGroups(uint32_t count, uint32_t width, uint32_t height) {
+  using namespace xcftest;
+  Image image{width, height, 0};
+  std::vector<int32_t> path;
+  for (uint32_t i = 0; i <= count; ++i) {
+    Layer layer{i < count ? width : 8u, height, 1, i < count ? "group " + std::to_string(i) : "layer"};
+    path.push_back(0);
+    if (i > 0) layer.props.push_back(PropItemPath(path));
+    if (i < count) {
+      layer.props.push_back(PropGroupItem());
+    } else {
+      layer.uniformPixel = {200, 100, 50, 255};
+      layer.colourPerTile = true;
+    }
+    image.layers.push_back(layer);
+  }
+  return image;
+}
+
 }  // namespace tesselbench

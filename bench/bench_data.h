@@ -26,4 +26,15 @@ xcftest::Image ViewerDocument();
 // The small file of the per-call measurements: 1000 x 800 RGB, three layers.
 xcftest::Image SmallDocument();
 
+// Many layers the canvas's size, cheap to decode: `count` RGBA layers of a
+// colour of their own in every tile, in normal mode at 90 % over an RGB
+// canvas, so that every one is drawn everywhere. Its memory is what the
+// number of layers costs.
+xcftest::Image ManyLayers(uint32_t count, uint32_t width, uint32_t height);
+
+// `count` groups the canvas's size, each inside the one before, around one
+// RGBA layer of 8 columns from top to bottom: what the depth of nesting
+// costs in every band.
+xcftest::Image NestedGroups(uint32_t count, uint32_t width, uint32_t height);
+
 }  // namespace tesselbench

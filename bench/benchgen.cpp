@@ -1,8 +1,10 @@
 // Writes the benchmark documents, so that their decoding can be measured in
 // a process of its own (whole-process time and peak memory).
-// usage: tessel_benchgen OUT.xcf [SIZE]     the end-to-end document (4096 by default)
-//        tessel_benchgen --viewer OUT.xcf   the 6000 x 4000 photograph of six layers
-//        tessel_benchgen --small OUT.xcf    the 1000 x 800 file of three layers
+// usage: tessel_benchgen OUT.xcf [SIZE]                  the end-to-end document (4096 by default)
+//        tessel_benchgen --viewer OUT.xcf                the 6000 x 4000 photograph of six layers
+//        tessel_benchgen --small OUT.xcf                 the 1000 x 800 file of three layers
+//        tessel_benchgen --layers N WIDTH HEIGHT OUT.xcf N RGBA layers of one colour per tile
+//        tessel_benchgen --nested N WIDTH HEIGHT OUT.xcf N groups nested around one layer
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -12,10 +14,21 @@
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    std::fprintf(stderr, "usage: tessel_benchgen OUT.xcf [SIZE] | --viewer OUT.xcf | --small OUT.xcf\n");
+    std::fprintf(stderr,
+                 "usage: tessel_benchgen OUT.xcf [SIZE] | --viewer OUT.xcf | --small OUT.xcf |\n"
+                 "       --layers N WIDTH HEIGHT OUT.xcf | --nested N WIDTH HEIGHT OUT.xcf\n");
     return 2;
   }
   const std::string first = argv[1];
+  if ((first == "--layers" || first == "--nested") && argc == 6) {
+    const auto n = static_cast<uint32_t>(std::atoi(argv[2]));
+    const auto width = static_cast<uint32_t>(std::atoi(argv[3]));
+    const auto height = static_cast<uint32_t>(std::atoi(argv[4]));
+    const xcftest::Image image =
+        first == "--layers" ? tesselbench::ManyLayers(n, width, height) : tesselbench::NestedGroups(n, width, height);
+    xcftest::WriteFile(argv[5], xcftest::WriteXcf(image));
+    return 0;
+  }
   if ((first == "--viewer" || first == "--small") && argc == 3) {
     const xcftest::Image image = first == "--viewer" ? tesselbench::ViewerDocument() : tesselbench::SmallDocument();
     xcftest::WriteFile(argv[2], xcftest::WriteXcf(image));

@@ -76,11 +76,13 @@ class NodeDrawer {
   NodeDrawer(const DrawPlan& plan, ByteStream* stream, BandScratch* scratch)
       : plan_(plan), stream_(stream), scratch_(scratch) {}
 
-  ResultCode Draw(uint32_t k, PixelBuffer* target, const Rect& targetRect) {
+  // Draws node k into a target covering targetRect, within `clip` (inside targetRect).
+  ResultCode Draw(uint32_t k, PixelBuffer* target, const Rect& targetRect, const Rect& clip) {
     const PlanNode& node = plan_.nodes[k];
     if (!node.draws) return ResultCode::Ok;
-    const Rect part = Intersect(node.mark, targetRect);
+    const Rect part = Intersect(node.mark, clip);
     if (part.Empty()) return ResultCode::Ok;
+    if (node.soleChild != kNoNode) return Draw(node.soleChild, target, targetRect, part);
     const Region region{static_cast<uint32_t>(part.x1 - part.x0), static_cast<uint32_t>(part.y1 - part.y0),
                         static_cast<uint32_t>(part.x0 - node.rect.x0), static_cast<uint32_t>(part.y0 - node.rect.y0),
                         static_cast<uint32_t>(part.x0 - targetRect.x0), static_cast<uint32_t>(part.y0 - targetRect.y0)};
@@ -110,7 +112,7 @@ class NodeDrawer {
     std::memset(pixels, 0, rowBytes * region.rows);
     PixelBuffer buffer{0, region.columns, region.rows, node.bs, static_cast<int32_t>(rowBytes), pixels};
     for (uint32_t c = node.lastChild; c != kNoNode; c = plan_.nodes[c].prev) {
-      ResultCode result = Draw(c, &buffer, part);
+      ResultCode result = Draw(c, &buffer, part, part);
       if (result != ResultCode::Ok) return result;
     }
     *out = Rows{pixels, static_cast<int64_t>(rowBytes)};
@@ -205,7 +207,7 @@ ResultCode DrawPlanInto(const DrawPlan& plan, ByteStream* stream, BandScratch* s
   if (!scratch->Fit(plan)) return ResultCode::OutOfMemory;
   NodeDrawer drawer(plan, stream, scratch);
   for (uint32_t k = plan.last; k != kNoNode; k = plan.nodes[k].prev) {
-    ResultCode result = drawer.Draw(k, target, targetRect);
+    ResultCode result = drawer.Draw(k, target, targetRect, targetRect);
     if (result != ResultCode::Ok) return result;
   }
   return ResultCode::Ok;

@@ -71,7 +71,7 @@ void FillNode(PlanNode* node, XcfLayer* layer, const XcfLayerInfo& info, int32_t
   node->drawType = node->mask != MaskRole::None && !HasAlpha(node->bs) ? node->type + 1 : node->type;
   node->rect = Rect{info.offsetX, info.offsetY, static_cast<int64_t>(info.offsetX) + info.width,
                     static_cast<int64_t>(info.offsetY) + info.height};
-  node->prev = node->next = node->firstChild = node->lastChild = kNoNode;
+  node->prev = node->next = node->firstChild = node->lastChild = node->soleChild = kNoNode;
 }
 
 // Adds the nodes of a sibling list (or of `first` alone) below `parent`.
@@ -115,12 +115,31 @@ ResultCode Walk(Builder* b, XcfLayer* first, bool siblings, uint32_t parent, uin
     }
     // Where it can leave a mark, found bottom-up once its children have theirs.
     node->mark = node->rect;
+    uint32_t drawn = 0;
+    uint32_t only = kNoNode;
+    for (uint32_t c = node->firstChild; c != kNoNode; c = plan->nodes[c].next) {
+      if (!plan->nodes[c].draws) continue;
+      ++drawn;
+      only = c;
+    }
     if (node->group && !(node->mask != MaskRole::None && node->maskOpacity < 255)) {
       Rect children{0, 0, 0, 0};
       for (uint32_t c = node->firstChild; c != kNoNode; c = plan->nodes[c].next)
         if (plan->nodes[c].draws) children = Union(children, plan->nodes[c].mark);
       node->mark = Intersect(node->rect, children);
     }
+    // Into a transparent buffer of its own kind (RGB, gray or indexed, with
+    // alpha), a layer in normal mode leaves its own colour and its alpha at
+    // its opacity (indexed: its index, opaque, where it passes the
+    // threshold), and nothing where that alpha is 0; such a buffer drawn in
+    // normal mode at full opacity blends exactly as the layer would have. So
+    // a chain of such groups costs no buffers.
+    const PlanNode* sole = drawn == 1 ? &plan->nodes[only] : nullptr;
+    node->soleChild = node->group && sole != nullptr && node->mask == MaskRole::None &&
+                              node->info.mode == kModeNormal && node->info.opacity == 255 &&
+                              sole->info.mode == kModeNormal && (sole->drawType | 1u) == (node->type | 1u)
+                          ? only
+                          : kNoNode;
   }
   return ResultCode::Ok;
 }

@@ -56,6 +56,10 @@ struct PlanNode {
   // children can mark it (its buffer starts transparent), or the whole of
   // it when its mask marks every pixel.
   Rect mark;
+  // A group in normal mode at full opacity without a mask whose one drawn
+  // child is in normal mode draws exactly as that child drawn straight into
+  // the group's target, clipped to the group: this child; else kNoNode.
+  uint32_t soleChild;
 };
 
 struct DrawPlan {

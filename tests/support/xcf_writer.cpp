@@ -185,7 +185,6 @@ Bytes WriteXcf(const Image& image) {
     w.U32(0);  // mask
     if (!layer.uniformPixel.empty()) {
       const uint32_t bpp = static_cast<uint32_t>(layer.uniformPixel.size());
-      const uint32_t tw = std::min<uint32_t>(64, layer.width), th = std::min<uint32_t>(64, layer.height);
       w.PatchU32(pointers, static_cast<uint32_t>(w.Size()));
       w.U32(layer.width);
       w.U32(layer.height);
@@ -194,18 +193,28 @@ Bytes WriteXcf(const Image& image) {
       w.U32(0);
       w.U32(layer.width);
       w.U32(layer.height);
-      const uint64_t tiles = static_cast<uint64_t>((layer.width + 63) / 64) * ((layer.height + 63) / 64);
-      const uint32_t tile = static_cast<uint32_t>(w.Size() + 4 * (tiles + 1));
-      for (uint64_t i = 0; i < tiles; ++i) w.U32(tile);
-      w.U32(0);
-      Bytes block = Solid(tw, th, layer.uniformPixel);
-      if (image.compression == 0) {
-        w.Raw(block);
-      } else {
-        Bytes plane(static_cast<size_t>(tw) * th);
-        for (uint32_t k = 0; k < bpp; ++k) {
-          for (size_t i = 0; i < plane.size(); ++i) plane[i] = block[i * bpp + k];
-          w.Raw(RleEncodePlane(plane.data(), plane.size()));
+      const uint32_t columns = (layer.width + 63) / 64, rows = (layer.height + 63) / 64;
+      const uint64_t tiles = static_cast<uint64_t>(columns) * rows;
+      const size_t table = w.Size();
+      for (uint64_t i = 0; i <= tiles; ++i) w.U32(0);
+      uint32_t first = 0;
+      for (uint64_t i = 0; i < tiles; ++i) {
+        if (i > 0 && !layer.colourPerTile) {
+          w.PatchU32(table + 4 * i, first);
+          continue;
+        }
+        if (i == 0) first = static_cast<uint32_t>(w.Size());
+        w.PatchU32(table + 4 * i, static_cast<uint32_t>(w.Size()));
+        const uint32_t c = static_cast<uint32_t>(i % columns), r = static_cast<uint32_t>(i / columns);
+        const uint32_t tw = std::min<uint32_t>(64, layer.width - 64 * c), th = std::min<uint32_t>(64, layer.height - 64 * r);
+        Bytes pixel = layer.uniformPixel;
+        const bool alpha = bpp == 2 || bpp == 4;
+        if (layer.colourPerTile)
+          for (uint32_t k = 0; k + (alpha ? 1 : 0) < bpp; ++k) pixel[k] = static_cast<uint8_t>(pixel[k] + i * (k + 1));
+        if (image.compression == 0) {
+          w.Raw(Solid(tw, th, pixel));
+        } else {
+          for (uint32_t k = 0; k < bpp; ++k) w.Raw(RleUniformPlane(tw * th, pixel[k]));
         }
       }
     } else if (!layer.pixels.empty()) {
@@ -229,6 +238,12 @@ Bytes WriteXcf(const Image& image) {
     }
   }
   return w.bytes();
+}
+
+Bytes RleUniformPlane(uint32_t n, uint8_t value) {
+  if (n < 3) return Bytes(n == 1 ? Bytes{255, value} : Bytes{254, value, value});
+  if (n <= 127) return Bytes{static_cast<uint8_t>(n - 1), value};
+  return Bytes{127, static_cast<uint8_t>(n >> 8), static_cast<uint8_t>(n), value};
 }
 
 Bytes RleEncodePlane(const uint8_t* plane, size_t n) {

@@ -69,6 +69,10 @@ struct Layer {
   // A layer of one colour stored as a single tile that every tile offset
   // points at, however large the layer (pixels stays empty).
   Bytes uniformPixel;
+  // With uniformPixel: a colour of its own in every tile (the colour
+  // channels of tile i moved on by i), each tile stored apart, so that a
+  // large layer is a small file but every tile has to be decoded.
+  bool colourPerTile = false;
 };
 
 struct Image {
@@ -86,6 +90,8 @@ Bytes WriteXcf(const Image& image);
 // One RLE-encoded plane: repeat runs of 3 or more bytes (short up to 127,
 // long beyond), literal runs otherwise (short up to 127, long beyond).
 Bytes RleEncodePlane(const uint8_t* plane, size_t n);
+// A plane of n equal bytes, as RleEncodePlane encodes it.
+Bytes RleUniformPlane(uint32_t n, uint8_t value);
 
 Bytes Gzip(const Bytes& data);
 // gzip with a file name in its header (flag 0x08) and, if asked, a header

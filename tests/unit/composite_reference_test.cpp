@@ -176,7 +176,12 @@ struct Scale {
   int32_t offset;
 };
 
-Node RandomNode(Random& random, uint32_t baseType, uint32_t depth, uint32_t* budget, const Scale& scale) {
+// Offsets are the image's; a child's are drawn near its group's, so that
+// children lie partly inside their groups and partly out.
+constexpr uint32_t kOtherChildCounts[] = {0, 2, 3};
+
+Node RandomNode(Random& random, uint32_t baseType, uint32_t depth, uint32_t* budget, const Scale& scale, int32_t x,
+                int32_t y) {
   Node node;
   xcftest::Layer& layer = node.layer;
   const bool group = depth < 3 && random.Chance(35);
@@ -185,10 +190,16 @@ Node RandomNode(Random& random, uint32_t baseType, uint32_t depth, uint32_t* bud
   // Layer types of the image's kind mostly, now and then another kind.
   static const uint32_t kTypes[3][2] = {{0, 1}, {2, 3}, {4, 5}};
   layer.type = random.Chance(90) ? kTypes[baseType][random.Below(2)] : random.Below(6);
-  layer.props.push_back(xcftest::PropOffsets(random.Between(-7 * scale.offset, 12 * scale.offset),
-                                             random.Between(-6 * scale.offset, 10 * scale.offset)));
+  if (depth == 0) {
+    x += random.Between(-7 * scale.offset, 12 * scale.offset);
+    y += random.Between(-6 * scale.offset, 10 * scale.offset);
+  } else {
+    x += random.Between(-4 * scale.offset, 6 * scale.offset);
+    y += random.Between(-3 * scale.offset, 5 * scale.offset);
+  }
+  layer.props.push_back(xcftest::PropOffsets(x, y));
   if (random.Chance(15)) layer.props.push_back(xcftest::PropVisible(0));
-  static const uint32_t kOpacities[] = {255, 255, 255, 200, 128, 127, 100, 1, 0, 256, 300, 1000};
+  static const uint32_t kOpacities[] = {255, 255, 255, 200, 230, 128, 127, 100, 1, 0, 256, 1000};
   if (random.Chance(60)) layer.props.push_back(xcftest::PropOpacity(random.Pick(kOpacities)));
   if (random.Chance(50)) {
     static const uint32_t kModes[] = {0, 0, 0, 3, 4, 5, 11, 13, 15, 18, 19, 21, 1, 2, 22, 24, 25, 26, 27, 30};
@@ -202,10 +213,12 @@ Node RandomNode(Random& random, uint32_t baseType, uint32_t depth, uint32_t* bud
   }
   if (group) {
     layer.props.push_back(xcftest::PropGroupItem());
-    const uint32_t children = random.Below(4);
+    // One child as often as none, two or three: a group that draws as its
+    // one child would is drawn without a buffer.
+    const uint32_t children = random.Chance(40) ? 1 : random.Pick(kOtherChildCounts);
     for (uint32_t i = 0; i < children && *budget > 0; ++i) {
       --*budget;
-      node.children.push_back(RandomNode(random, baseType, depth + 1, budget, scale));
+      node.children.push_back(RandomNode(random, baseType, depth + 1, budget, scale, x, y));
     }
   } else {
     layer.pixels = RandomPixels(random, layer.width * layer.height * XcfBytesPerPixel(layer.type));
@@ -235,7 +248,7 @@ xcftest::Image RandomImage(Random& random) {
   const uint32_t topLevel = 1 + random.Below(3);
   for (uint32_t i = 0; i < topLevel && budget > 0; ++i) {
     --budget;
-    Node node = RandomNode(random, baseType, 0, &budget, scale);
+    Node node = RandomNode(random, baseType, 0, &budget, scale, 0, 0);
     Flatten(node, {static_cast<int32_t>(i)}, &image.layers);
   }
   return image;
