@@ -71,8 +71,13 @@ typedef OVERLAPPED* LPOVERLAPPED;
 #define INVALID_HANDLE_VALUE (reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1)))
 #define INVALID_SET_FILE_POINTER (static_cast<DWORD>(0xFFFFFFFFu))
 #define GENERIC_READ 0x80000000u
+#define GENERIC_WRITE 0x40000000u
 #define FILE_SHARE_READ 0x00000001u
+#define CREATE_ALWAYS 2u
 #define OPEN_EXISTING 3u
+#define FILE_ATTRIBUTE_TEMPORARY 0x00000100u
+#define FILE_FLAG_DELETE_ON_CLOSE 0x04000000u
+#define MAX_PATH 260
 #define FILE_BEGIN 0u
 #define LMEM_MOVEABLE 0x0002u
 #define CP_ACP 0u
@@ -94,6 +99,12 @@ typedef OVERLAPPED* LPOVERLAPPED;
 HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                    DWORD disposition, DWORD attributes, HANDLE templateFile);
 BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD count, LPDWORD read, LPOVERLAPPED overlapped);
+BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD count, LPDWORD written, LPOVERLAPPED overlapped);
+// The temporary folder ($TMPDIR, else /tmp) with a closing slash; its length.
+DWORD GetTempPathA(DWORD length, LPSTR buffer);
+// Makes an empty file of a new name in the folder and writes its path.
+UINT GetTempFileNameA(LPCSTR folder, LPCSTR prefix, UINT unique, LPSTR name);
+BOOL DeleteFileA(LPCSTR name);
 DWORD SetFilePointer(HANDLE file, LONG distanceLow, PLONG distanceHigh, DWORD method);
 BOOL GetFileSizeEx(HANDLE file, PLARGE_INTEGER size);
 DWORD GetLastError();

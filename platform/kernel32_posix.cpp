@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <new>
@@ -87,13 +88,18 @@ char FoldCase(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A
 
 }  // namespace
 
+// Reading an existing file, or (for a temporary file) reading and writing
+// a new one; one that is deleted on closing leaves the folder at once, so
+// that it goes with its last descriptor, also when the process dies.
 HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWORD disposition,
-                   DWORD, HANDLE) {
-  if (name == nullptr || access != GENERIC_READ || disposition != OPEN_EXISTING) {
+                   DWORD attributes, HANDLE) {
+  const bool reading = access == GENERIC_READ && disposition == OPEN_EXISTING;
+  const bool creating = access == (GENERIC_READ | GENERIC_WRITE) && disposition == CREATE_ALWAYS;
+  if (name == nullptr || !(reading || creating)) {
     lastError = ERROR_INVALID_PARAMETER;
     return INVALID_HANDLE_VALUE;
   }
-  int fd = ::open(name, O_RDONLY | O_CLOEXEC);
+  int fd = reading ? ::open(name, O_RDONLY | O_CLOEXEC) : ::open(name, O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
   if (fd >= kHandleLimit) {
     ::close(fd);
     lastError = ERROR_NOT_ENOUGH_MEMORY;  // no handle left that a host could pass on
@@ -115,8 +121,79 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWOR
     lastError = ERROR_ACCESS_DENIED;
     return INVALID_HANDLE_VALUE;
   }
+  if (creating && (attributes & FILE_FLAG_DELETE_ON_CLOSE) != 0) ::unlink(name);
   lastError = NO_ERROR;
   return reinterpret_cast<HANDLE>(static_cast<intptr_t>(fd));
+}
+
+BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD count, LPDWORD written, LPOVERLAPPED overlapped) {
+  if (written != nullptr) *written = 0;
+  int fd = FdOf(file);
+  if (fd < 0 || buffer == nullptr || overlapped != nullptr) {
+    lastError = ERROR_INVALID_HANDLE;
+    return FALSE;
+  }
+  DWORD done = 0;
+  while (done < count) {
+    ssize_t n = ::write(fd, static_cast<const unsigned char*>(buffer) + done, count - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      lastError = n < 0 ? ErrorFromErrno(errno) : ERROR_INVALID_PARAMETER;
+      if (written != nullptr) *written = done;
+      return FALSE;
+    }
+    done += static_cast<DWORD>(n);
+  }
+  if (written != nullptr) *written = done;
+  lastError = NO_ERROR;
+  return TRUE;
+}
+
+DWORD GetTempPathA(DWORD length, LPSTR buffer) {
+  const char* folder = std::getenv("TMPDIR");
+  if (folder == nullptr || folder[0] == '\0') folder = "/tmp";
+  const size_t size = std::strlen(folder);
+  const bool slash = folder[size - 1] == '/';
+  const size_t total = size + (slash ? 0 : 1);
+  // Too small a buffer: the length it needs, with the NUL.
+  if (buffer == nullptr || total + 1 > length) return static_cast<DWORD>(total + 1);
+  std::memcpy(buffer, folder, size);
+  if (!slash) buffer[size] = '/';
+  buffer[total] = '\0';
+  return static_cast<DWORD>(total);
+}
+
+UINT GetTempFileNameA(LPCSTR folder, LPCSTR prefix, UINT unique, LPSTR name) {
+  if (folder == nullptr || prefix == nullptr || name == nullptr || unique != 0) {
+    lastError = ERROR_INVALID_PARAMETER;
+    return 0;
+  }
+  const size_t size = std::strlen(folder);
+  char pattern[MAX_PATH];
+  const int n = std::snprintf(pattern, sizeof pattern, "%s%s%.3sXXXXXX", folder,
+                              size > 0 && folder[size - 1] == '/' ? "" : "/", prefix);
+  if (n < 0 || static_cast<size_t>(n) >= sizeof pattern) {
+    lastError = ERROR_INVALID_PARAMETER;
+    return 0;
+  }
+  const int fd = ::mkstemp(pattern);
+  if (fd < 0) {
+    lastError = ErrorFromErrno(errno);
+    return 0;
+  }
+  ::close(fd);
+  std::memcpy(name, pattern, static_cast<size_t>(n) + 1);
+  lastError = NO_ERROR;
+  return 1;
+}
+
+BOOL DeleteFileA(LPCSTR name) {
+  if (name == nullptr || ::unlink(name) != 0) {
+    lastError = name == nullptr ? ERROR_INVALID_PARAMETER : ErrorFromErrno(errno);
+    return FALSE;
+  }
+  lastError = NO_ERROR;
+  return TRUE;
 }
 
 // With an OVERLAPPED the read starts at its position, and the file pointer

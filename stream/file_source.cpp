@@ -108,6 +108,18 @@ ResultCode FileFork(void* source, ByteStream** out) {
   return PositionalStream(fork, out);
 }
 
+// An owning positional stream over an open file, `bytes` long from startOffset.
+ResultCode OwnFrom(HANDLE file, uint32_t startOffset, uint64_t bytes, ByteStream** out) {
+  // A small file needs no more buffer than it has bytes.
+  const auto capacity = static_cast<uint32_t>(bytes < kFileReadAhead ? (bytes > 0 ? bytes : 1) : kFileReadAhead);
+  auto* source = new (std::nothrow) FileSource{file, startOffset, true, true, bytes, 0, nullptr, capacity, 0, 0};
+  if (source == nullptr) {
+    CloseHandle(file);
+    return ResultCode::OutOfMemory;
+  }
+  return PositionalStream(source, out);
+}
+
 }  // namespace
 
 uint32_t FileRead(void* source, void* buffer, uint32_t count) {
@@ -152,15 +164,15 @@ ResultCode FileStreamOpen(const char* name, uint32_t startOffset, ByteStream** o
   LARGE_INTEGER size;
   // Without a size the stream cannot tell what it holds, and no length is refused early.
   const uint64_t total = GetFileSizeEx(file, &size) ? static_cast<uint64_t>(size.QuadPart) : UINT64_MAX;
-  const uint64_t bytes = total > startOffset ? total - startOffset : 0;
-  // A small file needs no more buffer than it has bytes.
-  const auto capacity = static_cast<uint32_t>(bytes < kFileReadAhead ? (bytes > 0 ? bytes : 1) : kFileReadAhead);
-  auto* source = new (std::nothrow) FileSource{file, startOffset, true, true, bytes, 0, nullptr, capacity, 0, 0};
-  if (source == nullptr) {
+  return OwnFrom(file, startOffset, total > startOffset ? total - startOffset : 0, out);
+}
+
+ResultCode FileStreamOwn(HANDLE file, uint64_t size, ByteStream** out) {
+  if (out == nullptr) {
     CloseHandle(file);
-    return ResultCode::OutOfMemory;
+    return ResultCode::InvalidArgument;
   }
-  return PositionalStream(source, out);
+  return OwnFrom(file, 0, size, out);
 }
 
 ResultCode FileStreamWrap(FileSource* source, ByteStream** out) {

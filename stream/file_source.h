@@ -37,6 +37,11 @@ int FileClose(void* source);
 // the records cannot be had (the file is closed again).
 ResultCode FileStreamOpen(const char* name, uint32_t startOffset, ByteStream** out);
 
+// An owning stream over a file the caller opened for reading, of `size`
+// bytes, read positionally from its start; the file is closed with the
+// stream, and also when this fails.
+ResultCode FileStreamOwn(HANDLE file, uint64_t size, ByteStream** out);
+
 // A stream over a handle the caller keeps: no close, the source record is the
 // caller's and must outlive the stream.
 ResultCode FileStreamWrap(FileSource* source, ByteStream** out);

@@ -4,6 +4,7 @@
 #include "stream/detect.h"
 #include "stream/file_source.h"
 #include "stream/memory_source.h"
+#include "stream/spill_sink.h"
 
 namespace tessel {
 
@@ -37,24 +38,32 @@ ResultCode OpenInput(const char* buffer, int32_t offsetOrSize, uint32_t inputKin
     return ResultCode::Ok;
   }
 
-  MemorySink* decompressed = nullptr;
-  result = MemorySinkCreate(&decompressed);
+  // The decompressed data goes to memory, or to a temporary file when
+  // memory for it cannot be had.
+  SpillSink* decompressed = nullptr;
+  result = SpillSinkCreate(&decompressed);
   if (result == ResultCode::Ok) {
     result = headerOnly ? DecompressHeaderPrefix(raw, decompressed->sink) : DecompressAll(raw, decompressed->sink);
-    // A sink that refused to grow says why: out of memory, or past 4 GiB.
+    // A sink that refused the data says why: out of memory, or past 4 GiB.
     if (result == ResultCode::WriteError && decompressed->refusal != ResultCode::Ok) result = decompressed->refusal;
   }
-  if (result == ResultCode::Ok && decompressed->size == 0) result = ResultCode::NotReady;
-  ByteStream* memory = nullptr;
-  if (result == ResultCode::Ok) result = MemoryStreamOpen(decompressed->size, &memory, decompressed->data);
-  // The file is not touched again: everything now comes from memory.
+  // The file is not touched again: everything now comes from the sink.
   StreamDestroy(&raw);
+  const bool empty =
+      decompressed != nullptr && decompressed->fileSize == 0 && decompressed->memory->size == 0;
+  if (result == ResultCode::Ok && empty) result = ResultCode::NotReady;
+  MemorySink* memory = nullptr;
+  ByteStream* spilled = nullptr;
+  if (result == ResultCode::Ok) result = SpillSinkTake(decompressed, &memory, &spilled);
+  SpillSinkDestroy(&decompressed);
+  ByteStream* over = spilled;
+  if (result == ResultCode::Ok && memory != nullptr) result = MemoryStreamOpen(memory->size, &over, memory->data);
   if (result != ResultCode::Ok) {
-    MemorySinkDestroy(&decompressed);
+    MemorySinkDestroy(&memory);
     return result;
   }
-  *stream = memory;
-  *sink = decompressed;
+  *stream = over;
+  *sink = memory;
   return ResultCode::Ok;
 }
 

@@ -15,7 +15,9 @@ enum class InputKind : uint32_t { File = 0, Memory = 1 };
 inline uint32_t InputKindOf(uint32_t flag) { return flag & 7u; }
 
 // On success the stream reads XCF data from position 0 and the sink holds
-// the decompressed bytes behind it (none for plain input). On failure both
+// the decompressed bytes behind it: none for plain input, and none for
+// compressed input whose decompressed data memory could not hold, which the
+// stream reads from a temporary file that goes with it. On failure both
 // hold none and nothing is left open. headerOnly decompresses only as far as
 // the header summary needs.
 ResultCode OpenInput(const char* buffer, int32_t offsetOrSize, uint32_t inputKind, ByteStream** stream,

@@ -2,9 +2,10 @@
 # One host process calls GetPicture about a thousand times over good,
 # truncated and damaged files of all three containers, from files and from
 # memory, and checks that its memory does not grow and that no local-memory
-# handle stays alive. Under Wine the mix also holds a file whose layers need
-# more memory than a 32-bit process has: it must come back as "out of
-# memory" (code 4) while the host keeps going. Last, the same check must
+# handle stays alive. The mix holds a file of 3 GiB of layers, which must
+# render, since no layer is ever held whole; under Wine also a file whose
+# bitmap alone needs more memory than a 32-bit process has: it must come
+# back as "out of memory" (code 4) while the host keeps going. Last, the same check must
 # catch one handle that the driver forgets on purpose.
 # usage: stress.sh NATIVE_BIN WORK_DIR [WIN32_BIN WINE_RUNNER]
 set -euo pipefail
@@ -16,7 +17,7 @@ rm -rf "$work" && mkdir -p "$work"
 "$native/xcfgen" --stress "$work"
 cd "$work"
 if [ -z "$win" ]; then
-  # Natively a 64-bit process would simply decode the 3 GiB file.
+  # Natively a 64-bit process would simply allocate the 3 GiB bitmap.
   grep -v '^beyond-32-bit' stress.txt > list.txt
   driver=("$native/tessel_driver")
   rounds=20

@@ -18,12 +18,15 @@ namespace {
 
 std::atomic<int> watchers{0};
 std::atomic<size_t> largest{0};
+std::atomic<size_t> ceiling{SIZE_MAX};
 
-[[maybe_unused]] void Note(size_t bytes) {
-  if (watchers.load(std::memory_order_relaxed) == 0) return;
+// Notes a request; false when it is to be refused.
+[[maybe_unused]] bool Note(size_t bytes) {
+  if (watchers.load(std::memory_order_relaxed) == 0) return true;
   size_t seen = largest.load(std::memory_order_relaxed);
   while (bytes > seen && !largest.compare_exchange_weak(seen, bytes, std::memory_order_relaxed)) {
   }
+  return bytes <= ceiling.load(std::memory_order_relaxed);
 }
 
 }  // namespace
@@ -42,18 +45,11 @@ const auto realMalloc = xcftest::RealFunction<MallocFn>("msvcrt.dll", "malloc");
 const auto realCalloc = xcftest::RealFunction<CallocFn>("msvcrt.dll", "calloc");
 const auto realRealloc = xcftest::RealFunction<ReallocFn>("msvcrt.dll", "realloc");
 
-void* __cdecl WatchedMalloc(size_t n) {
-  Note(n);
-  return realMalloc(n);
-}
+void* __cdecl WatchedMalloc(size_t n) { return Note(n) ? realMalloc(n) : nullptr; }
 void* __cdecl WatchedCalloc(size_t count, size_t size) {
-  Note(size != 0 && count > SIZE_MAX / size ? SIZE_MAX : count * size);
-  return realCalloc(count, size);
+  return Note(size != 0 && count > SIZE_MAX / size ? SIZE_MAX : count * size) ? realCalloc(count, size) : nullptr;
 }
-void* __cdecl WatchedRealloc(void* p, size_t n) {
-  Note(n);
-  return realRealloc(p, n);
-}
+void* __cdecl WatchedRealloc(void* p, size_t n) { return Note(n) ? realRealloc(p, n) : nullptr; }
 
 bool RouteImport(const char* name, void* replacement) {
   return xcftest::RouteImport(GetModuleHandleA(nullptr), "msvcrt.dll", name, replacement);
@@ -74,18 +70,11 @@ void* __libc_malloc(size_t);
 void* __libc_calloc(size_t, size_t);
 void* __libc_realloc(void*, size_t);
 
-void* malloc(size_t n) noexcept {
-  Note(n);
-  return __libc_malloc(n);
-}
+void* malloc(size_t n) noexcept { return Note(n) ? __libc_malloc(n) : nullptr; }
 void* calloc(size_t count, size_t size) noexcept {
-  Note(size != 0 && count > SIZE_MAX / size ? SIZE_MAX : count * size);
-  return __libc_calloc(count, size);
+  return Note(size != 0 && count > SIZE_MAX / size ? SIZE_MAX : count * size) ? __libc_calloc(count, size) : nullptr;
 }
-void* realloc(void* p, size_t n) noexcept {
-  Note(n);
-  return __libc_realloc(p, n);
-}
+void* realloc(void* p, size_t n) noexcept { return Note(n) ? __libc_realloc(p, n) : nullptr; }
 }
 
 namespace {
@@ -107,7 +96,12 @@ AllocationWatch::AllocationWatch() {
   ++watchers;
 }
 
-AllocationWatch::~AllocationWatch() { --watchers; }
+AllocationWatch::~AllocationWatch() {
+  ceiling = SIZE_MAX;
+  --watchers;
+}
+
+void AllocationWatch::RefuseAbove(size_t bytes) { ceiling = bytes; }
 
 bool AllocationWatch::Available() { return kRouted; }
 

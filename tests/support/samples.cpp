@@ -177,14 +177,22 @@ std::vector<Sample> StressSamples() {
       }
     }
   }
-  // Three 16384 x 16384 RGBA layers on a small canvas: 3 GiB of pixels.
+  // Three 16384 x 16384 RGBA layers on a small canvas: 3 GiB of pixels,
+  // which the plug-in never holds, so that they render anywhere.
   Image huge{64, 64, 0};
   for (int i = 0; i < 3; ++i) {
     Layer layer{16384, 16384, 1, "huge"};
     layer.uniformPixel = {10, 20, 30, 255};
     huge.layers.push_back(layer);
   }
-  samples.push_back({"beyond-32-bit.xcf", WriteXcf(huge)});
+  samples.push_back({"big-layers.xcf", WriteXcf(huge)});
+  // A canvas whose bitmap alone (3 GiB) is more than a 32-bit process can
+  // have: out of memory there, a host that goes on.
+  Image beyond{32767, 32766, 0};
+  Layer small{64, 64, 1, "small"};
+  small.uniformPixel = {10, 20, 30, 255};
+  beyond.layers.push_back(small);
+  samples.push_back({"beyond-32-bit.xcf", WriteXcf(beyond)});
   return samples;
 }
 

@@ -1,12 +1,18 @@
 // gzip and bzip2 containers: header checks, decoding, the header prefix.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <filesystem>
+
 #include "tests/support/print.h"
+#include "plugin/bitmap.h"
 #include "stream/container_reader.h"
 #include "stream/decompress.h"
 #include "stream/input.h"
 #include "stream/memory_source.h"
 #include "plugin/exports.h"
+#include "tests/support/allocation_watch.h"
+#include "tests/support/picture.h"
 #include "tests/support/test_files.h"
 
 using namespace tessel;
@@ -93,6 +99,73 @@ TEST(Containers, DataOfAnExactMultipleOf64KiBDecodesWhole) {
     ASSERT_EQ(in.Open(packed), ResultCode::Ok);
     EXPECT_EQ(in.Data(), xcf);
   }
+}
+
+// Points the user's temporary folder at a directory of the test's own.
+void SetTemporaryFolder(const std::string& folder) {
+#ifdef _WIN32
+  SetEnvironmentVariableA("TMP", folder.c_str());
+  SetEnvironmentVariableA("TEMP", folder.c_str());
+#else
+  setenv("TMPDIR", folder.c_str(), 1);
+#endif
+}
+
+size_t FilesIn(const std::filesystem::path& folder) {
+  size_t count = 0;
+  for (auto it = std::filesystem::directory_iterator(folder); it != std::filesystem::directory_iterator(); ++it) ++count;
+  return count;
+}
+
+TEST(Containers, DataThatMemoryCannotHoldIsReadFromATemporaryFileThatGoesWithIt) {
+  if (!xcftest::AllocationWatch::Available()) GTEST_SKIP() << "allocations are not watched in this build";
+  xcftest::Image image{1300, 900, 0};
+  image.compression = 0;  // 8 MB of XCF data
+  image.layers.push_back({1300, 900, 1, "top", {xcftest::PropOffsets(-20, 30)}, xcftest::Pattern(1300, 900, 4, 3)});
+  image.layers.push_back({1300, 900, 0, "base", {}, xcftest::Pattern(1300, 900, 3, 4)});
+  const Bytes xcf = xcftest::WriteXcf(image);
+  const xcftest::Picture expected = xcftest::Decode(xcf);
+  ASSERT_EQ(expected.code, 0);
+
+  const std::filesystem::path folder = std::filesystem::absolute("spill-temporary");
+  std::filesystem::remove_all(folder);
+  std::filesystem::create_directories(folder);
+  const char* before = std::getenv("TMPDIR");
+  const std::string saved = before != nullptr ? before : "";
+  SetTemporaryFolder(folder.string() + "/");
+  for (const Bytes& packed : {xcftest::Gzip(xcf), xcftest::Bzip2(xcf)}) {
+    Input in;
+    {
+      // Memory for the decompressors' own needs (libbzip2's are 3.6 MB)
+      // and 4 MiB of decompressed data, not for 5.
+      xcftest::AllocationWatch watch;
+      watch.RefuseAbove(4u << 20);
+      ASSERT_EQ(in.Open(packed), ResultCode::Ok);
+    }
+    EXPECT_EQ(in.sink, nullptr);
+    // The picture from the temporary file is the picture.
+    XcfImage* document = nullptr;
+    HLOCAL info = nullptr;
+    HLOCAL bits = nullptr;
+    ASSERT_EQ(XcfImageCreate(in.stream, &document), ResultCode::Ok);
+    ASSERT_EQ(BuildBitmap(document, &info, &bits, nullptr, 0), ResultCode::Ok);
+    XcfImageDestroy(&document);
+    EXPECT_EQ(xcftest::TakeHandle(info), expected.header);
+    EXPECT_EQ(xcftest::TakeHandle(bits), expected.bits);
+    CloseInput(&in.stream, &in.sink);
+    EXPECT_EQ(FilesIn(folder), 0u);
+  }
+  // Neither memory nor a temporary folder: out of memory, nothing left open.
+  std::filesystem::remove_all(folder);
+  {
+    const Bytes gz = xcftest::Gzip(xcf);
+    Input in;
+    xcftest::AllocationWatch watch;
+    watch.RefuseAbove(4u << 20);
+    EXPECT_EQ(in.Open(gz), ResultCode::OutOfMemory);
+    EXPECT_EQ(in.stream, nullptr);
+  }
+  SetTemporaryFolder(saved);
 }
 
 TEST(ContainerReader, ChecksTheHeaderOnceAndBeforeReading) {

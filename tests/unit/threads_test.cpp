@@ -103,7 +103,7 @@ Image Layered(uint32_t baseType) {
 std::vector<Sample> Files() {
   std::vector<Sample> files = Samples();
   for (const Sample& s : StressSamples())
-    if (s.name.rfind("beyond-32-bit", 0) != 0) files.push_back(s);  // 3 GiB of pixels natively
+    if (s.name.rfind("beyond-32-bit", 0) != 0) files.push_back(s);  // a 3 GiB bitmap natively
   for (uint32_t baseType : {0u, 1u, 2u}) {
     const Bytes xcf = WriteXcf(Layered(baseType));
     files.push_back({"layered-" + std::to_string(baseType) + ".xcf", xcf});

@@ -1,0 +1,36 @@
+// Where decompressed data goes: into memory while memory can be had, and
+// when it cannot, into a temporary file in the user's temporary folder,
+// one that the system deletes when it is closed (also when the process
+// dies). A large compressed picture then still opens in a 32-bit viewer.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/kernel32.h"
+#include "stream/byte_stream.h"
+#include "stream/memory_sink.h"
+
+namespace tessel {
+
+struct SpillSink {
+  ByteSink* sink;      // owned; its handle is this record, its write SpillSinkWrite
+  MemorySink* memory;  // owned; the data until memory runs out, then empty
+  HANDLE file;         // the temporary file after that; INVALID_HANDLE_VALUE before
+  uint64_t fileSize;   // bytes in the file
+  // Why the last write was refused: TooLarge past 4 GiB, OutOfMemory when
+  // neither memory nor a temporary file could take the data.
+  ResultCode refusal;
+};
+
+ResultCode SpillSinkCreate(SpillSink** holder);
+// Closes (and so deletes) a temporary file the sink still holds.
+ResultCode SpillSinkDestroy(SpillSink** holder);
+// Returns count, or 0 when the data could be kept nowhere.
+uint32_t SpillSinkWrite(void* sink, const void* buffer, uint32_t count);
+
+// Hands over what was written: the memory sink with the bytes (and no
+// stream), or a stream over the temporary file (and no memory sink), which
+// deletes the file when it is destroyed. The spill sink is emptied.
+ResultCode SpillSinkTake(SpillSink* sink, MemorySink** memory, ByteStream** file);
+
+}  // namespace tessel
