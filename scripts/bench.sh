@@ -1,16 +1,23 @@
 #!/usr/bin/env bash
 # Measures tessel against an earlier build of itself, in one run (the
-# machine's speed drifts from run to run): makes a 6000 x 4000 photograph of
-# six layers and the small files, builds BASE (default 8c08311) beside the
-# current tree, and prints for both builds the whole-process figures of
-# `tessel render` to BMP and to PNG and of `tessel info` (/usr/bin/time:
-# wall, user, sys, peak memory; the median of RUNS, default 5), and the
-# time per GetPicture call from a file name.
+# machine's speed drifts from run to run). Builds BASE (default 41d68fd, the
+# last build that decoded every layer whole) beside the current tree, makes
+# the benchmark documents, and prints for both builds:
+#   - the whole process of `tessel render` to BMP (and to PNG for the
+#     photograph): wall, user and system time and peak memory, the median of
+#     RUNS (default 5) runs of /usr/bin/time;
+#   - the time per GetPicture call from a file name;
+#   - the peak memory of `render` against the number of layers;
+#   - the 32-bit check: the documents that a 32-bit viewer could not open,
+#     through tessel.exe and the real tessel.spi of both builds under Wine
+#     (either route), their bitmaps compared with the native build's.
+# TESSEL_BENCH_32BIT=0 leaves the 32-bit check out (it takes minutes under
+# the emulated route).
 # usage: scripts/bench.sh [BASE] [RUNS]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
-base=${1:-8c08311}
+base=${1:-41d68fd}
 runs=${2:-5}
 work="$root/build/bench"
 mkdir -p "$work"
@@ -35,12 +42,30 @@ g++ -O2 -std=c++17 -I"$baseline/src" bench/percall.cpp "$baseline/build/libtesse
     -o "$baseline/build/tessel_percall"
 
 echo "== making the files"
-big="$work/photo-6000x4000.xcf"
+gen="$current/bin/tessel_benchgen"
+make_file() {  # make_file PATH ARGS...: the file, once
+  local path=$1
+  shift
+  [ -f "$path" ] || "$gen" "$@"
+}
+photo="$work/photo-6000x4000.xcf"
 small="$work/three-layers-1000x800.xcf"
-[ -f "$big" ] || "$current/bin/tessel_benchgen" --viewer "$big"
-[ -f "$small" ] || "$current/bin/tessel_benchgen" --small "$small"
+layers64="$work/64-layers-6000x4000.xcf"
+nested="$work/511-groups-64x32766.xcf"
+big="$work/document-7000.xcf"
+packed="$work/document-5000.xcf.gz"
 example="$root/examples/example.xcf"
-echo "$(basename "$big"): $(stat -c %s "$big") bytes"
+make_file "$photo" --viewer "$photo"
+make_file "$small" --small "$small"
+make_file "$layers64" --layers 64 6000 4000 "$layers64"
+make_file "$nested" --nested 511 64 32766 "$nested"
+make_file "$big" "$big" 7000
+if [ ! -f "$packed" ]; then
+  "$gen" "$work/document-5000.xcf" 5000
+  gzip -1 -c "$work/document-5000.xcf" > "$packed.partial" && mv "$packed.partial" "$packed"
+  rm -f "$work/document-5000.xcf"
+fi
+for f in "$photo" "$layers64" "$nested" "$big" "$packed"; do echo "$(basename "$f"): $(stat -c %s "$f") bytes"; done
 
 # The median of RUNS runs of a command: "wall user sys peakKiB".
 measure() {
@@ -50,30 +75,33 @@ measure() {
   done
   printf '%s\n' "${samples[@]}" | sort -n | awk -v n="$runs" 'NR == int((n + 1) / 2)'
 }
+bin_of() { if [ "$1" = base ]; then echo "$baseline/build/bin"; else echo "$current/bin"; fi; }
+name_of() { basename "$1" | sed 's/\.xcf.*//'; }
 
-printf '\n%-30s %-10s %8s %8s %8s %10s\n' "whole process, median of $runs" build wall user sys "peak MiB"
+printf '\n%-34s %-8s %8s %8s %8s %10s\n' "render, whole process, median of $runs" build wall user sys "peak MiB"
 declare -A wall
-for task in "render BMP" "render PNG" "info"; do
+for task in "$photo BMP" "$photo PNG" "$layers64 BMP" "$nested BMP" "$big BMP" "$packed BMP"; do
+  file=${task% *}
+  kind=${task##* }
+  label="$(name_of "$file") to $kind"
   for build in base current; do
-    if [ $build = base ]; then bin="$baseline/build/bin"; else bin="$current/bin"; fi
-    case "$task" in
-      "render BMP") args=(render "$big" "$work/out-$build.bmp") ;;
-      "render PNG") args=(render "$big" "$work/out-$build.png") ;;
-      info) args=(info "$big") ;;
-    esac
-    read -r w u s m < <(measure "$bin/tessel" "${args[@]}")
-    wall["$task $build"]=$w
-    printf '%-30s %-10s %7ss %7ss %7ss %10d\n' "$task" "$build" "$w" "$u" "$s" $((m / 1024))
+    out="$work/out-$(name_of "$file")-$build.${kind,,}"
+    read -r w u s m < <(measure "$(bin_of $build)/tessel" render "$file" "$out")
+    wall["$label $build"]=$w
+    printf '%-34s %-8s %7ss %7ss %7ss %10d\n' "$label" "$build" "$w" "$u" "$s" $((m / 1024))
   done
-  awk -v a="${wall["$task base"]}" -v b="${wall["$task current"]}" -v t="$task" \
-      'BEGIN { if (b > 0) printf "%-30s %-10s %7.2fx faster\n", t, "ratio", a / b }'
+  awk -v a="${wall["$label base"]}" -v b="${wall["$label current"]}" -v t="$label" \
+      'BEGIN { if (b > 0) printf "%-34s %-8s %7.2fx faster\n", t, "ratio", a / b }'
+  if [ "$kind" = BMP ]; then
+    cmp -s "$work/out-$(name_of "$file")-base.bmp" "$work/out-$(name_of "$file")-current.bmp" ||
+      { echo "bench: the two builds' bitmaps of $(name_of "$file") differ" >&2; exit 1; }
+  fi
 done
-cmp -s "$work/out-base.bmp" "$work/out-current.bmp" && echo "the two builds' bitmaps are identical" ||
-  { echo "bench: the bitmaps differ" >&2; exit 1; }
-echo "PNG sizes: base $(stat -c %s "$work/out-base.png"), current $(stat -c %s "$work/out-current.png") bytes"
+echo "the two builds' bitmaps are identical"
+echo "PNG sizes: base $(stat -c %s "$work/out-$(name_of "$photo")-base.png"), current $(stat -c %s "$work/out-$(name_of "$photo")-current.png") bytes"
 
-printf '\n%-30s %-10s %12s %12s\n' "GetPicture from a file name" build "median ms" "mean ms"
-for file in "$big:5" "$example:200" "$small:200"; do
+printf '\n%-34s %-8s %12s %12s\n' "GetPicture from a file name" build "median ms" "mean ms"
+for file in "$photo:5" "$layers64:3" "$example:200" "$small:200"; do
   path=${file%:*}
   calls=${file##*:}
   for build in base current; do
@@ -81,16 +109,45 @@ for file in "$big:5" "$example:200" "$small:200"; do
     line=$("$percall" "$path" "$calls")
     median=$(sed -n 's/.*median \([0-9.]*\) ms.*/\1/p' <<<"$line")
     mean=$(sed -n 's/.*mean \([0-9.]*\) ms.*/\1/p' <<<"$line")
-    printf '%-30s %-10s %12s %12s\n' "$(basename "$path") x$calls" "$build" "$median" "$mean"
+    printf '%-34s %-8s %12s %12s\n' "$(basename "$path") x$calls" "$build" "$median" "$mean"
   done
 done
 
-if command -v strace >/dev/null 2>&1; then
-  printf '\nread system calls of render BMP (strace -c):\n'
+printf '\n%-34s %12s %12s\n' "peak memory of render to BMP" "base MiB" "current MiB"
+for n in 8 16 32 64; do
+  file="$work/$n-layers-4096.xcf"
+  make_file "$file" --layers "$n" 4096 4096 "$file"
+  peaks=()
   for build in base current; do
-    if [ $build = base ]; then bin="$baseline/build/bin"; else bin="$current/bin"; fi
-    calls=$(strace -f -c -e trace=read,pread64 "$bin/tessel" render "$big" "$work/strace.bmp" 2>&1 >/dev/null |
-            awk '$NF == "read" || $NF == "pread64" { n += $4 } END { print n + 0 }')
-    printf '%-10s %10s\n' "$build" "$calls"
+    peaks+=($(( $(/usr/bin/time -f '%M' "$(bin_of $build)/tessel" render "$file" "$work/layers.bmp" 2>&1 >/dev/null |
+                  tail -n 1) / 1024 )))
   done
-fi
+  printf '%-34s %12s %12s\n' "$n RGBA layers, 4096 x 4096" "${peaks[0]}" "${peaks[1]}"
+done
+echo "(the canvas is $((4096 * 4096 * 3 / 1048576)) MiB)"
+
+[ "${TESSEL_BENCH_32BIT:-1}" = 1 ] || exit 0
+printf '\n== the 32-bit check under Wine, by the %s route\n' "$(cat build/wine/route)"
+cmake --preset win32 >/dev/null
+cmake --build --preset win32 --target tessel tessel_spi >/dev/null
+cmake -S "$baseline/src" -B "$baseline/win32" -G Ninja --toolchain "$root/cmake/mingw-i686.cmake" \
+      -DCMAKE_BUILD_TYPE=Release -DTESSEL_BUILD_TESTS=OFF -DTESSEL_BUILD_BENCH=OFF \
+      -DTESSEL_BZIP2_DIR="$root/.cache/bzip2-1.0.8-5" >/dev/null
+cmake --build "$baseline/win32" --target tessel tessel_spi >/dev/null
+for file in "$big" "$layers64" "$packed"; do
+  for build in base current; do
+    if [ $build = base ]; then dir="$baseline/win32/bin"; else dir="$root/build/win32/bin"; fi
+    out="$work/wine-$(name_of "$file")-$build.bmp"
+    rm -f "$out"
+    start=$(date +%s)
+    message=$(bash scripts/wine.sh run "$dir/tessel.exe" render "$file" "$out" 2>&1 | tr -d '\r' | tail -n 1) || true
+    seconds=$(( $(date +%s) - start ))
+    if [ -f "$out" ]; then
+      cmp -s "$out" "$work/out-$(name_of "$file")-current.bmp" && verdict="renders, the native build's bitmap" ||
+        verdict="renders, but not the native build's bitmap"
+    else
+      verdict="fails: ${message#tessel: }"
+    fi
+    printf '%-26s %-8s %5ss  %s\n' "$(basename "$file")" "$build" "$seconds" "$verdict"
+  done
+done
