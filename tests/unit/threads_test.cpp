@@ -4,11 +4,15 @@
 // stops it and leaves nothing behind.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
+#include "composite/workers.h"
 #include "plugin/bitmap.h"
+#include "platform/processors.h"
 #include "stream/input.h"
+#include "stream/memory_source.h"
 #include "tests/support/local_handles.h"
 #include "tests/support/picture.h"
 #include "tests/support/samples.h"
@@ -156,6 +160,69 @@ TEST(Threads, AStopAtAnyProgressCallStopsAndLeavesNothing) {
     // The host heard of the entries up to its answer, and no more.
     EXPECT_EQ(stopped.progress, decltype(whole.progress)(whole.progress.begin(), whole.progress.begin() + stop + 1));
     EXPECT_EQ(LiveLocalHandles(), handles) << stop;
+  }
+}
+
+// The processors are shared by every call at once: a call takes what the
+// others leave (its own thread always), and gives it back when it ends.
+TEST(Threads, CallsAtOnceShareTheProcessors) {
+  const uint32_t processors = tessel::ProcessorsOfProcess();
+  {
+    const tessel::ThreadShare first(tessel::kMaxThreads, false);
+    EXPECT_EQ(first.Threads(), std::min(processors, tessel::kMaxThreads));
+    const tessel::ThreadShare second(tessel::kMaxThreads, false);
+    EXPECT_EQ(second.Threads(), 1u);
+    // A count of the caller's own is taken as it is, and counted.
+    const tessel::ThreadShare exact(3, true);
+    EXPECT_EQ(exact.Threads(), 3u);
+  }
+  const tessel::ThreadShare again(2, false);
+  EXPECT_EQ(again.Threads(), std::min(processors, 2u));
+}
+
+// The host hears of the entries as the picture's rows are drawn, not all
+// at the end: call i once (i + 1) / n of them are.
+TEST(Threads, ProgressFollowsTheRowsDrawn) {
+  Image image{200, 640, 0};
+  for (uint8_t i = 0; i < 4; ++i) {
+    Layer layer{200, 640, 0, "layer", {PropOpacity(200 + i)}};
+    layer.pixels = Solid(200, 640, {uint8_t(10 + i), 20, 30});
+    image.layers.push_back(layer);
+  }
+  const Bytes file = WriteXcf(image);
+  struct Watch {
+    tessel::ProgressHook hook;
+    const Bytes* bits;
+    uint32_t rowSize;
+    std::vector<uint32_t> drawnAtCall;
+  };
+  Bytes bits(static_cast<size_t>(600) * 640, 0xA5);
+  Watch watch{{[](tessel::ProgressHook* hook, int32_t, int32_t) {
+                 auto* w = reinterpret_cast<Watch*>(hook);
+                 uint32_t drawn = 0;
+                 for (size_t row = 0; row < 640; ++row) drawn += (*w->bits)[row * w->rowSize] != 0xA5;
+                 w->drawnAtCall.push_back(drawn);
+                 return 1;
+               }},
+              &bits, 600, {}};
+  tessel::ByteStream* stream = nullptr;
+  tessel::XcfImage* document = nullptr;
+  tessel::PixelBuffer* canvas = nullptr;
+  ASSERT_EQ(tessel::MemoryStreamOpen(static_cast<uint32_t>(file.size()), &stream, file.data()), tessel::ResultCode::Ok);
+  ASSERT_EQ(tessel::XcfImageCreate(stream, &document), tessel::ResultCode::Ok);
+  ASSERT_EQ(tessel::PixelBufferNew(&canvas), tessel::ResultCode::Ok);
+  ASSERT_EQ(tessel::PixelBufferWrap(canvas, 200, 3, 640, 600, bits.data()), tessel::ResultCode::Ok);
+  EXPECT_EQ(tessel::CompositeImageWith(document, canvas, &watch.hook, tessel::CompositeOptions{1, false}),
+            tessel::ResultCode::Ok);
+  tessel::PixelBufferRelease(&canvas);
+  tessel::XcfImageDestroy(&document);
+  tessel::StreamDestroy(&stream);
+  ASSERT_EQ(watch.drawnAtCall.size(), 4u);
+  for (uint32_t i = 0; i < 4; ++i) {
+    EXPECT_GE(watch.drawnAtCall[i] * 4, (i + 1) * 640u) << i;
+    if (i < 3) {
+      EXPECT_LT(watch.drawnAtCall[i], 640u) << i;
+    }
   }
 }
 
