@@ -65,48 +65,54 @@ BENCHMARK(BM_PictureInfo)
     ->ArgNames({"bzip2", "size"})
     ->Unit(benchmark::kMicrosecond);
 
-// Decoding every tile of a 4096 x 4096 RGBA layer from memory.
-void BM_DecodeTiles(benchmark::State& state) {
-  const uint8_t compression = static_cast<uint8_t>(state.range(0));
-  const Bytes& file = Cached(compression ? "rle-4096" : "raw-4096", compression ? MakeSingle<4096, 1> : MakeSingle<4096, 0>);
+// The 4096 x 4096 RGBA layer, raw or RLE, read from memory as far as its
+// layer tree.
+struct LayerDocument {
+  explicit LayerDocument(benchmark::State& state) : compression(static_cast<uint8_t>(state.range(0))) {
+    const Bytes& file =
+        Cached(compression ? "rle-4096" : "raw-4096", compression ? MakeSingle<4096, 1> : MakeSingle<4096, 0>);
+    tessel::MemoryStreamOpen(static_cast<uint32_t>(file.size()), &stream, file.data());
+    tessel::XcfImageCreate(stream, &image);
+    if (tessel::XcfBuildLayerTree(image) != tessel::ResultCode::Ok) state.SkipWithError("tree");
+  }
+  ~LayerDocument() {
+    tessel::XcfImageDestroy(&image);
+    tessel::StreamDestroy(&stream);
+  }
+  uint8_t compression;
   tessel::ByteStream* stream = nullptr;
-  tessel::MemoryStreamOpen(static_cast<uint32_t>(file.size()), &stream, file.data());
   tessel::XcfImage* image = nullptr;
-  tessel::XcfImageCreate(stream, &image);
-  if (tessel::XcfBuildLayerTree(image) != tessel::ResultCode::Ok) state.SkipWithError("tree");
-  tessel::XcfLayer* layer = image->layers;
+};
+
+// Decoding every tile of the layer.
+void BM_DecodeTiles(benchmark::State& state) {
+  LayerDocument doc(state);
+  tessel::XcfLayer* layer = doc.image->layers;
   for (auto _ : state) {
-    if (tessel::XcfLayerLoadPixels(stream, layer, compression) != tessel::ResultCode::Ok)
+    if (tessel::XcfLayerLoadPixels(doc.stream, layer, doc.compression) != tessel::ResultCode::Ok)
       state.SkipWithError("decode failed");
     state.PauseTiming();
     tessel::XcfHierarchyDestroy(&layer->hierarchy);
     state.ResumeTiming();
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * 4096 * 4096 * 4);
-  tessel::XcfImageDestroy(&image);
-  tessel::StreamDestroy(&stream);
 }
 BENCHMARK(BM_DecodeTiles)->Arg(0)->Arg(1)->ArgName("rle")->Unit(benchmark::kMillisecond);
 
-// Checking every tile of the same layer without decoding it, as a picture
-// does before it draws: the runs followed, the bytes they copy skipped.
+// Checking every tile of the layer without decoding it, as a picture does
+// before it draws: the runs followed, the bytes they copy skipped.
 void BM_CheckTiles(benchmark::State& state) {
-  const uint8_t compression = static_cast<uint8_t>(state.range(0));
-  const Bytes& file = Cached(compression ? "rle-4096" : "raw-4096", compression ? MakeSingle<4096, 1> : MakeSingle<4096, 0>);
-  tessel::ByteStream* stream = nullptr;
-  tessel::MemoryStreamOpen(static_cast<uint32_t>(file.size()), &stream, file.data());
-  tessel::XcfImage* image = nullptr;
-  tessel::XcfImageCreate(stream, &image);
-  if (tessel::XcfBuildLayerTree(image) != tessel::ResultCode::Ok ||
-      tessel::XcfLayerPreparePixels(stream, image->layers, compression) != tessel::ResultCode::Ok)
+  LayerDocument doc(state);
+  if (tessel::XcfLayerPreparePixels(doc.stream, doc.image->layers, doc.compression) != tessel::ResultCode::Ok) {
     state.SkipWithError("prepare");
-  const tessel::XcfLevel* level = image->layers->hierarchy->level;
+    return;
+  }
+  const tessel::XcfLevel* level = doc.image->layers->hierarchy->level;
   for (auto _ : state) {
-    if (tessel::XcfLevelCheckRows(stream, level, 0, UINT32_MAX) != tessel::ResultCode::Ok) state.SkipWithError("check");
+    if (tessel::XcfLevelCheckRows(doc.stream, level, 0, UINT32_MAX) != tessel::ResultCode::Ok)
+      state.SkipWithError("check");
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * 4096 * 4096 * 4);
-  tessel::XcfImageDestroy(&image);
-  tessel::StreamDestroy(&stream);
 }
 BENCHMARK(BM_CheckTiles)->Arg(0)->Arg(1)->ArgName("rle")->Unit(benchmark::kMillisecond);
 
