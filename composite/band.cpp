@@ -108,7 +108,7 @@ class NodeDrawer {
   ResultCode DrawChildren(const PlanNode& node, const Rect& part, const Region& region, Rows* out) {
     const size_t rowBytes = static_cast<size_t>(region.columns) * node.bs;
     uint8_t* pixels = scratch_->groups[node.depth].Reserve(rowBytes * region.rows);
-    if (pixels == nullptr) return ResultCode::OutOfMemory;
+    if (pixels == nullptr) return Refuse("a group's buffer", rowBytes * region.rows);
     std::memset(pixels, 0, rowBytes * region.rows);
     PixelBuffer buffer{0, region.columns, region.rows, node.bs, static_cast<int32_t>(rowBytes), pixels};
     for (uint32_t c = node.lastChild; c != kNoNode; c = plan_.nodes[c].prev) {
@@ -131,7 +131,7 @@ class NodeDrawer {
     }
     const size_t rowBytes = static_cast<size_t>(region.columns) * node.bs;
     uint8_t* pixels = scratch_->rows.Reserve(rowBytes * region.rows);
-    if (pixels == nullptr) return ResultCode::OutOfMemory;
+    if (pixels == nullptr) return Refuse("a layer's rows", rowBytes * region.rows);
     *out = Rows{pixels, static_cast<int64_t>(rowBytes)};
     return DecodeRegion(stream_, LevelOf(node.layer->hierarchy), region.skipX, region.skipY, region.columns,
                         region.rows, pixels, static_cast<int64_t>(rowBytes));
@@ -157,9 +157,9 @@ class NodeDrawer {
     const uint32_t x1 = end < static_cast<uint32_t>(level->width) ? static_cast<uint32_t>(end)
                                                                    : static_cast<uint32_t>(level->width);
     const uint64_t rowBytes = static_cast<uint64_t>(x1 - x0) * bpp;
-    if (rowBytes * region.rows > SIZE_MAX) return ResultCode::OutOfMemory;
-    uint8_t* bytes = scratch_->mask.Reserve(static_cast<size_t>(rowBytes * region.rows));
-    if (bytes == nullptr) return ResultCode::OutOfMemory;
+    uint8_t* bytes =
+        rowBytes * region.rows > SIZE_MAX ? nullptr : scratch_->mask.Reserve(static_cast<size_t>(rowBytes * region.rows));
+    if (bytes == nullptr) return Refuse("a mask's rows", rowBytes * region.rows);
     *out = Rows{bytes + (region.skipX - static_cast<uint64_t>(x0) * bpp), static_cast<int64_t>(rowBytes)};
     return DecodeRegion(stream_, level, x0, region.skipY, x1 - x0, region.rows, bytes, static_cast<int64_t>(rowBytes));
   }
@@ -178,7 +178,7 @@ class NodeDrawer {
     if (widen || node.source == PixelSource::Memory) {
       const size_t rowBytes = static_cast<size_t>(region.columns) * bytes;
       uint8_t* pixels = (widen ? scratch_->widened : scratch_->rows).Reserve(rowBytes * region.rows);
-      if (pixels == nullptr) return ResultCode::OutOfMemory;
+      if (pixels == nullptr) return Refuse("a masked layer's rows", rowBytes * region.rows);
       out = Rows{pixels, static_cast<int64_t>(rowBytes)};
     }
     for (uint32_t i = 0; i < region.rows; ++i) {
@@ -194,6 +194,11 @@ class NodeDrawer {
     return ResultCode::Ok;
   }
 
+  ResultCode Refuse(const char* what, uint64_t bytes) {
+    return StreamRefuse(stream_, ResultCode::OutOfMemory, "no memory for %s (%llu bytes)", what,
+                        static_cast<unsigned long long>(bytes));
+  }
+
   const DrawPlan& plan_;
   ByteStream* stream_;
   BandScratch* scratch_;
@@ -204,7 +209,8 @@ class NodeDrawer {
 ResultCode DrawPlanInto(const DrawPlan& plan, ByteStream* stream, BandScratch* scratch, PixelBuffer* target,
                         const Rect& targetRect) {
   if (target == nullptr || target->pixels == nullptr || scratch == nullptr) return ResultCode::InvalidArgument;
-  if (!scratch->Fit(plan)) return ResultCode::OutOfMemory;
+  if (!scratch->Fit(plan))
+    return StreamRefuse(stream, ResultCode::OutOfMemory, "no memory for %u levels of group buffers", plan.depth + 1);
   NodeDrawer drawer(plan, stream, scratch);
   for (uint32_t k = plan.last; k != kNoNode; k = plan.nodes[k].prev) {
     ResultCode result = drawer.Draw(k, target, targetRect, targetRect);

@@ -251,14 +251,20 @@ ResultCode BlendRowIndexed(uint8_t* t, uint32_t bt, const uint8_t* s, uint32_t b
   return ResultCode::Ok;
 }
 
-ResultCode BlendRowCheck(uint32_t layerType, uint32_t opacity, uint32_t targetBytes, uint32_t mode) {
-  if (opacity > 255 || XcfBytesPerPixel(layerType) == 0) return ResultCode::InvalidArgument;
-  if (opacity == 0) return ResultCode::Ok;
+const char* BlendRowRefusal(uint32_t layerType, uint32_t opacity, uint32_t targetBytes, uint32_t mode) {
+  if (opacity > 255) return "its opacity is above 255";
+  if (XcfBytesPerPixel(layerType) == 0) return "its type has no pixels";
+  if (opacity == 0) return nullptr;
   if (layerType == kLayerIndexed || layerType == kLayerIndexedA) {
     // Palette indices cannot land in a colour target.
-    return opacity >= 128 && targetBytes >= 3 ? ResultCode::InvalidArgument : ResultCode::Ok;
+    return opacity >= 128 && targetBytes >= 3 ? "its palette indices would land in colour pixels" : nullptr;
   }
-  return mode >= kModeCount ? ResultCode::InvalidArgument : ResultCode::Ok;
+  return mode >= kModeCount ? "its layer mode is none of the 26 (0 to 25)" : nullptr;
+}
+
+ResultCode BlendRowCheck(uint32_t layerType, uint32_t opacity, uint32_t targetBytes, uint32_t mode) {
+  return BlendRowRefusal(layerType, opacity, targetBytes, mode) != nullptr ? ResultCode::InvalidArgument
+                                                                          : ResultCode::Ok;
 }
 
 ResultCode BlendRow(uint32_t layerType, uint32_t n, const uint8_t* source, uint32_t opacity, uint8_t* target,

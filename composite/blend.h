@@ -46,6 +46,8 @@ constexpr uint32_t Div255(uint32_t x) { return ((x + 1) * 257) >> 16; }
 // into a target of targetBytes, without drawing it: every refusal of
 // BlendRow depends on these alone.
 ResultCode BlendRowCheck(uint32_t layerType, uint32_t opacity, uint32_t targetBytes, uint32_t mode);
+// Why BlendRowCheck refuses, in a few words; null when it does not.
+const char* BlendRowRefusal(uint32_t layerType, uint32_t opacity, uint32_t targetBytes, uint32_t mode);
 
 // One clipped row of a layer of the given XCF type into the target run.
 ResultCode BlendRow(uint32_t layerType, uint32_t n, const uint8_t* source, uint32_t opacity, uint8_t* target,

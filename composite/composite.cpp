@@ -59,6 +59,11 @@ bool Report(ProgressHook* progress, uint32_t i, uint32_t count) {
          progress->function(progress, static_cast<int32_t>(i), static_cast<int32_t>(count - 1)) != 0;
 }
 
+// The host asked to stop at progress call i.
+ResultCode RefuseCancel(const ByteStream* stream, uint32_t i, uint32_t count) {
+  return StreamRefuse(stream, ResultCode::Cancelled, "stopped by the host at progress call %u of %u", i + 1, count);
+}
+
 // How the canvas is cut into bands: rows [start(b), end(b)) for band b,
 // every boundary on the same row modulo a tile, `first` rows into the
 // first band. A band that cuts a layer's tile row decodes the rows it needs
@@ -122,6 +127,7 @@ struct SweepJob {
   uint64_t rowsDone = 0;
   uint32_t failedBand = UINT32_MAX;
   ResultCode failure = ResultCode::Ok;
+  Reason failureReason{};
 };
 
 // Every byte of the band's rows becomes 0, padding included, but for the
@@ -157,7 +163,9 @@ void SweepBand(SweepJob* job, uint32_t band, ByteStream* stream, BandScratch* sc
     covered = Rect{covered.x0, covered.y0 - y0, covered.x1, covered.y1 - y0};
   }
   ClearBand(&view, covered);
+  ReasonAside aside(stream);
   ResultCode result = DrawPlanInto(job->plan, stream, scratch, &view, bandRect);
+  if (result != ResultCode::Ok) ReasonPrefix(aside.Record(), "rows %u to %u: ", y0, y1 - 1);
   // The bitmap's order, while the band's rows are in the cache.
   if (result == ResultCode::Ok && job->swapRedBlue) PixelBufferExchangeOuterBytes(&view);
   job->signal.Lock();
@@ -165,6 +173,7 @@ void SweepBand(SweepJob* job, uint32_t band, ByteStream* stream, BandScratch* sc
   if (result != ResultCode::Ok && band < job->failedBand) {
     job->failedBand = band;
     job->failure = result;
+    job->failureReason = aside.Why();
   }
   job->signal.Notify();
   job->signal.Unlock();
@@ -210,7 +219,8 @@ ResultCode Sweep(const DrawPlan& plan, LoadJob* load, PixelBuffer* canvas, ByteS
     workers.Join();
     const uint32_t heard = loaded.failedEntry < count ? loaded.failedEntry : count;
     for (uint32_t i = 0; i < heard; ++i)
-      if (!Report(progress, i, count)) return ResultCode::Cancelled;
+      if (!Report(progress, i, count)) return RefuseCancel(stream, i, count);
+    ReasonTake(stream->reason, loaded.failedEntry < count ? loaded.reason : plan.refusalReason);
     return loaded.failedEntry < count ? loaded.result : plan.refusal;
   }
   BandScratch scratch;
@@ -224,7 +234,7 @@ ResultCode Sweep(const DrawPlan& plan, LoadJob* load, PixelBuffer* canvas, ByteS
     // Call i comes once (i + 1) / count of the rows are drawn.
     if (done * count >= (reported + 1) * total) {
       if (!Report(progress, reported, count)) {
-        result = ResultCode::Cancelled;
+        result = RefuseCancel(stream, reported, count);
         break;
       }
       ++reported;
@@ -241,7 +251,9 @@ ResultCode Sweep(const DrawPlan& plan, LoadJob* load, PixelBuffer* canvas, ByteS
   }
   job.stop = true;
   workers.Join();
-  return result != ResultCode::Ok ? result : job.failure;
+  if (result != ResultCode::Ok) return result;
+  ReasonTake(stream->reason, job.failureReason);
+  return job.failure;
 }
 
 #if defined(__SSE2__)
@@ -339,15 +351,21 @@ ResultCode CompositeImageWith(XcfImage* image, PixelBuffer* canvas, ProgressHook
   uint32_t bytesPerPixel;
   ResultCode result = PixelBufferGetSize(canvas, &width, &height, &bytesPerPixel);
   if (result != ResultCode::Ok) return result;
-  if (width != image->width || height != image->height) return ResultCode::InvalidArgument;
-  if (!CanvasSuits(image->baseType, bytesPerPixel)) return ResultCode::InvalidArgument;
-  if (image->layerOffsets.count == 0) return ResultCode::CorruptData;
+  ByteStream* stream = image->stream;
+  if (width != image->width || height != image->height)
+    return StreamRefuse(stream, ResultCode::InvalidArgument, "a canvas of %u x %u for an image of %u x %u", width,
+                        height, image->width, image->height);
+  if (!CanvasSuits(image->baseType, bytesPerPixel))
+    return StreamRefuse(stream, ResultCode::InvalidArgument, "a canvas of %u bytes per pixel for base type %d",
+                        bytesPerPixel, image->baseType);
+  if (image->layerOffsets.count == 0) return StreamRefuse(stream, ResultCode::CorruptData, "the image has no layers");
   result = XcfBuildLayerTree(image);
   if (result != ResultCode::Ok) return result;
 
   std::unique_ptr<LayerLoadEntry, FreeDeleter> list(
       static_cast<LayerLoadEntry*>(std::calloc(image->layerOffsets.count, sizeof(LayerLoadEntry))));
-  if (!list) return ResultCode::OutOfMemory;
+  if (!list)
+    return StreamRefuse(stream, ResultCode::OutOfMemory, "no memory for a list of %u layers", image->layerOffsets.count);
   const LayerLoadEntry* entries = list.get();
   uint32_t count = 0;
   for (XcfLayer* layer = image->layers; layer != nullptr; layer = layer->next) {
@@ -359,15 +377,16 @@ ResultCode CompositeImageWith(XcfImage* image, PixelBuffer* canvas, ProgressHook
 
   PlanHolder holder;
   result = DrawPlanBuild(image, entries, count, bytesPerPixel, &holder.plan);
-  if (result != ResultCode::Ok) return result;
-  const ThreadShare share(options.threads != 0 ? options.threads : ThreadsFor(WorkOf(entries, count, canvas)),
-                          options.threads != 0);
+  if (result != ResultCode::Ok) return StreamRefuse(stream, result, "no drawing plan for %u layers", count);
+  const uint32_t wanted = options.threads != 0 ? options.threads : ThreadsFor(WorkOf(entries, count, canvas));
+  const uint32_t most = StreamLimits(stream).threads;
+  const ThreadShare share(wanted < most ? wanted : most, options.threads != 0);
   uint32_t compression = 0;
   XcfGetCompression(image, &compression);
   LoadJob* load = nullptr;
   result = LoadJobCreate(image, entries, count, compression, &load);
   if (result != ResultCode::Ok) return result;
-  result = Sweep(holder.plan, load, canvas, image->stream, share.Threads(), options.swapRedBlue, progress, count);
+  result = Sweep(holder.plan, load, canvas, stream, share.Threads(), options.swapRedBlue, progress, count);
   LoadJobDestroy(&load);
   return result;
 }

@@ -24,14 +24,27 @@ struct Unit {
   uint32_t endRow;
 };
 
+// A step's answer, and why it failed (kept only for failures).
+struct Answer {
+  ResultCode result = ResultCode::Ok;
+  std::unique_ptr<Reason> reason;
+  void Set(ResultCode code, const Reason& why) {
+    result = code;
+    if (code == ResultCode::Ok) return;
+    if (!reason) reason.reset(new (std::nothrow) Reason{});
+    if (reason) *reason = why;
+  }
+  bool Failed() const { return result != ResultCode::Ok; }
+};
+
 // The first failure of one kind: the unit of the lowest rows.
 struct Failure {
   uint32_t unit = UINT32_MAX;
-  ResultCode result = ResultCode::Ok;
-  void Note(uint32_t index, ResultCode code) {
+  Answer answer;
+  void Note(uint32_t index, ResultCode code, const Reason& why) {
     if (code != ResultCode::Ok && index < unit) {
       unit = index;
-      result = code;
+      answer.Set(code, why);
     }
   }
 };
@@ -40,15 +53,15 @@ struct Failure {
 // the layer's pixels, its tiles, preparing the mask's, the mask's tiles:
 // what loading the entry alone would have met first.
 struct EntryState {
-  ResultCode prepare = ResultCode::Ok;
-  ResultCode maskPrepare = ResultCode::Ok;
+  Answer prepare;
+  Answer maskPrepare;
   Failure layerRows;
   Failure maskRows;
 
-  ResultCode Result() const {
-    if (prepare != ResultCode::Ok) return prepare;
-    if (layerRows.result != ResultCode::Ok) return layerRows.result;
-    if (maskRows.result != ResultCode::Ok && maskPrepare == ResultCode::Ok) return maskRows.result;
+  const Answer& Result() const {
+    if (prepare.Failed()) return prepare;
+    if (layerRows.answer.Failed()) return layerRows.answer;
+    if (maskRows.answer.Failed() && !maskPrepare.Failed()) return maskRows.answer;
     return maskPrepare;
   }
 };
@@ -111,37 +124,38 @@ uint32_t AddUnits(Unit* units, uint32_t at, uint32_t entry, bool mask, const Xcf
 ResultCode LoadJobCreate(XcfImage* image, const LayerLoadEntry* entries, uint32_t count, uint32_t compression,
                          LoadJob** out) {
   std::unique_ptr<LoadJob> job(new (std::nothrow) LoadJob);
-  if (!job) return ResultCode::OutOfMemory;
+  if (!job) return StreamRefuse(image->stream, ResultCode::OutOfMemory, "no memory to check the layers' tiles");
   job->entries = entries;
   job->count = count;
   job->states.reset(new (std::nothrow) EntryState[count > 0 ? count : 1]);
-  if (!job->states) return ResultCode::OutOfMemory;
+  if (!job->states) return StreamRefuse(image->stream, ResultCode::OutOfMemory, "no memory to check the layers' tiles");
 
   // Every entry's headers and tile offsets are read here, on this thread and
   // in order, up to the first that fails: no entry after it is ever needed.
   ByteStream* stream = image->stream;
   std::unique_ptr<const XcfLevel*[]> levels(new (std::nothrow) const XcfLevel*[2 * static_cast<size_t>(count) + 1]());
-  if (!levels) return ResultCode::OutOfMemory;
+  if (!levels) return StreamRefuse(stream, ResultCode::OutOfMemory, "no memory to check the layers' tiles");
   uint64_t unitCount = 0;
   for (uint32_t i = 0; i < count; ++i) {
     XcfLayer* layer = entries[i].layer;
     EntryState& state = job->states[i];
     if (entries[i].loadPixels) {
-      state.prepare = XcfLayerPreparePixels(stream, layer, compression);
-      if (state.prepare != ResultCode::Ok) break;
+      ReasonAside aside(stream);
+      state.prepare.Set(XcfLayerPreparePixels(stream, layer, compression), aside.Why());
+      if (state.prepare.Failed()) break;
       levels[2 * i] = layer->hierarchy->level;
       unitCount += UnitsOf(levels[2 * i]);
     }
     if (entries[i].loadMask) {
-      state.maskPrepare = XcfLayerPrepareMaskPixels(layer, stream, compression);
-      if (state.maskPrepare != ResultCode::Ok) break;
+      ReasonAside aside(stream);
+      state.maskPrepare.Set(XcfLayerPrepareMaskPixels(layer, stream, compression), aside.Why());
+      if (state.maskPrepare.Failed()) break;
       levels[2 * i + 1] = layer->mask->hierarchy->level;
       unitCount += UnitsOf(levels[2 * i + 1]);
     }
   }
-  if (unitCount > UINT32_MAX) return ResultCode::OutOfMemory;
-  job->units.reset(new (std::nothrow) Unit[unitCount > 0 ? unitCount : 1]);
-  if (!job->units) return ResultCode::OutOfMemory;
+  if (unitCount <= UINT32_MAX) job->units.reset(new (std::nothrow) Unit[unitCount > 0 ? unitCount : 1]);
+  if (!job->units) return StreamRefuse(stream, ResultCode::OutOfMemory, "no memory to check the layers' tiles");
   uint32_t at = 0;
   for (uint32_t i = 0; i < count; ++i) {
     if (levels[2 * i] != nullptr) at = AddUnits(job->units.get(), at, i, false, levels[2 * i]);
@@ -171,10 +185,13 @@ void LoadJobRun(LoadJob* job, ByteStream* stream) {
     ++job->running;
     job->signal.Unlock();
     const Unit& unit = job->units[index];
+    ReasonAside aside(stream);
     const ResultCode result = CheckUnit(job, stream, unit);
+    if (result != ResultCode::Ok)
+      ReasonPrefix(aside.Record(), unit.mask ? "%s's mask: " : "%s: ", NameOf(job->entries[unit.entry].layer).text);
     job->signal.Lock();
     EntryState& state = job->states[unit.entry];
-    (unit.mask ? state.maskRows : state.layerRows).Note(index, result);
+    (unit.mask ? state.maskRows : state.layerRows).Note(index, result, aside.Why());
     --job->running;
     job->signal.Notify();
     job->signal.Unlock();
@@ -186,10 +203,13 @@ LoadOutcome LoadJobFinish(LoadJob* job) {
   while (job->running > 0 || job->next < job->unitCount) job->signal.Wait();
   job->signal.Unlock();
   for (uint32_t i = 0; i < job->count; ++i) {
-    const ResultCode result = job->states[i].Result();
-    if (result != ResultCode::Ok) return LoadOutcome{i, result};
+    const Answer& answer = job->states[i].Result();
+    if (!answer.Failed()) continue;
+    LoadOutcome outcome{i, answer.result, Reason{}};
+    if (answer.reason) outcome.reason = *answer.reason;
+    return outcome;
   }
-  return LoadOutcome{job->count, ResultCode::Ok};
+  return LoadOutcome{job->count, ResultCode::Ok, Reason{}};
 }
 
 }  // namespace tessel

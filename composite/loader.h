@@ -8,16 +8,18 @@
 
 #include <cstdint>
 
+#include "plugin/reason.h"
 #include "xcf/image.h"
 #include "xcf/layer_tree.h"
 
 namespace tessel {
 
 // What loading the entries found: the first entry that fails (count when
-// none does) and its code.
+// none does), its code and why.
 struct LoadOutcome {
   uint32_t failedEntry;
   ResultCode result;
+  Reason reason;
 };
 
 // The checking of one load list's tiles, cut into units that any thread

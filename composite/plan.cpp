@@ -30,6 +30,7 @@ struct Builder {
   // The load list whose entries the nodes are; null for a loaded layer.
   const LayerLoadEntry* entries;
   uint32_t made;
+  uint32_t deepest;  // the levels of groups that are walked
 };
 
 // Whether a layer of the caller's own loading is drawn: visible, and
@@ -109,7 +110,7 @@ ResultCode Walk(Builder* b, XcfLayer* first, bool siblings, uint32_t parent, uin
       plan->nodes[parent].firstChild = k;
     }
     *lastOfList = k;
-    if (node->group && depth <= kMaxGroupDepth) {
+    if (node->group && depth <= b->deepest) {
       ResultCode result = Walk(b, layer->firstChild, true, k, depth + 1);
       if (result != ResultCode::Ok) return result;
     }
@@ -148,21 +149,33 @@ ResultCode Walk(Builder* b, XcfLayer* first, bool siblings, uint32_t parent, uin
 // of its full size, would refuse: the arguments that BlendRow refuses, for
 // every layer that reaches it, the children of a group wherever they lie in
 // the group.
-ResultCode Check(const DrawPlan& plan, uint32_t k, const Rect& target, uint32_t targetBytes) {
+ResultCode Check(DrawPlan& plan, uint32_t k, const Rect& target, uint32_t targetBytes, uint32_t deepest) {
   const PlanNode& node = plan.nodes[k];
-  if (node.depth > kMaxGroupDepth) return ResultCode::CorruptData;
+  Reason* reason = &plan.refusalReason;
+  if (node.depth > deepest) {
+    ReasonNote(reason, "groups nested deeper than %u", deepest);
+    return ResultCode::CorruptData;
+  }
   if (!node.draws || Intersect(node.rect, target).Empty()) return ResultCode::Ok;
-  if (node.bs == 0) return ResultCode::InvalidArgument;
+  if (node.bs == 0) {
+    ReasonNote(reason, "%s: a group of type %u, which has no pixels", NameOf(node.layer).text, node.info.type);
+    return ResultCode::InvalidArgument;
+  }
   for (uint32_t c = node.lastChild; c != kNoNode; c = plan.nodes[c].prev) {
-    ResultCode result = Check(plan, c, node.rect, node.bs);
+    ResultCode result = Check(plan, c, node.rect, node.bs, deepest);
     if (result != ResultCode::Ok) return result;
   }
-  return BlendRowCheck(node.drawType, node.info.opacity, targetBytes, node.info.mode);
+  const char* why = BlendRowRefusal(node.drawType, node.info.opacity, targetBytes, node.info.mode);
+  if (why == nullptr) return ResultCode::Ok;
+  ReasonNote(reason, "%s: %s (type %u, mode %u, opacity %u, into %u bytes per pixel)", NameOf(node.layer).text, why,
+             node.drawType, node.info.mode, node.info.opacity, targetBytes);
+  return ResultCode::InvalidArgument;
 }
 
-ResultCode Build(Builder* b, XcfLayer* first, bool siblings, uint32_t count, const Rect& target, uint32_t targetBytes) {
+ResultCode Build(Builder* b, XcfLayer* first, bool siblings, uint32_t count, const Rect& target, uint32_t targetBytes,
+                 uint32_t deepest) {
   DrawPlan* plan = b->plan;
-  *plan = DrawPlan{nullptr, count, kNoNode, kNoNode, 0, ResultCode::Ok};
+  *plan = DrawPlan{nullptr, count, kNoNode, kNoNode, 0, ResultCode::Ok, Reason{}};
   if (count > 0) {
     plan->nodes = static_cast<PlanNode*>(std::calloc(count, sizeof(PlanNode)));
     if (plan->nodes == nullptr) return ResultCode::OutOfMemory;
@@ -175,7 +188,7 @@ ResultCode Build(Builder* b, XcfLayer* first, bool siblings, uint32_t count, con
     return result;
   }
   for (uint32_t k = plan->last; k != kNoNode && plan->refusal == ResultCode::Ok; k = plan->nodes[k].prev)
-    plan->refusal = Check(*plan, k, target, targetBytes);
+    plan->refusal = Check(*plan, k, target, targetBytes, deepest);
   return ResultCode::Ok;
 }
 
@@ -184,7 +197,7 @@ uint32_t CountLoaded(XcfLayer* layer, uint32_t depth) {
   XcfLayerInfo info;
   if (!LoadedLayerDraws(layer, &info)) return 0;
   uint32_t count = 1;
-  if (XcfLayerIsGroup(layer) && depth <= kMaxGroupDepth)
+  if (XcfLayerIsGroup(layer) && depth <= kDefaultLimits.groupDepth)
     for (XcfLayer* child = layer->firstChild; child != nullptr; child = child->next) count += CountLoaded(child, depth + 1);
   return count;
 }
@@ -194,8 +207,10 @@ uint32_t CountLoaded(XcfLayer* layer, uint32_t depth) {
 ResultCode DrawPlanBuild(XcfImage* image, const LayerLoadEntry* entries, uint32_t count, uint32_t canvasBytes,
                          DrawPlan* plan) {
   if (image == nullptr || plan == nullptr || (entries == nullptr && count > 0)) return ResultCode::InvalidArgument;
-  Builder b{plan, image->baseType, entries, 0};
-  ResultCode result = Build(&b, image->layers, true, count, Rect{0, 0, image->width, image->height}, canvasBytes);
+  const uint32_t deepest = StreamLimits(image->stream).groupDepth;
+  Builder b{plan, image->baseType, entries, 0, deepest};
+  ResultCode result =
+      Build(&b, image->layers, true, count, Rect{0, 0, image->width, image->height}, canvasBytes, deepest);
   if (result != ResultCode::Ok) return result;
   // The layer drawn first, when drawing it is a plain copy of its rows into
   // the cleared canvas (normal mode, full opacity, no alpha and no mask, the
@@ -217,8 +232,8 @@ ResultCode DrawPlanBuildLoaded(XcfLayer* layer, int32_t baseType, const Rect& ta
                                DrawPlan* plan) {
   if (layer == nullptr || plan == nullptr) return ResultCode::InvalidArgument;
   if (!XcfLayerIsGroup(layer) && layer->hierarchy == nullptr) return ResultCode::NotReady;
-  Builder b{plan, baseType, nullptr, 0};
-  return Build(&b, layer, false, CountLoaded(layer, 0), targetRect, targetBytes);
+  Builder b{plan, baseType, nullptr, 0, kDefaultLimits.groupDepth};
+  return Build(&b, layer, false, CountLoaded(layer, 0), targetRect, targetBytes, kDefaultLimits.groupDepth);
 }
 
 void DrawPlanFree(DrawPlan* plan) {

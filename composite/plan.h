@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "plugin/reason.h"
 #include "xcf/layer.h"
 #include "xcf/layer_tree.h"
 
@@ -72,6 +73,7 @@ struct DrawPlan {
   // group into a buffer of its full size) would refuse, in drawing order,
   // or Ok. The bands then meet no refusal of their own.
   ResultCode refusal;
+  Reason refusalReason;  // why, when it refuses
 };
 
 // The plan of a picture over the load list of CompositeImage (whose entries

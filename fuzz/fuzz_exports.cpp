@@ -1,6 +1,7 @@
 // Feeds one input to the plug-in as a host would: IsSupported with the
 // first 2048 bytes, GetPictureInfo and GetPicture from memory (with a
-// progress callback that cancels for some inputs), and demands that no
+// progress callback that cancels for some inputs), within limits that keep
+// each run quick, and demands that every failure says why and that no
 // local-memory handle is left alive.
 #include <cstddef>
 #include <cstdint>
@@ -9,7 +10,7 @@
 #include <vector>
 
 #include "fuzz/fuzz_limits.h"
-#include "plugin/exports.h"
+#include "plugin/entry.h"
 
 namespace {
 
@@ -29,22 +30,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   IsSupported("fuzz.xcf.bz2", reinterpret_cast<uintptr_t>(block.data()));
   IsSupported("fuzz.xcf", reinterpret_cast<uintptr_t>(block.data()));
 
+  const tessel::Limits limits = tesselfuzz::Limits();
   PictureInfo info{};
-  int code = GetPictureInfo(bytes, length, 1, &info);
-  // Keep each run quick: pictures beyond the pixel budget, and containers
-  // that decompress to more than the data budget, are not decoded. The
-  // plug-in itself needs no such limit.
-  if (code == 0 && static_cast<uint64_t>(info.width) * info.height > tesselfuzz::kPixelBudget) return 0;
-  if (!tesselfuzz::DecompressesWithinBudget(data, size)) return 0;
+  tessel::Reason reason{};
+  int code = tessel::GetPictureInfoWith(bytes, length, 1, &info, limits, &reason);
+  if (code != 0 && !tessel::ReasonKept(&reason)) std::abort();  // a refusal that does not say why
 
   const int32_t cancelAt = data[size - 1] < 32 ? data[size - 1] % 8 : -1;
   HLOCAL header = nullptr;
   HLOCAL pixels = nullptr;
-  code = GetPicture(bytes, length, 1, &header, &pixels, cancelAt >= 0 ? CancelAt : nullptr,
-                    reinterpret_cast<intptr_t>(&cancelAt));
+  reason = tessel::Reason{};
+  code = tessel::GetPictureWith(bytes, length, 1, &header, &pixels, cancelAt >= 0 ? CancelAt : nullptr,
+                                reinterpret_cast<intptr_t>(&cancelAt), limits, &reason);
   if (code == 0) {
     LocalFree(header);
     LocalFree(pixels);
+  } else if (!tessel::ReasonKept(&reason)) {
+    std::abort();
   }
   if (tesselfuzz::LiveLocalHandles() != 0) std::abort();  // a handle outlived the call
   return 0;

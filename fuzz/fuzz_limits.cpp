@@ -1,9 +1,6 @@
 #include "fuzz/fuzz_limits.h"
 
 #include "platform/kernel32.h"
-#include "stream/decompress.h"
-#include "stream/detect.h"
-#include "stream/memory_source.h"
 
 // Allocations the sanitizer cannot or will not make fail as they would in a
 // 32-bit process (the plug-in must answer OutOfMemory), and a soft limit on
@@ -24,16 +21,11 @@ uint32_t CappedSink::Write(void* handle, const void* buffer, uint32_t count) {
   return tessel::SinkWrite(self->memory_->sink, buffer, count);
 }
 
-bool DecompressesWithinBudget(const uint8_t* data, size_t size) {
-  if (size < tessel::kContainerSignatureSize) return true;
-  tessel::ContainerKind kind = tessel::DetectContainer(data);
-  if (kind != tessel::ContainerKind::Gzip && kind != tessel::ContainerKind::Bzip2) return true;
-  tessel::ByteStream* stream = nullptr;
-  if (tessel::MemoryStreamOpen(static_cast<uint32_t>(size), &stream, data) != tessel::ResultCode::Ok) return false;
-  CappedSink sink;
-  tessel::ResultCode result = tessel::DecompressAll(stream, sink.Sink());
-  tessel::StreamDestroy(&stream);
-  return result != tessel::ResultCode::WriteError;
+tessel::Limits Limits() {
+  tessel::Limits limits = tessel::kDefaultLimits;
+  limits.canvasWidth = limits.canvasHeight = 2048;
+  limits.decompressedBytes = kDecompressBudget;
+  return limits;
 }
 
 uint32_t LiveLocalHandles() { return tessel::platform::LiveLocalHandles(); }

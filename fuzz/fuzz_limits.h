@@ -1,4 +1,4 @@
-// What the fuzz harnesses share: budgets that keep each run quick, a sink
+// What the fuzz harnesses share: limits that keep each run quick, a sink
 // that refuses to grow past its budget, and the sanitizer settings under
 // which allocations fail the way they do in a 32-bit process.
 #pragma once
@@ -6,12 +6,17 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "plugin/limits.h"
 #include "stream/memory_sink.h"
 
 namespace tesselfuzz {
 
-constexpr uint64_t kPixelBudget = 4u << 20;      // canvas pixels decoded per input
 constexpr uint32_t kDecompressBudget = 32u << 20;  // bytes a container may expand to
+
+// The plug-in's limits, tighter: canvases of at most 2048 x 2048 and
+// containers that expand to at most kDecompressBudget. The plug-in itself
+// needs no such limit; the runs need to be quick.
+tessel::Limits Limits();
 
 // A MemorySink that accepts at most kDecompressBudget bytes.
 class CappedSink {
@@ -26,9 +31,6 @@ class CappedSink {
   tessel::ByteSink sink_;
 };
 
-// Whether a gzip or bzip2 input expands to at most kDecompressBudget bytes
-// (plain and unknown inputs pass).
-bool DecompressesWithinBudget(const uint8_t* data, size_t size);
 
 // Local-memory handles alive in the process.
 uint32_t LiveLocalHandles();

@@ -121,6 +121,8 @@ int lstrlenA(LPCSTR text);
 int lstrcmpiA(LPCSTR a, LPCSTR b);
 BOOL IsDBCSLeadByteEx(UINT codePage, BYTE testChar);
 BOOL IsBadReadPtr(const void* pointer, UINT_PTR bytes);
+// Natively no debugger listens: the text goes nowhere.
+void OutputDebugStringA(LPCSTR text);
 
 // Threads: the stand-in waits for a thread with INFINITE only.
 HANDLE CreateThread(LPSECURITY_ATTRIBUTES security, SIZE_T stackSize, LPTHREAD_START_ROUTINE start, LPVOID parameter,

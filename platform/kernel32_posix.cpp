@@ -187,6 +187,8 @@ UINT GetTempFileNameA(LPCSTR folder, LPCSTR prefix, UINT unique, LPSTR name) {
   return 1;
 }
 
+void OutputDebugStringA(LPCSTR) {}
+
 BOOL DeleteFileA(LPCSTR name) {
   if (name == nullptr || ::unlink(name) != 0) {
     lastError = name == nullptr ? ERROR_INVALID_PARAMETER : ErrorFromErrno(errno);

@@ -48,6 +48,10 @@ struct LocalHandle {
   }
 };
 
+const char* HandleFailure(ResultCode result) {
+  return result == ResultCode::LockFailed ? "its memory could not be locked" : "no memory for it";
+}
+
 struct CanvasRecord {
   PixelBuffer* buffer = nullptr;
   ~CanvasRecord() { PixelBufferRelease(&buffer); }
@@ -112,22 +116,24 @@ ResultCode BuildBitmapWith(XcfImage* image, HLOCAL* infoHandle, HLOCAL* bitsHand
   const bool rgb = image->baseType == kBaseRgb;
   const uint16_t bitCount = rgb ? 24 : 8;
 
+  const ByteStream* stream = image->stream;
   CanvasRecord canvas;
   result = PixelBufferNew(&canvas.buffer);
-  if (result != ResultCode::Ok) return result;
+  if (result != ResultCode::Ok) return StreamRefuse(stream, result, "no memory for the canvas record");
 
   LocalHandle info;
   result = info.AllocateAndLock(rgb ? kBitmapInfoHeaderSize : kBitmapInfoHeaderSize + kColourTableSize);
-  if (result != ResultCode::Ok) return result;
+  if (result != ResultCode::Ok) return StreamRefuse(stream, result, "the bitmap's header: %s", HandleFailure(result));
   WriteInfoHeader(info.locked, width, height, bitCount);
   if (!rgb) WriteColourTable(info.locked + kBitmapInfoHeaderSize, image);
 
   const uint32_t rowSize = BitmapRowSize(bitCount, width);
   const uint64_t bytes = static_cast<uint64_t>(rowSize) * height;
-  if (bytes > SIZE_MAX) return ResultCode::OutOfMemory;
   LocalHandle bits;
-  result = bits.AllocateAndLock(static_cast<SIZE_T>(bytes));
-  if (result != ResultCode::Ok) return result;
+  result = bytes > SIZE_MAX ? ResultCode::OutOfMemory : bits.AllocateAndLock(static_cast<SIZE_T>(bytes));
+  if (result != ResultCode::Ok)
+    return StreamRefuse(stream, result, "the bitmap of %u x %u (%llu MB): %s", width, height,
+                        static_cast<unsigned long long>(bytes >> 20), HandleFailure(result));
   // Row 0 of the canvas, the top of the picture, is the last row in memory.
   result = PixelBufferWrap(canvas.buffer, width, rgb ? 3 : 1, height, -static_cast<int32_t>(rowSize), bits.locked);
   if (result != ResultCode::Ok) return result;

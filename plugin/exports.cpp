@@ -1,6 +1,9 @@
 #include "plugin/exports.h"
 
+#include <cstdio>
+
 #include "plugin/bitmap.h"
+#include "plugin/entry.h"
 #include "plugin/result.h"
 #include "stream/detect.h"
 #include "stream/file_source.h"
@@ -33,8 +36,29 @@ struct Decode {
   }
 };
 
-bool ArgumentsValid(const char* buffer, int32_t offsetOrSize, uint32_t flag) {
-  return buffer != nullptr && offsetOrSize >= 0 && InputKindOf(flag) <= static_cast<uint32_t>(InputKind::Memory);
+// The host's arguments, as both picture exports check them first.
+bool ArgumentsValid(const char* buffer, int32_t offsetOrSize, uint32_t flag, Reason* reason) {
+  if (buffer == nullptr) {
+    ReasonNote(reason, "no file name or memory block");
+  } else if (offsetOrSize < 0) {
+    ReasonNote(reason, "a negative %s, %d", InputKindOf(flag) == 0 ? "start offset" : "size", offsetOrSize);
+  } else if (InputKindOf(flag) > static_cast<uint32_t>(InputKind::Memory)) {
+    ReasonNote(reason, "input kind %u is neither a file name (0) nor a memory block (1)", InputKindOf(flag));
+  } else {
+    return true;
+  }
+  return false;
+}
+
+// Tells a debugger watching the viewer why a call failed; the host sees
+// nothing of it.
+int TellDebugger(int code, const Reason& reason) {
+  if (code == host::kOk || !ReasonKept(&reason)) return code;
+  char text[sizeof reason.text + 96];
+  std::snprintf(text, sizeof text, "tessel: %s: %s (code %d)\n", HostCodeText(code), reason.text, code);
+  text[sizeof text - 1] = '\0';
+  OutputDebugStringA(text);
+  return code;
 }
 
 // The name decides when the first 2048 bytes hold no decodable header: a
@@ -101,9 +125,40 @@ int TESSEL_CALL IsSupported(const char* fileName, uintptr_t data) {
 }
 
 int TESSEL_CALL GetPictureInfo(const char* buffer, int32_t offsetOrSize, uint32_t flag, PictureInfo* info) {
-  if (info == nullptr || !ArgumentsValid(buffer, offsetOrSize, flag)) return host::kOtherError;
+  Reason reason{};
+  return TellDebugger(GetPictureInfoWith(buffer, offsetOrSize, flag, info, kDefaultLimits, &reason), reason);
+}
+
+int TESSEL_CALL GetPicture(const char* buffer, int32_t offsetOrSize, uint32_t flag, HLOCAL* info, HLOCAL* bits,
+                           ProgressCallback progress, intptr_t userData) {
+  Reason reason{};
+  return TellDebugger(
+      GetPictureWith(buffer, offsetOrSize, flag, info, bits, progress, userData, kDefaultLimits, &reason), reason);
+}
+
+int TESSEL_CALL GetPreview(const char*, int32_t, uint32_t, HLOCAL*, HLOCAL*, ProgressCallback, intptr_t) {
+  return -1;
+}
+
+#ifdef _WIN32
+// Loading and unloading need nothing: the plug-in keeps no state.
+BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) { return TRUE; }
+#endif
+
+}  // extern "C"
+
+namespace tessel {
+
+int GetPictureInfoWith(const char* buffer, int32_t offsetOrSize, uint32_t flag, PictureInfo* info,
+                       const Limits& limits, Reason* reason) {
+  if (info == nullptr) {
+    ReasonNote(reason, "no record for the picture's information");
+    return host::kOtherError;
+  }
+  if (!ArgumentsValid(buffer, offsetOrSize, flag, reason)) return host::kOtherError;
   Decode decode;
-  ResultCode result = OpenInput(buffer, offsetOrSize, InputKindOf(flag), &decode.stream, &decode.sink, 1);
+  ResultCode result =
+      OpenInputWith(buffer, offsetOrSize, InputKindOf(flag), &decode.stream, &decode.sink, 1, limits, reason);
   if (result == ResultCode::Ok) result = XcfImageCreate(decode.stream, &decode.image);
   if (result == ResultCode::Ok) result = XcfLoad(decode.image);
   XcfHeaderInfo header{};
@@ -124,23 +179,19 @@ int TESSEL_CALL GetPictureInfo(const char* buffer, int32_t offsetOrSize, uint32_
   return host::kOk;
 }
 
-int TESSEL_CALL GetPicture(const char* buffer, int32_t offsetOrSize, uint32_t flag, HLOCAL* info, HLOCAL* bits,
-                           ProgressCallback progress, intptr_t userData) {
-  if (info == nullptr || bits == nullptr || !ArgumentsValid(buffer, offsetOrSize, flag)) return host::kOtherError;
+int GetPictureWith(const char* buffer, int32_t offsetOrSize, uint32_t flag, HLOCAL* info, HLOCAL* bits,
+                   ProgressCallback progress, intptr_t userData, const Limits& limits, Reason* reason) {
+  if (info == nullptr || bits == nullptr) {
+    ReasonNote(reason, "nowhere to put the bitmap's handles");
+    return host::kOtherError;
+  }
+  if (!ArgumentsValid(buffer, offsetOrSize, flag, reason)) return host::kOtherError;
   Decode decode;
-  ResultCode result = OpenInput(buffer, offsetOrSize, InputKindOf(flag), &decode.stream, &decode.sink, 0);
+  ResultCode result =
+      OpenInputWith(buffer, offsetOrSize, InputKindOf(flag), &decode.stream, &decode.sink, 0, limits, reason);
   if (result == ResultCode::Ok) result = XcfImageCreate(decode.stream, &decode.image);
   if (result == ResultCode::Ok) result = BuildBitmap(decode.image, info, bits, progress, userData);
   return MapResultToHost(result);
 }
 
-int TESSEL_CALL GetPreview(const char*, int32_t, uint32_t, HLOCAL*, HLOCAL*, ProgressCallback, intptr_t) {
-  return -1;
-}
-
-#ifdef _WIN32
-// Loading and unloading need nothing: the plug-in keeps no state.
-BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) { return TRUE; }
-#endif
-
-}  // extern "C"
+}  // namespace tessel

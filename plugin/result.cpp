@@ -17,24 +17,30 @@ int MapResultToHost(ResultCode code) {
   }
 }
 
-const char* ResultText(ResultCode code) {
-  switch (code) {
-    case ResultCode::Ok: return "success";
-    case ResultCode::InvalidArgument: return "invalid argument";
-    case ResultCode::NotReady: return "not ready";
-    case ResultCode::Unsupported: return "unsupported";
-    case ResultCode::Cancelled: return "cancelled";
-    case ResultCode::OutOfMemory: return "out of memory";
-    case ResultCode::LockFailed: return "memory could not be locked";
-    case ResultCode::ReadError: return "read error";
-    case ResultCode::WriteError: return "write error";
-    case ResultCode::SeekError: return "seek error";
-    case ResultCode::NotRecognised: return "not recognised";
-    case ResultCode::CorruptData: return "corrupt data";
-    case ResultCode::UnsupportedVersion: return "unsupported version";
-    case ResultCode::TooLarge: return "too large";
-  }
-  return "unknown result";
+namespace {
+
+// Every host code the plug-in gives, with its meaning.
+struct HostCode {
+  int code;
+  const char* text;
+};
+constexpr HostCode kHostCodes[] = {
+    {host::kOk, "success"},
+    {host::kCancelled, "stopped by the progress callback"},
+    {host::kNotThisFormat, "not a GIMP XCF file, or a variant it does not read"},
+    {host::kCorrupt, "damaged data"},
+    {host::kOutOfMemory, "out of memory"},
+    {host::kLockFailed, "memory could not be locked"},
+    {host::kReadError, "reading the file failed"},
+    {host::kOtherError, "not readable"},
+};
+
+}  // namespace
+
+const char* HostCodeText(int code) {
+  for (const HostCode& entry : kHostCodes)
+    if (entry.code == code) return entry.text;
+  return "unknown failure";
 }
 
 }  // namespace tessel

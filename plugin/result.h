@@ -39,7 +39,8 @@ constexpr int kOtherError = 8;
 // The only place where host codes arise from internal results.
 int MapResultToHost(ResultCode code);
 
-// A short English text for a result code, for messages and test output.
-const char* ResultText(ResultCode code);
+// What a host code means, in the words the tool, the test driver and the
+// tests use for it; "unknown failure" for a code the plug-in never gives.
+const char* HostCodeText(int code);
 
 }  // namespace tessel

@@ -1,5 +1,7 @@
 #include "stream/byte_stream.h"
 
+#include <cstdarg>
+#include <cstdio>
 #include <new>
 
 namespace tessel {
@@ -7,7 +9,7 @@ namespace tessel {
 ResultCode StreamCreate(StreamReadFn read, StreamSeekFn seek, void* handle, StreamCloseFn close,
                         ByteStream** out) {
   if (out == nullptr || read == nullptr || seek == nullptr) return ResultCode::InvalidArgument;
-  auto* stream = new (std::nothrow) ByteStream{handle, read, seek, close, nullptr, nullptr, nullptr};
+  auto* stream = new (std::nothrow) ByteStream{handle, read, seek, close, nullptr, nullptr, nullptr, nullptr, nullptr};
   if (stream == nullptr) {
     *out = nullptr;
     return ResultCode::OutOfMemory;
@@ -49,7 +51,27 @@ uint32_t StreamReadOrView(ByteStream* stream, uint32_t count, uint8_t* buffer, c
 ResultCode StreamFork(ByteStream* stream, ByteStream** out) {
   if (stream == nullptr || out == nullptr) return ResultCode::InvalidArgument;
   if (stream->fork == nullptr) return ResultCode::Unsupported;
-  return stream->fork(stream->handle, out);
+  ResultCode result = stream->fork(stream->handle, out);
+  if (result == ResultCode::Ok) (*out)->limits = stream->limits;
+  return result;
+}
+
+ResultCode StreamRefuse(const ByteStream* stream, ResultCode code, const char* format, ...) {
+  Reason* reason = stream != nullptr ? stream->reason : nullptr;
+  if (reason == nullptr || ReasonKept(reason)) return code;
+  char text[sizeof reason->text];
+  va_list args;
+  va_start(args, format);
+  const int n = std::vsnprintf(text, sizeof text, format, args);
+  va_end(args);
+  if (n < 0) return code;
+  text[sizeof text - 1] = '\0';
+  ReasonNote(reason, "%s", text);
+  return code;
+}
+
+const Limits& StreamLimits(const ByteStream* stream) {
+  return stream != nullptr && stream->limits != nullptr ? *stream->limits : kDefaultLimits;
 }
 
 int StreamReadU32(ByteStream* stream, uint32_t* out) {

@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "plugin/limits.h"
+#include "plugin/reason.h"
 #include "plugin/result.h"
 
 namespace tessel {
@@ -43,6 +45,11 @@ struct ByteStream {
   // own (memory blocks, the read-ahead of the files tessel opens), so that
   // a reader that only looks at the bytes need not copy them.
   StreamViewFn view;
+  // The call's own records, optional: where the first refusal of the data
+  // is told (each thread's stream has its own), and the limits that apply
+  // (the defaults when none). A fork takes the limits, not the reason.
+  Reason* reason;
+  const Limits* limits;
 };
 
 ResultCode StreamCreate(StreamReadFn read, StreamSeekFn seek, void* handle, StreamCloseFn close,
@@ -58,6 +65,30 @@ bool StreamHolds(const ByteStream* stream, uint64_t count);
 // Bytes lent by the stream's view, or copied into `buffer` (of at least
 // count bytes) by its read when it has none; *bytes is where they are.
 uint32_t StreamReadOrView(ByteStream* stream, uint32_t count, uint8_t* buffer, const uint8_t** bytes);
+// Refuses the data: tells why in the stream's reason record (the first
+// refusal only) and returns the code.
+ResultCode StreamRefuse(const ByteStream* stream, ResultCode code, const char* format, ...) TESSEL_PRINTF(3, 4);
+// A reason record of its own for the stream while one step runs on it, so
+// that a step whose failure may not be the call's answer (one of several
+// layers checked at once) keeps its reason apart; the stream's own record
+// comes back when the step ends.
+class ReasonAside {
+ public:
+  explicit ReasonAside(ByteStream* stream) : stream_(stream), saved_(stream->reason) { stream->reason = &reason_; }
+  ~ReasonAside() { stream_->reason = saved_; }
+  ReasonAside(const ReasonAside&) = delete;
+  ReasonAside& operator=(const ReasonAside&) = delete;
+  const Reason& Why() const { return reason_; }
+  Reason* Record() { return &reason_; }
+
+ private:
+  ByteStream* stream_;
+  Reason* saved_;
+  Reason reason_{};
+};
+
+// The limits that apply to the stream's data.
+const Limits& StreamLimits(const ByteStream* stream);
 // A fork of the stream for another thread; Unsupported when it has none.
 ResultCode StreamFork(ByteStream* stream, ByteStream** out);
 // One big-endian u32: 1 on success, 0 on failure (out unchanged).

@@ -38,11 +38,26 @@ struct GzipTraits {
   using Decoder = GzipDecoder;
   static constexpr uint32_t kHeaderSize = 10;
 
-  static ResultCode CheckHeader(const uint8_t* h) {
-    if (h[0] != 0x1F || h[1] != 0x8B) return ResultCode::NotRecognised;
+  static constexpr const char* kName = "gzip";
+  static ResultCode CheckHeader(const ByteStream* source, const uint8_t* h) {
+    if (h[0] != 0x1F || h[1] != 0x8B) return StreamRefuse(source, ResultCode::NotRecognised, "gzip: no gzip signature");
     // Method must be deflate; a header checksum (0x02) or the reserved 0x20 is refused.
-    if (h[2] != 8 || (h[3] & 0x22) != 0) return ResultCode::UnsupportedVersion;
+    if (h[2] != 8)
+      return StreamRefuse(source, ResultCode::UnsupportedVersion, "gzip: compression method %u is not deflate (8)", h[2]);
+    if ((h[3] & 0x22) != 0)
+      return StreamRefuse(source, ResultCode::UnsupportedVersion,
+                          "gzip: header flags 0x%02X ask for a header checksum (0x02) or set the reserved 0x20", h[3]);
     return ResultCode::Ok;
+  }
+  // zlib's own words for what went wrong.
+  static ResultCode Refuse(const Decoder* d, int status) {
+    const char* why = d->z.msg != nullptr           ? d->z.msg
+                      : status == Z_MEM_ERROR       ? "no memory for the decompressor"
+                      : status == Z_NEED_DICT       ? "the data needs a preset dictionary"
+                      : status == Z_BUF_ERROR       ? "no progress possible"
+                      : status == Z_VERSION_ERROR   ? "zlib of another version"
+                                                    : "unknown zlib status";
+    return StreamRefuse(d->source, MapZlibError(status), "gzip: %s", why);
   }
   static int Init(Decoder* d) {
     d->z.zalloc = nullptr;
@@ -55,7 +70,6 @@ struct GzipTraits {
   static int Step(Decoder* d) { return inflate(&d->z, Z_NO_FLUSH); }
   static void End(Decoder* d) { inflateEnd(&d->z); }
   static bool IsStreamEnd(int status) { return status == Z_STREAM_END; }
-  static ResultCode Map(int status) { return MapZlibError(status); }
   static uint32_t AvailIn(const Decoder* d) { return d->z.avail_in; }
   static void SetInput(Decoder* d, uint8_t* data, uint32_t n) {
     d->z.next_in = data;
@@ -72,8 +86,20 @@ struct Bzip2Traits {
   using Decoder = Bzip2Decoder;
   static constexpr uint32_t kHeaderSize = 3;
 
-  static ResultCode CheckHeader(const uint8_t* h) {
-    return (h[0] == 'B' && h[1] == 'Z' && h[2] == 'h') ? ResultCode::Ok : ResultCode::NotRecognised;
+  static constexpr const char* kName = "bzip2";
+  static ResultCode CheckHeader(const ByteStream* source, const uint8_t* h) {
+    return (h[0] == 'B' && h[1] == 'Z' && h[2] == 'h')
+               ? ResultCode::Ok
+               : StreamRefuse(source, ResultCode::NotRecognised, "bzip2: no bzip2 signature");
+  }
+  static ResultCode Refuse(const Decoder* d, int status) {
+    const char* why = status == BZ_DATA_ERROR         ? "the compressed data is damaged"
+                      : status == BZ_DATA_ERROR_MAGIC ? "no valid bzip2 stream header"
+                      : status == BZ_UNEXPECTED_EOF   ? "the compressed data ends early"
+                      : status == BZ_MEM_ERROR        ? "no memory for the decompressor"
+                      : status == BZ_CONFIG_ERROR     ? "libbzip2 is built wrongly for this machine"
+                                                      : "unknown libbzip2 status";
+    return StreamRefuse(d->source, MapBzip2Error(status), "bzip2: %s (status %d)", why, status);
   }
   static int Init(Decoder* d) {
     d->bz.bzalloc = nullptr;
@@ -86,7 +112,6 @@ struct Bzip2Traits {
   static int Step(Decoder* d) { return BZ2_bzDecompress(&d->bz); }
   static void End(Decoder* d) { BZ2_bzDecompressEnd(&d->bz); }
   static bool IsStreamEnd(int status) { return status == BZ_STREAM_END; }
-  static ResultCode Map(int status) { return MapBzip2Error(status); }
   static uint32_t AvailIn(const Decoder* d) { return d->bz.avail_in; }
   static void SetInput(Decoder* d, uint8_t* data, uint32_t n) {
     d->bz.next_in = reinterpret_cast<char*>(data);
@@ -105,8 +130,9 @@ ResultCode DecoderCheckHeader(typename Traits::Decoder* d) {
   if ((d->flags & kDecoderHeaderChecked) != 0) return ResultCode::NotReady;
   if (d->source == nullptr || d->source->read == nullptr) return ResultCode::ReadError;
   uint8_t header[Traits::kHeaderSize];
-  if (StreamRead(d->source, Traits::kHeaderSize, header) < Traits::kHeaderSize) return ResultCode::ReadError;
-  ResultCode result = Traits::CheckHeader(header);
+  if (StreamRead(d->source, Traits::kHeaderSize, header) < Traits::kHeaderSize)
+    return StreamRefuse(d->source, ResultCode::ReadError, "%s: the container's header is cut short", Traits::kName);
+  ResultCode result = Traits::CheckHeader(d->source, header);
   if (result != ResultCode::Ok) return result;
   // The library reads the container again from its first byte.
   StreamSeek(d->source, 0);
@@ -120,12 +146,13 @@ ResultCode DecoderRead(typename Traits::Decoder* d, void* buffer, uint32_t* coun
   if ((d->flags & kDecoderHeaderChecked) == 0) return ResultCode::NotReady;
   if (d->input == nullptr) {
     d->input = static_cast<uint8_t*>(std::malloc(kDecoderInputSize));
-    if (d->input == nullptr) return ResultCode::OutOfMemory;
+    if (d->input == nullptr)
+      return StreamRefuse(d->source, ResultCode::OutOfMemory, "%s: no memory for the input buffer", Traits::kName);
     d->inputSize = kDecoderInputSize;
   }
   if ((d->flags & kDecoderInitialised) == 0) {
     int status = Traits::Init(d);
-    if (status != 0) return Traits::Map(status);
+    if (status != 0) return Traits::Refuse(d, status);
     d->flags |= kDecoderInitialised;
   }
   if ((d->flags & kDecoderStreamEnded) != 0) {
@@ -144,7 +171,7 @@ ResultCode DecoderRead(typename Traits::Decoder* d, void* buffer, uint32_t* coun
       d->flags |= kDecoderStreamEnded;
       break;
     }
-    if (status != 0) return Traits::Map(status);
+    if (status != 0) return Traits::Refuse(d, status);
   }
   *count -= Traits::AvailOut(d);
   return ResultCode::Ok;
@@ -185,7 +212,7 @@ ResultCode ContainerReaderOpen(ContainerKind kind, ByteStream* source, Container
   if (kind != ContainerKind::Plain && kind != ContainerKind::Gzip && kind != ContainerKind::Bzip2)
     return ResultCode::InvalidArgument;
   auto* reader = new (std::nothrow) ContainerReader{source, kind, nullptr};
-  if (reader == nullptr) return ResultCode::OutOfMemory;
+  if (reader == nullptr) return StreamRefuse(source, ResultCode::OutOfMemory, "no memory for a container reader");
   if (kind == ContainerKind::Gzip) {
     auto* d = new (std::nothrow) GzipDecoder{};
     if (d != nullptr) d->source = source;
@@ -197,7 +224,7 @@ ResultCode ContainerReaderOpen(ContainerKind kind, ByteStream* source, Container
   }
   if (kind != ContainerKind::Plain && reader->decoder == nullptr) {
     delete reader;
-    return ResultCode::OutOfMemory;
+    return StreamRefuse(source, ResultCode::OutOfMemory, "no memory for a decompressor");
   }
   *out = reader;
   return ResultCode::Ok;
@@ -229,7 +256,7 @@ ResultCode ContainerReaderRead(ContainerReader* reader, void* buffer, uint32_t* 
   switch (reader->kind) {
     case ContainerKind::Plain: {
       uint32_t got = StreamRead(reader->source, *count, buffer);
-      if (got == 0) return ResultCode::ReadError;
+      if (got == 0) return StreamRefuse(reader->source, ResultCode::ReadError, "the data ends early");
       *count = got;
       return ResultCode::Ok;
     }
@@ -245,7 +272,7 @@ ResultCode ContainerReaderReadExact(ContainerReader* reader, void* buffer, uint3
   uint32_t count = n;
   ResultCode result = ContainerReaderRead(reader, buffer, &count);
   if (result != ResultCode::Ok) return result;
-  return count < n ? ResultCode::ReadError : ResultCode::Ok;
+  return count < n ? StreamRefuse(reader->source, ResultCode::ReadError, "the XCF data ends early") : ResultCode::Ok;
 }
 
 }  // namespace tessel

@@ -36,11 +36,11 @@ struct Decompression {
 // reader from the first byte on, with a scratch buffer of one chunk.
 ResultCode OpenDecompression(ByteStream* source, ByteSink* sink, Decompression* d) {
   if (source == nullptr || sink == nullptr) return ResultCode::InvalidArgument;
-  ContainerKind kind;
+  ContainerKind kind = ContainerKind::Unknown;
   ResultCode result = ReadContainerKind(source, &kind);
   if (result != ResultCode::Ok) return result;
   d->scratch = static_cast<uint8_t*>(std::malloc(kDecompressChunk));
-  if (d->scratch == nullptr) return ResultCode::OutOfMemory;
+  if (d->scratch == nullptr) return StreamRefuse(source, ResultCode::OutOfMemory, "no memory for a decompression buffer");
   result = ContainerReaderOpen(kind, source, &d->reader);
   return result != ResultCode::Ok ? result : ContainerReaderCheckHeader(d->reader);
 }
@@ -69,16 +69,15 @@ ResultCode DecompressHeaderPrefix(ByteStream* source, ByteSink* sink) {
   uint8_t signature[kXcfSignatureSize];
   result = ContainerReaderReadExact(d.reader, signature, sizeof signature);
   if (result != ResultCode::Ok) return result;
-  int32_t version = XcfParseSignature(signature);
-  if (version == -1) return ResultCode::NotRecognised;
-  if (version == -2) return ResultCode::UnsupportedVersion;
+  result = XcfCheckSignature(source, signature, XcfParseSignature(signature));
+  if (result != ResultCode::Ok) return result;
   result = WriteAll(sink, signature, sizeof signature);
   if (result != ResultCode::Ok) return result;
 
   uint8_t header[kHeaderFieldsSize];
   result = ContainerReaderReadExact(d.reader, header, sizeof header);
   if (result == ResultCode::Ok)
-    result = XcfCheckCanvas(LoadU32BE(header), LoadU32BE(header + 4), LoadU32BE(header + 8));
+    result = XcfCheckCanvas(source, LoadU32BE(header), LoadU32BE(header + 4), LoadU32BE(header + 8));
   if (result == ResultCode::Ok) result = WriteAll(sink, header, sizeof header);
   if (result == ResultCode::Ok) result = CopyPropertyList(d.reader, sink, d.scratch);
   if (result == ResultCode::Ok) result = CopyOffsetList(d.reader, sink);
@@ -99,10 +98,10 @@ ResultCode CopyPropertyList(ContainerReader* reader, ByteSink* sink, uint8_t* sc
       // The copy keeps the file's own bytes, the stored length among them;
       // the reader of the copy repairs it again by the same rule.
       uint8_t countBytes[kColormapCountBytes];
-      uint32_t n;
-      uint32_t repaired;
+      uint32_t n = 0;
+      uint32_t repaired = 0;
       result = XcfColormapLength(
-          length,
+          reader->source, length,
           [&](uint32_t* count) {
             ResultCode read = ContainerReaderReadExact(reader, countBytes, sizeof countBytes);
             if (read == ResultCode::Ok) *count = LoadU32BE(countBytes);

@@ -22,11 +22,13 @@ ContainerKind DetectContainer(const uint8_t* bytes) {
 ResultCode ReadContainerKind(ByteStream* stream, ContainerKind* kind) {
   if (stream == nullptr || kind == nullptr) return ResultCode::InvalidArgument;
   uint8_t head[kContainerSignatureSize];
-  if (stream->read == nullptr || StreamRead(stream, sizeof head, head) < sizeof head) return ResultCode::ReadError;
+  if (stream->read == nullptr || StreamRead(stream, sizeof head, head) < sizeof head)
+    return StreamRefuse(stream, ResultCode::ReadError, "fewer than the 9 bytes of a signature");
   // Whatever reads the container next starts from its first byte.
   StreamSeek(stream, 0);
   const ContainerKind detected = DetectContainer(head);
-  if (detected == ContainerKind::Unknown) return ResultCode::NotRecognised;
+  if (detected == ContainerKind::Unknown)
+    return StreamRefuse(stream, ResultCode::NotRecognised, "no XCF, gzip or bzip2 signature");
   *kind = detected;
   return ResultCode::Ok;
 }
@@ -42,7 +44,7 @@ int32_t XcfParseSignature(const uint8_t* bytes) {
 ResultCode ProbeXcf(ByteStream* stream, int32_t* version) {
   if (version != nullptr) *version = -1;
   if (stream == nullptr) return ResultCode::InvalidArgument;
-  ContainerKind kind;
+  ContainerKind kind = ContainerKind::Unknown;
   ResultCode result = ReadContainerKind(stream, &kind);
   if (result != ResultCode::Ok) return result;
 

@@ -122,6 +122,18 @@ ResultCode OwnFrom(HANDLE file, uint32_t startOffset, uint64_t bytes, ByteStream
 
 }  // namespace
 
+const char* SystemErrorText(DWORD error) {
+  switch (error) {
+    case ERROR_FILE_NOT_FOUND: return "no such file";
+    case 3: return "no such folder";  // ERROR_PATH_NOT_FOUND
+    case ERROR_ACCESS_DENIED: return "access denied (or a folder)";
+    case 32: return "in use by another program";  // ERROR_SHARING_VIOLATION
+    case ERROR_NOT_ENOUGH_MEMORY: return "no memory";
+    case 123: return "not a valid file name";  // ERROR_INVALID_NAME
+    default: return "a system error";
+  }
+}
+
 uint32_t FileRead(void* source, void* buffer, uint32_t count) {
   auto* file = static_cast<FileSource*>(source);
   if (file == nullptr || buffer == nullptr) return 0;
@@ -153,11 +165,15 @@ int FileClose(void* source) {
   return 0;
 }
 
-ResultCode FileStreamOpen(const char* name, uint32_t startOffset, ByteStream** out) {
+ResultCode FileStreamOpen(const char* name, uint32_t startOffset, ByteStream** out, Reason* reason) {
   if (name == nullptr || out == nullptr) return ResultCode::InvalidArgument;
   HANDLE file = CreateFileA(name, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return ResultCode::ReadError;
+  if (file == INVALID_HANDLE_VALUE) {
+    ReasonNote(reason, "the file cannot be opened: %s", SystemErrorText(GetLastError()));
+    return ResultCode::ReadError;
+  }
   if (startOffset > 0 && !SeekFileTo(file, startOffset)) {
+    ReasonNote(reason, "the file cannot be read from byte %u on", startOffset);
     CloseHandle(file);
     return ResultCode::ReadError;
   }

@@ -33,9 +33,13 @@ ResultCode FileSeek(void* source, uint32_t position);
 int FileClose(void* source);
 
 // Opens name for reading, positioned at startOffset, as an owning stream.
-// ReadError when the file cannot be opened or positioned; OutOfMemory when
-// the records cannot be had (the file is closed again).
-ResultCode FileStreamOpen(const char* name, uint32_t startOffset, ByteStream** out);
+// ReadError when the file cannot be opened or positioned (said in `reason`,
+// which may be null); OutOfMemory when the records cannot be had (the file
+// is closed again).
+ResultCode FileStreamOpen(const char* name, uint32_t startOffset, ByteStream** out, Reason* reason);
+
+// What a system error code (GetLastError) means, in a few words.
+const char* SystemErrorText(DWORD error);
 
 // An owning stream over a file the caller opened for reading, of `size`
 // bytes, read positionally from its start; the file is closed with the

@@ -22,6 +22,11 @@ inline uint32_t InputKindOf(uint32_t flag) { return flag & 7u; }
 // the header summary needs.
 ResultCode OpenInput(const char* buffer, int32_t offsetOrSize, uint32_t inputKind, ByteStream** stream,
                      MemorySink** sink, int headerOnly);
+// The same for a call with records of its own: the limits apply to the
+// input and go with the stream, as the reason record does, which tells why
+// the input could not be opened.
+ResultCode OpenInputWith(const char* buffer, int32_t offsetOrSize, uint32_t inputKind, ByteStream** stream,
+                         MemorySink** sink, int headerOnly, const Limits& limits, Reason* reason);
 void CloseInput(ByteStream** stream, MemorySink** sink);
 
 }  // namespace tessel

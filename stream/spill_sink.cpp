@@ -47,10 +47,11 @@ bool Spill(SpillSink* sink) {
 
 }  // namespace
 
-ResultCode SpillSinkCreate(SpillSink** holder) {
+ResultCode SpillSinkCreate(SpillSink** holder, uint64_t limit) {
   if (holder == nullptr) return ResultCode::InvalidArgument;
   *holder = nullptr;
-  auto* sink = new (std::nothrow) SpillSink{nullptr, nullptr, INVALID_HANDLE_VALUE, 0, ResultCode::Ok};
+  auto* sink = new (std::nothrow)
+      SpillSink{nullptr, nullptr, INVALID_HANDLE_VALUE, 0, limit < UINT32_MAX ? limit : UINT32_MAX, ResultCode::Ok};
   if (sink == nullptr) return ResultCode::OutOfMemory;
   sink->sink = new (std::nothrow) ByteSink{sink, SpillSinkWrite, nullptr};
   if (sink->sink == nullptr || MemorySinkCreate(&sink->memory) != ResultCode::Ok) {
@@ -76,17 +77,16 @@ ResultCode SpillSinkDestroy(SpillSink** holder) {
 uint32_t SpillSinkWrite(void* handle, const void* buffer, uint32_t count) {
   auto* sink = static_cast<SpillSink*>(handle);
   if (sink == nullptr || (buffer == nullptr && count > 0)) return 0;
+  if (sink->fileSize + sink->memory->size + count > sink->limit) {
+    sink->refusal = ResultCode::TooLarge;
+    return 0;
+  }
   if (sink->file == INVALID_HANDLE_VALUE) {
     if (MemorySinkAppend(sink->memory, buffer, count) == count) return count;
     // Past 4 GiB the data is refused wherever it would go.
     sink->refusal = sink->memory->refusal;
     if (sink->refusal != ResultCode::OutOfMemory || !Spill(sink)) return 0;
     sink->refusal = ResultCode::Ok;
-  }
-  // Positions are 32-bit, in a file as in memory.
-  if (sink->fileSize + count > UINT32_MAX) {
-    sink->refusal = ResultCode::TooLarge;
-    return 0;
   }
   // A disk that cannot take the data leaves it with nowhere to go.
   if (!WriteAll(sink->file, buffer, count)) {

@@ -17,12 +17,14 @@ struct SpillSink {
   MemorySink* memory;  // owned; the data until memory runs out, then empty
   HANDLE file;         // the temporary file after that; INVALID_HANDLE_VALUE before
   uint64_t fileSize;   // bytes in the file
-  // Why the last write was refused: TooLarge past 4 GiB, OutOfMemory when
+  uint64_t limit;      // the most bytes it takes in all
+  // Why the last write was refused: TooLarge past the limit, OutOfMemory when
   // neither memory nor a temporary file could take the data.
   ResultCode refusal;
 };
 
-ResultCode SpillSinkCreate(SpillSink** holder);
+// A sink that takes at most `limit` bytes (and never more than 4 GiB less one).
+ResultCode SpillSinkCreate(SpillSink** holder, uint64_t limit);
 // Closes (and so deletes) a temporary file the sink still holds.
 ResultCode SpillSinkDestroy(SpillSink** holder);
 // Returns count, or 0 when the data could be kept nowhere.

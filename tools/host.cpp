@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
-#include <fstream>
-#include <iterator>
+#include <cerrno>
+#include <memory>
 #include <system_error>
 
 #include "platform/processors.h"
@@ -22,25 +22,48 @@ bool HasExtension(const fs::path& path, const char* extension) {
 
 }  // namespace
 
-bool ReadWholeFile(const fs::path& path, std::vector<char>* data) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  data->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  return !in.bad();
+bool ReadFileStart(const fs::path& path, std::vector<char>* data, std::string* error, size_t most) {
+  std::error_code ec;
+  const fs::file_status status = fs::status(path, ec);
+  if (ec) {
+    *error = ec.message();
+    return false;
+  }
+  if (fs::is_directory(status)) {
+    *error = "is a directory";
+    return false;
+  }
+  errno = 0;
+  std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.string().c_str(), "rb"), std::fclose);
+  if (!file) {
+    *error = std::strerror(errno != 0 ? errno : EIO);
+    return false;
+  }
+  data->clear();
+  char chunk[1 << 16];
+  while (data->size() < most) {
+    const size_t want = std::min(sizeof chunk, most - data->size());
+    const size_t got = std::fread(chunk, 1, want, file.get());
+    data->insert(data->end(), chunk, chunk + got);
+    if (got < want) break;
+  }
+  if (std::ferror(file.get())) {
+    *error = std::strerror(errno != 0 ? errno : EIO);
+    return false;
+  }
+  return true;
 }
 
 bool HostInputOpen(const std::string& path, int32_t offset, bool memory, HostInput* input, std::string* error) {
   input->path = path;
+  // By name, the plug-in opens the file and tells why it cannot.
   if (!memory) {
     input->buffer = input->path.c_str();
     input->offsetOrSize = offset;
     input->flag = 0;
     return true;
   }
-  if (!ReadWholeFile(path, &input->bytes)) {
-    *error = "cannot read the file";
-    return false;
-  }
+  if (!ReadFileStart(path, &input->bytes, error)) return false;
   if (input->bytes.size() > INT32_MAX) {
     *error = "too large to pass in memory";
     return false;
@@ -76,8 +99,13 @@ bool UseProcessors(uint32_t count, std::string* error) {
   return true;
 }
 
-void ReportFailure(FILE* err, const std::string& subject, int code) {
-  std::fprintf(err, "tessel: %s: %s (code %d)\n", subject.c_str(), HostCodeText(code), code);
+std::string FailureText(const std::string& subject, int code, const std::string& reason) {
+  return "tessel: " + subject + ": " + tessel::HostCodeText(code) + (reason.empty() ? "" : ": " + reason) + " (code " +
+         std::to_string(code) + ")";
+}
+
+void ReportFailure(FILE* err, const std::string& subject, int code, const std::string& reason) {
+  std::fprintf(err, "%s\n", FailureText(subject, code, reason).c_str());
 }
 
 void PrintAbout(const PluginApi& api, FILE* out) {
@@ -89,11 +117,9 @@ void PrintAbout(const PluginApi& api, FILE* out) {
 }
 
 bool AskSupported(const PluginApi& api, const std::string& path, SupportedAnswer* answer, std::string* error) {
+  // The block a viewer hands over: the first 2048 bytes, no more read.
   std::vector<char> bytes;
-  if (!ReadWholeFile(path, &bytes)) {
-    *error = "cannot read the file";
-    return false;
-  }
+  if (!ReadFileStart(path, &bytes, error, kHeaderBlockSize)) return false;
   HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
     *error = "cannot open the file";
@@ -107,9 +133,14 @@ bool AskSupported(const PluginApi& api, const std::string& path, SupportedAnswer
   return true;
 }
 
-int PrintInfo(const PluginApi& api, const HostInput& input, FILE* out) {
+int PrintInfo(const PluginApi& api, const HostInput& input, FILE* out, std::string* reason) {
   PictureInfo info{};
-  int code = api.getPictureInfo(input.buffer, input.offsetOrSize, input.flag, &info);
+  tessel::Reason why{};
+  int code = api.getPictureInfoWith != nullptr
+                 ? api.getPictureInfoWith(input.buffer, input.offsetOrSize, input.flag, &info, tessel::kDefaultLimits,
+                                          &why)
+                 : api.getPictureInfo(input.buffer, input.offsetOrSize, input.flag, &info);
+  *reason = why.text;
   if (code != 0) return code;
   std::fprintf(out, "width %u\nheight %u\ndepth %d\nx density %u\ny density %u\n", info.width, info.height,
                info.colorDepth, info.xDensity, info.yDensity);
@@ -139,10 +170,16 @@ void HostPicture::Unlock() {
 }
 
 int DecodePicture(const PluginApi& api, const HostInput& input, ProgressCallback progress, intptr_t userData,
-                  HostPicture* picture) {
+                  HostPicture* picture, std::string* reason) {
   picture->Free();
-  return api.getPicture(input.buffer, input.offsetOrSize, input.flag, picture->InfoOut(), picture->BitsOut(), progress,
-                        userData);
+  tessel::Reason why{};
+  const int code = api.getPictureWith != nullptr
+                       ? api.getPictureWith(input.buffer, input.offsetOrSize, input.flag, picture->InfoOut(),
+                                            picture->BitsOut(), progress, userData, tessel::kDefaultLimits, &why)
+                       : api.getPicture(input.buffer, input.offsetOrSize, input.flag, picture->InfoOut(),
+                                        picture->BitsOut(), progress, userData);
+  *reason = why.text;
+  return code;
 }
 
 bool WritableImagePath(const fs::path& out, std::string* error) {
@@ -151,10 +188,51 @@ bool WritableImagePath(const fs::path& out, std::string* error) {
   return false;
 }
 
-bool WritePicture(HostPicture& picture, const fs::path& out, std::string* error) {
-  if (!WritableImagePath(out, error)) return false;
+// The name of the file a picture is written to before it takes its own.
+fs::path PartialOf(const fs::path& out) {
   fs::path temporary = out;
   temporary += ".partial";
+  return temporary;
+}
+
+bool OutputWritable(const fs::path& out, std::string* error) {
+  const fs::path probe = PartialOf(out);
+  errno = 0;
+  FILE* file = std::fopen(probe.string().c_str(), "wb");
+  if (file == nullptr) {
+    *error = out.string() + ": cannot be written: " + std::strerror(errno != 0 ? errno : EIO);
+    return false;
+  }
+  std::fclose(file);
+  std::error_code ec;
+  fs::remove(probe, ec);
+  return true;
+}
+
+bool FolderIgnoresCase(const fs::path& folder) {
+#ifdef _WIN32
+  (void)folder;
+  return true;
+#else
+  // The folder, or the nearest folder above it that is there already.
+  std::error_code ec;
+  fs::path existing = folder.empty() ? fs::path(".") : folder;
+  while (!fs::is_directory(existing, ec) && existing.has_parent_path() && existing != existing.parent_path())
+    existing = existing.parent_path();
+  if (!fs::is_directory(existing, ec)) existing = ".";
+  const fs::path lower = existing / ".tessel-case-probe";
+  FILE* file = std::fopen(lower.string().c_str(), "wb");
+  if (file == nullptr) return false;
+  std::fclose(file);
+  const bool ignores = fs::exists(existing / ".TESSEL-CASE-PROBE", ec);
+  fs::remove(lower, ec);
+  return ignores;
+#endif
+}
+
+bool WritePicture(HostPicture& picture, const fs::path& out, std::string* error) {
+  if (!WritableImagePath(out, error)) return false;
+  const fs::path temporary = PartialOf(out);
   const Dib dib = picture.Lock();
   bool ok = dib.info != nullptr && dib.bits != nullptr;
   if (!ok) *error = "the plug-in's bitmap cannot be locked";
@@ -168,9 +246,10 @@ bool WritePicture(HostPicture& picture, const fs::path& out, std::string* error)
     fs::rename(temporary, out, ec);
     if (ec) {
       ok = false;
-      *error = "cannot write " + out.string() + ": " + ec.message();
+      *error = ec.message();
     }
   }
+  if (!ok && dib.info != nullptr && dib.bits != nullptr) *error = "cannot write " + out.string() + ": " + *error;
   if (!ok) fs::remove(temporary, ec);
   return ok;
 }

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstdint>
+#include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -22,17 +24,23 @@ struct HostInput {
   uint32_t flag = 0;
 };
 
-bool ReadWholeFile(const std::filesystem::path& path, std::vector<char>* data);
+// At most `most` bytes from the start of a file (all of it by default);
+// false, with the system's reason, when it cannot be read. No exception.
+bool ReadFileStart(const std::filesystem::path& path, std::vector<char>* data, std::string* error,
+                   size_t most = SIZE_MAX);
 
-// False, with the reason, when a file to be passed in memory cannot be read.
+// False, with the system's reason, when a file to be passed in memory
+// cannot be read whole (a folder, a file that is not there).
 bool HostInputOpen(const std::string& path, int32_t offset, bool memory, HostInput* input, std::string* error);
 
 // Restricts this process to the first `count` processors it may use: the
 // plug-in uses as many threads as there are.
 bool UseProcessors(uint32_t count, std::string* error);
 
-// "tessel: SUBJECT: what the code means (code N)".
-void ReportFailure(FILE* err, const std::string& subject, int code);
+// "tessel: SUBJECT: what the code means: the reason (code N)", without the
+// reason when there is none.
+void ReportFailure(FILE* err, const std::string& subject, int code, const std::string& reason);
+std::string FailureText(const std::string& subject, int code, const std::string& reason);
 
 // The four information strings, one per line.
 void PrintAbout(const PluginApi& api, FILE* out);
@@ -45,8 +53,9 @@ struct SupportedAnswer {
 };
 bool AskSupported(const PluginApi& api, const std::string& path, SupportedAnswer* answer, std::string* error);
 
-// GetPictureInfo; the host code. Prints the record on success.
-int PrintInfo(const PluginApi& api, const HostInput& input, FILE* out);
+// GetPictureInfo; the host code, and the reason of a failure where the
+// plug-in tells it (natively). Prints the record on success.
+int PrintInfo(const PluginApi& api, const HostInput& input, FILE* out, std::string* reason);
 
 // The two handles GetPicture hands over, freed with the record.
 class HostPicture {
@@ -74,9 +83,10 @@ class HostPicture {
   bool locked_ = false;
 };
 
-// GetPicture; the host code. Both handles are the picture's only on success.
+// GetPicture; the host code, and the reason as PrintInfo. Both handles are
+// the picture's only on success.
 int DecodePicture(const PluginApi& api, const HostInput& input, ProgressCallback progress, intptr_t userData,
-                  HostPicture* picture);
+                  HostPicture* picture, std::string* reason);
 
 // Writes PNG or BMP, by the extension of `out`; the file is replaced in one
 // step, so a failure never leaves a partial one.
@@ -84,3 +94,12 @@ bool WritePicture(HostPicture& picture, const std::filesystem::path& out, std::s
 
 // Whether `out` names a format tessel writes: .png or .bmp, in any case.
 bool WritableImagePath(const std::filesystem::path& out, std::string* error);
+
+// Whether a picture can be written at `out`, tried before anything is
+// decoded; false with "OUT: cannot be written: the system's reason".
+bool OutputWritable(const std::filesystem::path& out, std::string* error);
+
+// Whether the file system of a folder (to be made, or there already)
+// ignores the case of names (Windows always does); asked by making a file
+// in it, or in the nearest folder above it that is there.
+bool FolderIgnoresCase(const std::filesystem::path& folder);

@@ -1,6 +1,7 @@
 #include "tools/image_writer.h"
 
 #include <cstdio>
+#include <cerrno>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -75,7 +76,7 @@ bool WriteBmp(const std::string& path, const Dib& dib, std::string* error) {
   bool ok = f && std::fwrite(header, 1, 14, f.get()) == 14 && std::fwrite(dib.info, 1, infoSize, f.get()) == infoSize &&
             std::fwrite(dib.bits, 1, pixels, f.get()) == pixels;
   if (ok) ok = std::fclose(f.release()) == 0;
-  if (!ok) *error = "cannot write " + path;
+  if (!ok) *error = std::strerror(errno != 0 ? errno : EIO);
   return ok;
 }
 
@@ -207,6 +208,6 @@ bool WritePng(const std::string& path, const Dib& dib, std::string* error, uint3
   for (uint32_t p = 0; ok && p < pieces; ++p) ok = WriteChunk(f.get(), idat[p]);
   ok = ok && WriteChunk(f.get(), end) && WriteChunk(f.get(), last);
   if (ok) ok = std::fclose(f.release()) == 0;
-  if (!ok) *error = "cannot write " + path;
+  if (!ok) *error = std::strerror(errno != 0 ? errno : EIO);
   return ok;
 }

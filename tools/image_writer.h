@@ -16,6 +16,7 @@ struct Dib {
 // Checks the header against the block sizes.
 bool DibValid(const Dib& dib, std::string* error);
 
+// The writers tell the system's reason for a file they cannot write.
 bool WriteBmp(const std::string& path, const Dib& dib, std::string* error);
 // 8-bit gray, palette or RGB, as the bitmap is, compressed on `threads`
 // threads (tools/deflate.h).

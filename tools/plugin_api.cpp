@@ -37,6 +37,8 @@ bool PluginLoad(const std::string& path, PluginApi* api, std::string* error) {
   api->getPictureInfo = GetPictureInfo;
   api->getPicture = GetPicture;
   api->getPreview = GetPreview;
+  api->getPictureInfoWith = tessel::GetPictureInfoWith;
+  api->getPictureWith = tessel::GetPictureWith;
   return true;
 #endif
 }
@@ -46,18 +48,4 @@ void PluginUnload(PluginApi* api) {
   if (api->module != nullptr) FreeLibrary(static_cast<HMODULE>(api->module));
 #endif
   *api = PluginApi{};
-}
-
-const char* HostCodeText(int code) {
-  switch (code) {
-    case 0: return "success";
-    case 1: return "stopped by the progress callback";
-    case 2: return "not a GIMP XCF file";
-    case 3: return "damaged data";
-    case 4: return "out of memory";
-    case 5: return "memory could not be locked";
-    case 6: return "reading the file failed";
-    case 8: return "invalid argument or unsupported content";
-    default: return "unknown failure";
-  }
 }

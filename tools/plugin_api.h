@@ -5,7 +5,8 @@
 
 #include <string>
 
-#include "plugin/exports.h"
+#include "plugin/entry.h"
+#include "plugin/result.h"
 
 struct PluginApi {
   decltype(&GetPluginInfo) getPluginInfo = nullptr;
@@ -13,6 +14,10 @@ struct PluginApi {
   decltype(&GetPictureInfo) getPictureInfo = nullptr;
   decltype(&GetPicture) getPicture = nullptr;
   decltype(&GetPreview) getPreview = nullptr;
+  // Natively, the picture exports as the plug-in runs them, which tell the
+  // first failure's reason; the DLL cannot (it sends it to a debugger).
+  decltype(&tessel::GetPictureInfoWith) getPictureInfoWith = nullptr;
+  decltype(&tessel::GetPictureWith) getPictureWith = nullptr;
   void* module = nullptr;
 };
 
@@ -21,5 +26,3 @@ struct PluginApi {
 bool PluginLoad(const std::string& path, PluginApi* api, std::string* error);
 void PluginUnload(PluginApi* api);
 
-// A plain text for a host return code, e.g. "not a GIMP XCF file".
-const char* HostCodeText(int code);

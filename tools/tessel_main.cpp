@@ -35,6 +35,12 @@ constexpr int kExitUsage = 2;
 
 std::atomic<bool> interrupted{false};
 
+// Which of the input options were given.
+struct InputOptionsSeen {
+  bool offset = false;
+  bool memory = false;
+};
+
 #ifdef _WIN32
 BOOL WINAPI OnConsoleControl(DWORD type) {
   if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT) return FALSE;
@@ -44,6 +50,15 @@ BOOL WINAPI OnConsoleControl(DWORD type) {
 #else
 void OnInterrupt(int) { interrupted = true; }
 #endif
+
+// An offset that the memory form would drop, or one before the file's
+// start, is wrong usage.
+bool OffsetUsable(const char* command, const InputOptionsSeen& seen) {
+  if (!seen.offset || !seen.memory) return true;
+  std::fprintf(stderr, "tessel %s: --offset and --memory do not go together: a memory block is the whole file\n"
+                       "try `tessel %s --help`\n", command, command);
+  return false;
+}
 
 bool NumberOption(const char* command, const char* option, int64_t low, int64_t high, int64_t* value) {
   if (ParseNumber(optarg, low, high, value)) return true;
@@ -69,26 +84,41 @@ const char kUsage[] =
     "with the plug-in's code); 2 wrong usage.\n";
 
 const char kInfoUsage[] =
-    "usage: tessel info [--offset N] [--memory] FILE\n"
+    "usage: tessel info [--offset N | --memory] FILE\n"
+    "Prints what GetPictureInfo tells of FILE: width, height, depth (24, or 8 for\n"
+    "grayscale and indexed pictures) and the x and y densities (dots per inch, 0\n"
+    "when the file has none), one per line.\n"
     "  --offset N   the XCF data starts N bytes into FILE\n"
-    "  --memory     hand the plug-in the whole file as a memory block, not its name\n";
+    "  --memory     hand the plug-in the whole file as a memory block, not its name\n"
+    "exit status: 0 the plug-in read FILE; 1 it could not (the reason is printed);\n"
+    "2 wrong usage.\n";
 
 const char kRenderUsage[] =
     "usage: tessel render [OPTIONS] FILE OUT\n"
     "       tessel render [OPTIONS] -o DIR FILE...\n"
-    "  OUT             the picture to write: .png (8-bit gray, palette or RGB, as the\n"
-    "                  bitmap is) or .bmp (the bitmap as delivered)\n"
+    "  OUT               the picture to write: .png (8-bit gray, palette or RGB, as\n"
+    "                    the bitmap is) or .bmp (the bitmap as delivered)\n"
     "  -o, --output DIR  one picture per FILE, named after it (a.xcf.bz2 -> DIR/a.png)\n"
-    "  -j, --jobs N    render N files at once (default 1)\n"
-    "  --threads N     decode on N of the machine's processors (the plug-in uses all\n"
-    "                  that the process may use; this restricts the process to N)\n"
-    "  --offset N      the XCF data starts N bytes into each FILE\n"
-    "  --memory        hand the plug-in each file as a memory block, not its name\n"
-    "A damaged file is named with its code and the others are still rendered. On a\n"
-    "terminal a progress bar runs over all files; Ctrl-C stops the decoding and\n"
-    "writes nothing more.\n";
+    "  -j, --jobs N      render N files at once (default 1)\n"
+    "  --threads N       decode on N of the machine's processors (the plug-in uses\n"
+    "                    all that the process may use; this restricts it to N)\n"
+    "  --offset N        the XCF data starts N bytes into each FILE\n"
+    "  --memory          hand the plug-in each file as a memory block, not its name\n"
+    "Every output is tried before anything is decoded. A file that cannot be read\n"
+    "or decoded is named with the reason and its code, and the others are still\n"
+    "rendered. On a terminal a progress bar runs over all files; Ctrl-C stops the\n"
+    "decoding and writes nothing more.\n"
+    "exit status: 0 every picture written; 1 a file could not be read, decoded or\n"
+    "written; 2 wrong usage.\n";
 
-const char kSupportedUsage[] = "usage: tessel supported FILE\n";
+const char kSupportedUsage[] =
+    "usage: tessel supported FILE\n"
+    "Asks IsSupported whether the plug-in claims FILE, twice as a viewer asks: with\n"
+    "an open file handle, then with FILE's first 2048 bytes (the file name decides\n"
+    "for compressed data those bytes cannot tell). Prints \"handle: A\" and\n"
+    "\"block: B\", each 1 for yes and 0 for no. Only those 2048 bytes are read.\n"
+    "exit status: 0 claimed one way or the other; 1 not claimed, or FILE cannot be\n"
+    "read; 2 wrong usage.\n";
 const char kAboutUsage[] = "usage: tessel about\n";
 
 // Options shared by the commands that hand a file to the plug-in.
@@ -150,19 +180,25 @@ int CommandInfo(const PluginApi& api, int argc, char** argv) {
                                     {"help", no_argument, nullptr, kOptHelp},
                                     {nullptr, 0, nullptr, 0}};
   InputOptions in;
+  InputOptionsSeen seen;
   ResetOptionParser();
   for (int c; (c = getopt_long(argc, argv, "", kOptions, nullptr)) != -1;) {
     int64_t n;
     switch (c) {
       case kOptOffset:
-        if (!NumberOption("info", "--offset", INT32_MIN, INT32_MAX, &n)) return kExitUsage;
+        if (!NumberOption("info", "--offset", 0, INT32_MAX, &n)) return kExitUsage;
         in.offset = static_cast<int32_t>(n);
+        seen.offset = true;
         break;
-      case kOptMemory: in.memory = true; break;
+      case kOptMemory:
+        in.memory = true;
+        seen.memory = true;
+        break;
       case kOptHelp: std::fputs(kInfoUsage, stdout); return kExitOk;
       default: return UsageError("info");
     }
   }
+  if (!OffsetUsable("info", seen)) return kExitUsage;
   if (argc - optind != 1) {
     std::fprintf(stderr, "tessel info: wrong number of arguments\n");
     return UsageError("info");
@@ -173,9 +209,10 @@ int CommandInfo(const PluginApi& api, int argc, char** argv) {
     std::fprintf(stderr, "tessel: %s: %s\n", argv[optind], error.c_str());
     return kExitFailed;
   }
-  int code = PrintInfo(api, input, stdout);
+  std::string reason;
+  int code = PrintInfo(api, input, stdout, &reason);
   if (code == 0) return kExitOk;
-  ReportFailure(stderr, input.path, code);
+  ReportFailure(stderr, input.path, code, reason);
   return kExitFailed;
 }
 
@@ -248,13 +285,15 @@ bool RenderOne(const PluginApi& api, const RenderJob& job, const InputOptions& i
   }
   JobProgress progress{bar, index};
   HostPicture picture;
-  int code = DecodePicture(api, input, OnProgress, reinterpret_cast<intptr_t>(&progress), &picture);
+  std::string reason;
+  int code = DecodePicture(api, input, OnProgress, reinterpret_cast<intptr_t>(&progress), &picture, &reason);
   // Stopped after the last progress report: the picture is not wanted.
-  if (code == 0 && interrupted) code = 1;
+  if (code == 0 && interrupted) {
+    code = 1;
+    reason = "stopped by Ctrl-C";
+  }
   if (code != 0) {
-    char text[512];
-    std::snprintf(text, sizeof text, "tessel: %s: %s (code %d)\n", job.input.c_str(), HostCodeText(code), code);
-    bar->Say(text);
+    bar->Say(FailureText(job.input, code, reason) + "\n");
     return false;
   }
   if (!WritePicture(picture, job.output, &error)) {
@@ -290,6 +329,7 @@ int CommandRender(const PluginApi& api, int argc, char** argv) {
                                     {"help", no_argument, nullptr, kOptHelp},
                                     {nullptr, 0, nullptr, 0}};
   InputOptions in;
+  InputOptionsSeen seen;
   std::string outputDir;
   int64_t jobsAtOnce = 1;
   ResetOptionParser();
@@ -297,10 +337,14 @@ int CommandRender(const PluginApi& api, int argc, char** argv) {
     int64_t n;
     switch (c) {
       case kOptOffset:
-        if (!NumberOption("render", "--offset", INT32_MIN, INT32_MAX, &n)) return kExitUsage;
+        if (!NumberOption("render", "--offset", 0, INT32_MAX, &n)) return kExitUsage;
         in.offset = static_cast<int32_t>(n);
+        seen.offset = true;
         break;
-      case kOptMemory: in.memory = true; break;
+      case kOptMemory:
+        in.memory = true;
+        seen.memory = true;
+        break;
       case 'o': outputDir = optarg; break;
       case 'j':
         if (!NumberOption("render", "--jobs", 1, 64, &jobsAtOnce)) return kExitUsage;
@@ -319,6 +363,7 @@ int CommandRender(const PluginApi& api, int argc, char** argv) {
       default: return UsageError("render");
     }
   }
+  if (!OffsetUsable("render", seen)) return kExitUsage;
   std::vector<RenderJob> jobs;
   std::string error;
   if (outputDir.empty()) {
@@ -328,18 +373,23 @@ int CommandRender(const PluginApi& api, int argc, char** argv) {
     }
     jobs.push_back({argv[optind], argv[optind + 1]});
   } else {
-    const char* extension = ".png";
-    std::set<fs::path> outputs;
+    if (optind == argc) {
+      std::fprintf(stderr, "tessel render: wrong number of arguments\n");
+      return UsageError("render");
+    }
+    // Two inputs named alike would overwrite one picture; where the folder
+    // ignores case (on Windows always), b.xcf and B.xcf are named alike.
+    const bool foldCase = FolderIgnoresCase(outputDir);
+    std::set<std::string> outputs;
     for (int i = optind; i < argc; ++i) {
-      jobs.push_back({argv[i], OutputIn(outputDir, argv[i], extension)});
-      if (!outputs.insert(jobs.back().output).second) {
+      jobs.push_back({argv[i], OutputIn(outputDir, argv[i], ".png")});
+      std::string key = jobs.back().output.string();
+      if (foldCase)
+        for (char& c : key) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+      if (!outputs.insert(key).second) {
         std::fprintf(stderr, "tessel render: two files would be written to %s\n", jobs.back().output.string().c_str());
         return kExitUsage;
       }
-    }
-    if (jobs.empty()) {
-      std::fprintf(stderr, "tessel render: wrong number of arguments\n");
-      return UsageError("render");
     }
     std::error_code ec;
     fs::create_directories(outputDir, ec);
@@ -354,6 +404,14 @@ int CommandRender(const PluginApi& api, int argc, char** argv) {
       return kExitUsage;
     }
   }
+  // An output that cannot be written fails before anything is decoded.
+  bool writable = true;
+  for (const RenderJob& job : jobs) {
+    if (OutputWritable(job.output, &error)) continue;
+    std::fprintf(stderr, "tessel: %s\n", error.c_str());
+    writable = false;
+  }
+  if (!writable) return kExitFailed;
 
   ProgressBar bar(jobs.size(), isatty(fileno(stderr)) != 0);
   std::atomic<size_t> next{0};

@@ -12,14 +12,18 @@ namespace {
 // The first level's header and tile offsets, into a new level.
 ResultCode ReadLevelHeader(XcfHierarchy* hierarchy, ByteStream* stream) {
   ResultCode result = StreamSeek(stream, hierarchy->levelOffset);
-  if (result != ResultCode::Ok) return result;
+  if (result != ResultCode::Ok)
+    return StreamRefuse(stream, result, "its level's offset %u lies past the end of the data", hierarchy->levelOffset);
   result = XcfLevelCreate(hierarchy->bpp, &hierarchy->level, hierarchy->compression);
-  if (result != ResultCode::Ok) return result;
+  if (result == ResultCode::OutOfMemory) return StreamRefuse(stream, result, "no memory for a level");
+  if (result != ResultCode::Ok)
+    return StreamRefuse(stream, result, "%u bytes per pixel, more than pixels can have", hierarchy->bpp);
   XcfLevel* level = hierarchy->level;
   result = XcfLevelReadHeader(stream, level);
   if (result == ResultCode::Ok && (static_cast<uint32_t>(level->width) != hierarchy->width ||
                                    static_cast<uint32_t>(level->height) != hierarchy->height))
-    result = ResultCode::CorruptData;
+    result = StreamRefuse(stream, ResultCode::CorruptData, "its level of %d x %d is not its hierarchy's %u x %u",
+                          level->width, level->height, hierarchy->width, hierarchy->height);
   if (result != ResultCode::Ok) XcfLevelDestroy(&hierarchy->level);
   return result;
 }
@@ -36,12 +40,18 @@ ResultCode LevelBytes(const XcfLevel* level, size_t* bytes) {
   return ResultCode::Ok;
 }
 
-ResultCode AllocateLevel(XcfLevel* level) {
+// Why a level's buffer cannot be had: its size passes 4 GiB, or memory
+// for it ran out.
+ResultCode RefuseLevel(const ByteStream* stream, const XcfLevel* level) {
+  return StreamRefuse(stream, ResultCode::OutOfMemory, "no memory for pixels of %d x %d x %d bytes", level->width,
+                      level->height, level->bpp);
+}
+
+ResultCode AllocateLevel(const ByteStream* stream, XcfLevel* level) {
   size_t bytes = 0;
-  ResultCode result = LevelBytes(level, &bytes);
-  if (result != ResultCode::Ok) return result;
+  if (LevelBytes(level, &bytes) != ResultCode::Ok) return RefuseLevel(stream, level);
   level->pixels = static_cast<uint8_t*>(std::malloc(bytes));
-  return level->pixels == nullptr ? ResultCode::OutOfMemory : ResultCode::Ok;
+  return level->pixels == nullptr ? RefuseLevel(stream, level) : ResultCode::Ok;
 }
 
 // Seeks to a hierarchy, reads its header, its first level's header and tile
@@ -51,17 +61,22 @@ ResultCode AllocateLevel(XcfLevel* level) {
 ResultCode PrepareHierarchy(ByteStream* stream, uint32_t offset, uint32_t width, uint32_t height, uint32_t wantBpp,
                             uint32_t compression, bool allocate, XcfHierarchy** holder) {
   ResultCode result = StreamSeek(stream, offset);
-  if (result != ResultCode::Ok) return result;
+  if (result != ResultCode::Ok)
+    return StreamRefuse(stream, result, "its pixels' offset %u lies past the end of the data", offset);
   result = XcfHierarchyCreate(holder, compression);
-  if (result != ResultCode::Ok) return result;
+  if (result != ResultCode::Ok) return StreamRefuse(stream, result, "no memory for a hierarchy");
   XcfHierarchy* hierarchy = *holder;
   result = XcfHierarchyReadHeader(stream, hierarchy);
   if (result == ResultCode::Ok &&
       (hierarchy->width != width || hierarchy->height != height || (wantBpp != 0 && hierarchy->bpp != wantBpp)))
-    result = ResultCode::CorruptData;
+    result = StreamRefuse(stream, ResultCode::CorruptData, "its pixels are %u x %u x %u bytes, not %u x %u x %u",
+                          hierarchy->width, hierarchy->height, hierarchy->bpp, width, height,
+                          wantBpp != 0 ? wantBpp : hierarchy->bpp);
   if (result == ResultCode::Ok) result = ReadLevelHeader(hierarchy, stream);
   size_t bytes = 0;
-  if (result == ResultCode::Ok) result = allocate ? AllocateLevel(hierarchy->level) : LevelBytes(hierarchy->level, &bytes);
+  if (result == ResultCode::Ok && allocate) result = AllocateLevel(stream, hierarchy->level);
+  if (result == ResultCode::Ok && !allocate && LevelBytes(hierarchy->level, &bytes) != ResultCode::Ok)
+    result = RefuseLevel(stream, hierarchy->level);
   if (result != ResultCode::Ok) XcfHierarchyDestroy(holder);
   return result;
 }
@@ -74,14 +89,28 @@ ResultCode LoadHierarchy(ByteStream* stream, uint32_t offset, uint32_t width, ui
   return result;
 }
 
+// Names the layer (or its mask) before a reason its pixels just gave.
+ResultCode Named(const ByteStream* stream, bool told, const XcfLayer* layer, bool mask, ResultCode result) {
+  if (result != ResultCode::Ok && !told)
+    ReasonPrefix(stream->reason, mask ? "%s's mask: " : "%s: ", NameOf(layer).text);
+  return result;
+}
+
+ResultCode RefuseNoPixels(const ByteStream* stream, const XcfLayer* layer) {
+  return StreamRefuse(stream, ResultCode::NotReady, "%s has no pixels (their offset is 0)", NameOf(layer).text);
+}
+
 }  // namespace
 
 ResultCode XcfLayerPreparePixels(ByteStream* stream, XcfLayer* layer, uint32_t compression) {
   if (stream == nullptr || layer == nullptr) return ResultCode::InvalidArgument;
-  if ((layer->flags & kRecordComplete) == 0 || layer->hierarchyOffset == 0) return ResultCode::NotReady;
+  if ((layer->flags & kRecordComplete) == 0) return ResultCode::NotReady;
+  if (layer->hierarchyOffset == 0) return RefuseNoPixels(stream, layer);
   if (layer->hierarchy != nullptr) return ResultCode::Ok;
-  return PrepareHierarchy(stream, layer->hierarchyOffset, layer->width, layer->height, XcfBytesPerPixel(layer->type),
-                          compression, false, &layer->hierarchy);
+  const bool told = ReasonKept(stream->reason);
+  return Named(stream, told, layer, false,
+               PrepareHierarchy(stream, layer->hierarchyOffset, layer->width, layer->height,
+                                XcfBytesPerPixel(layer->type), compression, false, &layer->hierarchy));
 }
 
 ResultCode XcfLayerPrepareMaskPixels(XcfLayer* layer, ByteStream* stream, uint32_t compression) {
@@ -95,8 +124,10 @@ ResultCode XcfLayerPrepareMaskPixels(XcfLayer* layer, ByteStream* stream, uint32
   if (channel == nullptr || stream->seek == nullptr) return ResultCode::InvalidArgument;
   if ((channel->flags & kRecordComplete) == 0) return ResultCode::NotReady;
   if (channel->hierarchy != nullptr) return ResultCode::Ok;
-  return PrepareHierarchy(stream, channel->hierarchyOffset, channel->width, channel->height, 0, compression, false,
-                          &channel->hierarchy);
+  const bool told = ReasonKept(stream->reason);
+  return Named(stream, told, layer, true,
+               PrepareHierarchy(stream, channel->hierarchyOffset, channel->width, channel->height, 0, compression,
+                                false, &channel->hierarchy));
 }
 
 ResultCode XcfLevelCheckRows(ByteStream* stream, const XcfLevel* level, uint32_t firstRow, uint32_t endRow) {
@@ -118,10 +149,13 @@ ResultCode XcfLevelDecodeRows(ByteStream* stream, XcfLevel* level, uint32_t firs
 
 ResultCode XcfLayerLoadPixels(ByteStream* stream, XcfLayer* layer, uint32_t compression) {
   if (stream == nullptr || layer == nullptr) return ResultCode::InvalidArgument;
-  if ((layer->flags & kRecordComplete) == 0 || layer->hierarchyOffset == 0) return ResultCode::NotReady;
+  if ((layer->flags & kRecordComplete) == 0) return ResultCode::NotReady;
+  if (layer->hierarchyOffset == 0) return RefuseNoPixels(stream, layer);
   if (layer->hierarchy != nullptr) return ResultCode::Ok;
-  return LoadHierarchy(stream, layer->hierarchyOffset, layer->width, layer->height, XcfBytesPerPixel(layer->type),
-                       compression, &layer->hierarchy);
+  const bool told = ReasonKept(stream->reason);
+  return Named(stream, told, layer, false,
+               LoadHierarchy(stream, layer->hierarchyOffset, layer->width, layer->height,
+                             XcfBytesPerPixel(layer->type), compression, &layer->hierarchy));
 }
 
 ResultCode XcfLayerLoadMaskPixels(XcfLayer* layer, ByteStream* stream, uint32_t compression) {
@@ -131,7 +165,8 @@ ResultCode XcfLayerLoadMaskPixels(XcfLayer* layer, ByteStream* stream, uint32_t 
     ResultCode result = XcfLayerReadMask(stream, layer);
     if (result != ResultCode::Ok) return result;
   }
-  return XcfChannelLoadPixels(stream, layer->mask, compression);
+  const bool told = ReasonKept(stream->reason);
+  return Named(stream, told, layer, true, XcfChannelLoadPixels(stream, layer->mask, compression));
 }
 
 ResultCode XcfChannelLoadPixels(ByteStream* stream, XcfChannel* channel, uint32_t compression) {
@@ -188,8 +223,10 @@ ResultCode XcfHierarchyReadHeader(ByteStream* stream, XcfHierarchy* hierarchy) {
   uint32_t levelOffset;
   if (!StreamReadU32(stream, &width) || !StreamReadU32(stream, &height) || !StreamReadU32(stream, &bpp) ||
       !StreamReadU32(stream, &levelOffset))
-    return ResultCode::ReadError;
-  if (width == 0 || height == 0 || bpp == 0) return ResultCode::CorruptData;
+    return StreamRefuse(stream, ResultCode::ReadError, "its hierarchy ends early");
+  if (width == 0 || height == 0 || bpp == 0)
+    return StreamRefuse(stream, ResultCode::CorruptData, "its hierarchy of %u x %u x %u bytes has no pixels", width,
+                        height, bpp);
   hierarchy->width = width;
   hierarchy->height = height;
   hierarchy->bpp = bpp;
@@ -237,13 +274,14 @@ ResultCode XcfLevelReadHeader(ByteStream* stream, XcfLevel* level) {
   if ((level->flags & kLevelHeaderRead) != 0) return ResultCode::NotReady;
   uint32_t width;
   uint32_t height;
-  if (!StreamReadU32(stream, &width) || !StreamReadU32(stream, &height)) return ResultCode::ReadError;
+  if (!StreamReadU32(stream, &width) || !StreamReadU32(stream, &height))
+    return StreamRefuse(stream, ResultCode::ReadError, "its level ends before its size");
   // Only sizes equal to the hierarchy's (at most 32767) are ever accepted.
   level->width = width > INT32_MAX ? INT32_MAX : static_cast<int32_t>(width);
   level->height = height > INT32_MAX ? INT32_MAX : static_cast<int32_t>(height);
   ResultCode result = XcfReadOffsetList(&level->tileOffsets, stream);
   if (result != ResultCode::Ok) return result;
-  if (level->tileOffsets.count == 0) return ResultCode::CorruptData;
+  if (level->tileOffsets.count == 0) return StreamRefuse(stream, ResultCode::CorruptData, "its level has no tiles");
   level->flags |= kLevelHeaderRead;
   return ResultCode::Ok;
 }
@@ -252,7 +290,7 @@ ResultCode XcfLevelDecode(ByteStream* stream, XcfLevel* level) {
   if (stream == nullptr || level == nullptr) return ResultCode::InvalidArgument;
   if ((level->flags & kLevelHeaderRead) == 0) return ResultCode::NotReady;
   if (level->pixels != nullptr) return ResultCode::Ok;
-  ResultCode result = AllocateLevel(level);
+  ResultCode result = AllocateLevel(stream, level);
   if (result == ResultCode::Ok) result = XcfLevelDecodeRows(stream, level, 0, UINT32_MAX);
   if (result != ResultCode::Ok) {
     std::free(level->pixels);

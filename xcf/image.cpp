@@ -46,17 +46,18 @@ ResultCode XcfReadHeader(XcfImage* image) {
   ByteStream* stream = image->stream;
   if (stream == nullptr || stream->read == nullptr) return ResultCode::ReadError;
   uint8_t signature[kXcfSignatureSize];
-  if (StreamRead(stream, sizeof signature, signature) < sizeof signature) return ResultCode::ReadError;
+  if (StreamRead(stream, sizeof signature, signature) < sizeof signature)
+    return StreamRefuse(stream, ResultCode::ReadError, "fewer than the 14 bytes of an XCF signature");
   image->version = XcfParseSignature(signature);
-  if (image->version == -1) return ResultCode::NotRecognised;
-  if (image->version == -2) return ResultCode::UnsupportedVersion;
+  ResultCode result = XcfCheckSignature(stream, signature, image->version);
+  if (result != ResultCode::Ok) return result;
 
   uint32_t width;
   uint32_t height;
   uint32_t baseType;
   if (!StreamReadU32(stream, &width) || !StreamReadU32(stream, &height) || !StreamReadU32(stream, &baseType))
-    return ResultCode::ReadError;
-  ResultCode result = XcfCheckCanvas(width, height, baseType);
+    return StreamRefuse(stream, ResultCode::ReadError, "the header ends before the canvas size and base type");
+  result = XcfCheckCanvas(stream, width, height, baseType);
   if (result != ResultCode::Ok) return result;
   image->width = width;
   image->height = height;
@@ -76,12 +77,21 @@ ResultCode XcfLoad(XcfImage* image) {
   if ((image->flags & kImageHeaderValid) == 0) return ResultCode::NotReady;
   if (image->properties == nullptr) {
     ResultCode result = XcfPropertyListCreate(&image->properties);
-    if (result != ResultCode::Ok) return result;
+    if (result != ResultCode::Ok) return StreamRefuse(image->stream, result, "no memory for a property list");
   }
   image->flags |= kImageBodyAttempted;
+  Reason* reason = image->stream != nullptr ? image->stream->reason : nullptr;
+  const bool told = ReasonKept(reason);
   ResultCode result = XcfReadPropertyList(image->properties, image->stream);
-  if (result == ResultCode::Ok) result = XcfReadOffsetList(&image->layerOffsets, image->stream);
-  if (result == ResultCode::Ok) result = XcfReadOffsetList(&image->channelOffsets, image->stream);
+  if (result != ResultCode::Ok && !told) ReasonPrefix(reason, "image properties: ");
+  if (result == ResultCode::Ok) {
+    result = XcfReadOffsetList(&image->layerOffsets, image->stream);
+    if (result != ResultCode::Ok && !told) ReasonPrefix(reason, "layer offsets: ");
+  }
+  if (result == ResultCode::Ok) {
+    result = XcfReadOffsetList(&image->channelOffsets, image->stream);
+    if (result != ResultCode::Ok && !told) ReasonPrefix(reason, "channel offsets: ");
+  }
   if (result != ResultCode::Ok) return result;
   image->flags |= kImageBodyValid;
   return ResultCode::Ok;

@@ -1,6 +1,8 @@
 #include "xcf/layer.h"
 
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 
 #include "xcf/hierarchy.h"
@@ -13,34 +15,40 @@ namespace {
 // with one more NUL after them; null for length 0.
 ResultCode ReadString(ByteStream* stream, char** out) {
   uint32_t length;
-  if (!StreamReadU32(stream, &length)) return ResultCode::ReadError;
+  if (!StreamReadU32(stream, &length)) return StreamRefuse(stream, ResultCode::ReadError, "the record ends before its name");
   if (length == 0) return ResultCode::Ok;
   // A length beyond what the input holds is the short read it would be.
-  if (!StreamHolds(stream, length)) return ResultCode::ReadError;
-  if (length == UINT32_MAX) return ResultCode::OutOfMemory;  // length + 1 does not fit
+  if (!StreamHolds(stream, length))
+    return StreamRefuse(stream, ResultCode::ReadError, "a name of %u bytes runs past the end of the data", length);
+  if (length == UINT32_MAX)  // length + 1 does not fit
+    return StreamRefuse(stream, ResultCode::OutOfMemory, "a name of %u bytes", length);
   auto* text = static_cast<char*>(std::malloc(static_cast<size_t>(length) + 1));
-  if (text == nullptr) return ResultCode::OutOfMemory;
+  if (text == nullptr) return StreamRefuse(stream, ResultCode::OutOfMemory, "no memory for a name of %u bytes", length);
   if (StreamRead(stream, length, text) != length) {
     std::free(text);
-    return ResultCode::ReadError;
+    return StreamRefuse(stream, ResultCode::ReadError, "a name of %u bytes ends early", length);
   }
   text[length] = '\0';
   *out = text;
   return ResultCode::Ok;
 }
 
-// Width and height of a layer or channel record.
-ResultCode ReadSize(ByteStream* stream, uint32_t* width, uint32_t* height) {
-  if (!StreamReadU32(stream, width) || !StreamReadU32(stream, height)) return ResultCode::ReadError;
-  if (*width == 0 || *height == 0) return ResultCode::CorruptData;
-  if (*width > kMaxLayerSize || *height > kMaxLayerSize) return ResultCode::TooLarge;
+// Width and height of a layer or channel record (`what`), in this order:
+// a zero side is damage, a side beyond the limit TooLarge.
+ResultCode CheckSize(const ByteStream* stream, const char* what, uint32_t width, uint32_t height) {
+  if (width == 0 || height == 0)
+    return StreamRefuse(stream, ResultCode::CorruptData, "%s of %u x %u has no pixels", what, width, height);
+  const uint32_t limit = StreamLimits(stream).layerSize;
+  if (width > limit || height > limit)
+    return StreamRefuse(stream, ResultCode::TooLarge, "%s of %u x %u is larger than %u x %u", what, width, height, limit,
+                        limit);
   return ResultCode::Ok;
 }
 
 ResultCode ReadProperties(ByteStream* stream, XcfPropertyList** list) {
   if (*list == nullptr) {
     ResultCode result = XcfPropertyListCreate(list);
-    if (result != ResultCode::Ok) return result;
+    if (result != ResultCode::Ok) return StreamRefuse(stream, result, "no memory for a property list");
   }
   return XcfReadPropertyList(*list, stream);
 }
@@ -54,6 +62,17 @@ bool PropertyU32(const XcfPropertyList* list, uint32_t id, uint32_t* value) {
 }
 
 }  // namespace
+
+LayerName NameOf(const XcfLayer* layer) {
+  LayerName name{};
+  if (layer == nullptr) return name;
+  if (layer->name == nullptr) {
+    std::snprintf(name.text, sizeof name.text, "layer %u", layer->index + 1);
+  } else {
+    std::snprintf(name.text, sizeof name.text, "layer %u \"%s\"", layer->index + 1, Quote(layer->name).text);
+  }
+  return name;
+}
 
 uint32_t XcfBytesPerPixel(uint32_t type) {
   static constexpr uint32_t kBytes[] = {3, 4, 1, 2, 1, 2};
@@ -104,20 +123,21 @@ ResultCode XcfLayerReadRecord(XcfLayer* layer, ByteStream* stream) {
   uint32_t height;
   uint32_t type;
   if (!StreamReadU32(stream, &width) || !StreamReadU32(stream, &height) || !StreamReadU32(stream, &type))
-    return ResultCode::ReadError;
-  if (width == 0 || height == 0) return ResultCode::CorruptData;
-  if (width > kMaxLayerSize || height > kMaxLayerSize) return ResultCode::TooLarge;
-  if (type > kLayerIndexedA) return ResultCode::UnsupportedVersion;
+    return StreamRefuse(stream, ResultCode::ReadError, "the record ends before its size and type");
+  ResultCode result = CheckSize(stream, "a layer", width, height);
+  if (result != ResultCode::Ok) return result;
+  if (type > kLayerIndexedA)
+    return StreamRefuse(stream, ResultCode::UnsupportedVersion, "layer type %u is none of the six (0 to 5)", type);
   layer->flags |= kRecordSized;
   layer->width = width;
   layer->height = height;
   layer->type = type;
 
-  ResultCode result = ReadString(stream, &layer->name);
+  result = ReadString(stream, &layer->name);
   if (result == ResultCode::Ok) result = ReadProperties(stream, &layer->properties);
   if (result != ResultCode::Ok) return result;
   if (!StreamReadU32(stream, &layer->hierarchyOffset) || !StreamReadU32(stream, &layer->maskOffset))
-    return ResultCode::ReadError;
+    return StreamRefuse(stream, ResultCode::ReadError, "the record ends before its pixels' and mask's offsets");
   layer->flags |= kRecordComplete;
   return ResultCode::Ok;
 }
@@ -160,7 +180,7 @@ ResultCode XcfLayerGetItemPath(const XcfLayer* layer, int32_t** path, uint32_t* 
   if (layer == nullptr || path == nullptr || length == nullptr) return ResultCode::InvalidArgument;
   XcfProperty property;
   if (!XcfFindProperty(layer->properties, kPropItemPath, &property)) return ResultCode::NotReady;
-  if (property.length < 4) return ResultCode::CorruptData;
+  if (property.length < 4) return ResultCode::CorruptData;  // told by the tree
   uint32_t n = property.length / 4;
   auto* items = static_cast<int32_t*>(std::malloc(static_cast<size_t>(n) * sizeof(int32_t)));
   if (items == nullptr) return ResultCode::OutOfMemory;
@@ -175,11 +195,16 @@ ResultCode XcfLayerReadMask(ByteStream* stream, XcfLayer* layer) {
   if ((layer->flags & kRecordComplete) == 0 || layer->maskOffset == 0) return ResultCode::NotReady;
   if (layer->mask != nullptr) return ResultCode::Ok;
   ResultCode result = StreamSeek(stream, layer->maskOffset);
-  if (result != ResultCode::Ok) return result;
+  if (result != ResultCode::Ok)
+    return StreamRefuse(stream, result, "%s: its mask's offset %u lies past the end of the data", NameOf(layer).text,
+                        layer->maskOffset);
   XcfChannel* mask = nullptr;
   result = XcfChannelCreate(&mask);
-  if (result != ResultCode::Ok) return result;
-  // An unreadable mask, or one of another size than its layer, is discarded.
+  if (result != ResultCode::Ok) return StreamRefuse(stream, result, "no memory for a mask");
+  // An unreadable mask, or one of another size than its layer, is
+  // discarded; why its record could not be read is no refusal, yet.
+  Reason* reason = stream->reason;
+  stream->reason = nullptr;
   XcfChannelInfo info;
   if (XcfChannelReadRecord(stream, mask) == ResultCode::Ok && XcfChannelGetInfo(mask, &info) == ResultCode::Ok &&
       info.width == layer->width && info.height == layer->height) {
@@ -187,6 +212,7 @@ ResultCode XcfLayerReadMask(ByteStream* stream, XcfLayer* layer) {
   } else {
     XcfChannelDestroy(&mask);
   }
+  stream->reason = reason;
   return ResultCode::Ok;
 }
 
@@ -215,7 +241,9 @@ ResultCode XcfChannelReadRecord(ByteStream* stream, XcfChannel* channel) {
   if ((channel->flags & kRecordSized) != 0) return ResultCode::NotReady;
   uint32_t width;
   uint32_t height;
-  ResultCode result = ReadSize(stream, &width, &height);
+  if (!StreamReadU32(stream, &width) || !StreamReadU32(stream, &height))
+    return StreamRefuse(stream, ResultCode::ReadError, "the channel record ends before its size");
+  ResultCode result = CheckSize(stream, "a channel", width, height);
   if (result != ResultCode::Ok) return result;
   channel->flags |= kRecordSized;
   channel->width = width;
@@ -223,8 +251,10 @@ ResultCode XcfChannelReadRecord(ByteStream* stream, XcfChannel* channel) {
   result = ReadString(stream, &channel->name);
   if (result == ResultCode::Ok) result = ReadProperties(stream, &channel->properties);
   if (result != ResultCode::Ok) return result;
-  if (!StreamReadU32(stream, &channel->hierarchyOffset)) return ResultCode::ReadError;
-  if (channel->hierarchyOffset == 0) return ResultCode::CorruptData;
+  if (!StreamReadU32(stream, &channel->hierarchyOffset))
+    return StreamRefuse(stream, ResultCode::ReadError, "the channel record ends before its pixels' offset");
+  if (channel->hierarchyOffset == 0)
+    return StreamRefuse(stream, ResultCode::CorruptData, "a channel without pixels (its offset is 0)");
   channel->flags |= kRecordComplete;
   return ResultCode::Ok;
 }

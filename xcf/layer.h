@@ -16,8 +16,6 @@ struct XcfHierarchy;
 constexpr uint32_t kRecordSized = 0x1;
 constexpr uint32_t kRecordComplete = 0x2;
 
-constexpr uint32_t kMaxLayerSize = 32767;
-
 enum XcfLayerType : uint32_t {
   kLayerRgb = 0,
   kLayerRgba = 1,
@@ -51,6 +49,7 @@ struct XcfLayer {
   XcfLayer* prev;           // sibling list in file order: next is lower in the stack
   XcfLayer* next;
   XcfLayer* firstChild;     // owned list of a group's children
+  uint32_t index;           // its place in the layer offset list, from 0
 };
 
 // XcfLayerInfo flags.
@@ -77,6 +76,13 @@ struct XcfChannelInfo {
   uint32_t height;
   uint32_t opacity;
 };
+
+// How a reason names a layer: `layer 3 "Shadow"`, counting from 1 in file
+// order (the top of the stack first), its name quoted.
+struct LayerName {
+  char text[200];
+};
+LayerName NameOf(const XcfLayer* layer);
 
 // Bytes per pixel of a layer type: 3, 4, 1, 2, 1, 2; 0 for any other type.
 uint32_t XcfBytesPerPixel(uint32_t type);

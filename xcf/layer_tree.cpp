@@ -1,5 +1,6 @@
 #include "xcf/layer_tree.h"
 
+#include <cstdio>
 #include <cstdlib>
 
 namespace tessel {
@@ -96,14 +97,35 @@ ResultCode FindParent(const TreeIndex& index, const int32_t* path, uint32_t leng
   return ResultCode::Ok;
 }
 
-ResultCode LinkByItemPath(TreeIndex& index, uint32_t node, XcfLayer** root) {
+// The item path as a reason shows it: its first elements.
+void PathText(const int32_t* path, uint32_t length, char* out, size_t size) {
+  size_t at = 0;
+  out[0] = '\0';
+  for (uint32_t i = 0; i < length && at + 16 < size; ++i)
+    at += static_cast<size_t>(std::snprintf(out + at, size - at, i == 0 ? "[%d" : ", %d", path[i]));
+  if (length > 0) std::snprintf(out + at, size - at, at + 16 < size ? "]" : ", ...]");
+}
+
+ResultCode LinkByItemPath(const ByteStream* stream, TreeIndex& index, uint32_t node, XcfLayer** root) {
   int32_t* path = nullptr;
   uint32_t length = 0;
   ResultCode result = XcfLayerGetItemPath(index.nodes[node], &path, &length);
-  if (result != ResultCode::Ok) return result;
+  if (result == ResultCode::CorruptData)
+    return StreamRefuse(stream, result, "its item path is shorter than one element");
+  if (result != ResultCode::Ok) return StreamRefuse(stream, result, "no memory for its item path");
   uint32_t depth = length >= 2 ? length - 1 : 1;
   uint32_t parent = 0;
-  result = depth > kMaxGroupDepth ? ResultCode::CorruptData : FindParent(index, path, length, &parent);
+  const uint32_t deepest = StreamLimits(stream).groupDepth;
+  if (depth > deepest) {
+    result = StreamRefuse(stream, ResultCode::CorruptData, "groups nested deeper than %u", deepest);
+  } else {
+    result = FindParent(index, path, length, &parent);
+    if (result != ResultCode::Ok) {
+      char text[96];
+      PathText(path, length, text, sizeof text);
+      StreamRefuse(stream, result, "item path %s names a group that is not there", text);
+    }
+  }
   std::free(path);
   if (result == ResultCode::Ok) index.Append(parent, node, root);
   return result;
@@ -150,10 +172,18 @@ ResultCode XcfReadLayer(uint32_t index, XcfImage* image, XcfLayer** out) {
   if ((image->flags & kImageBodyValid) == 0) return ResultCode::NotReady;
   XcfLayer* layer = nullptr;
   ResultCode result = XcfLayerCreate(&layer);
-  if (result != ResultCode::Ok) return result;
+  if (result != ResultCode::Ok) return StreamRefuse(image->stream, result, "no memory for a layer");
+  layer->index = index;
+  const bool told = ReasonKept(image->stream->reason);
   result = StreamSeek(image->stream, image->layerOffsets.offsets[index]);
-  if (result == ResultCode::Ok) result = XcfLayerReadRecord(layer, image->stream);
   if (result != ResultCode::Ok) {
+    StreamRefuse(image->stream, result, "its offset %u lies past the end of the data",
+                 image->layerOffsets.offsets[index]);
+  } else {
+    result = XcfLayerReadRecord(layer, image->stream);
+  }
+  if (result != ResultCode::Ok) {
+    if (!told) ReasonPrefix(image->stream->reason, "%s: ", NameOf(layer).text);
     XcfLayerDestroy(&layer);
     return result;
   }
@@ -170,23 +200,27 @@ ResultCode XcfBuildLayerTree(XcfImage* image) {
   }
   if ((image->flags & kImageBodyValid) == 0) return ResultCode::NotReady;
   uint32_t count = image->layerOffsets.count;
-  if (count == 0) return ResultCode::CorruptData;
+  ByteStream* stream = image->stream;
+  if (count == 0) return StreamRefuse(stream, ResultCode::CorruptData, "the image has no layers");
 
   TreeIndex index;
   ResultCode result = index.Init(count);
+  if (result != ResultCode::Ok) StreamRefuse(stream, result, "no memory for a tree of %u layers", count);
   XcfLayer* root = nullptr;
   for (uint32_t i = 0; i < count && result == ResultCode::Ok; ++i) {
     XcfLayer* layer = nullptr;
     result = XcfReadLayer(i, image, &layer);
     if (result != ResultCode::Ok) break;
     index.nodes[i] = layer;
+    const bool told = ReasonKept(stream->reason);
     if (!XcfLayerHasItemPath(layer)) {
       index.Append(count, i, &root);
     } else if (i == 0) {
-      result = ResultCode::CorruptData;  // the first layer cannot have a parent
+      result = StreamRefuse(stream, ResultCode::CorruptData, "the first layer has an item path: no group holds it");
     } else {
-      result = LinkByItemPath(index, i, &root);
+      result = LinkByItemPath(stream, index, i, &root);
     }
+    if (result != ResultCode::Ok && !told) ReasonPrefix(stream->reason, "%s: ", NameOf(layer).text);
     if (result != ResultCode::Ok) XcfLayerDestroy(&index.nodes[i]);
   }
   if (result != ResultCode::Ok) {
@@ -211,7 +245,9 @@ ResultCode XcfCollectLoadList(XcfLayer* layer, XcfImage* image, LayerLoadEntry* 
   if ((info.flags & kLayerHasMask) && (info.flags & kLayerApplyMask)) {
     result = XcfLayerReadMask(image->stream, layer);
     if (result != ResultCode::Ok) return result;
-    if (layer->mask == nullptr) return ResultCode::NotReady;
+    if (layer->mask == nullptr)
+      return StreamRefuse(image->stream, ResultCode::NotReady, "%s: its mask cannot be read, or is not the layer's size",
+                          NameOf(layer).text);
     XcfChannelInfo maskInfo;
     result = XcfChannelGetInfo(layer->mask, &maskInfo);
     if (result != ResultCode::Ok) return result;

@@ -31,14 +31,14 @@ ResultCode XcfReadOffsetList(XcfOffsetList* list, ByteStream* stream) {
     uint32_t value;
     if (stream == nullptr || !StreamReadU32(stream, &value)) {
       XcfOffsetListFree(&read);
-      return ResultCode::ReadError;
+      return StreamRefuse(stream, ResultCode::ReadError, "a list of offsets ends early, after %u", read.count + pending);
     }
     if (value != 0) batch[pending++] = value;
     if (pending == kBatch || (value == 0 && pending > 0)) {
       if (capacity - read.count < pending) {
         if (capacity > (UINT32_MAX / sizeof(uint32_t)) / 2) {
           XcfOffsetListFree(&read);
-          return ResultCode::OutOfMemory;
+          return StreamRefuse(stream, ResultCode::OutOfMemory, "a list of more offsets than memory can hold");
         }
         uint32_t grown = capacity == 0 ? kBatch : capacity * 2;
         // No more offsets can follow than the input holds words.
@@ -49,7 +49,7 @@ ResultCode XcfReadOffsetList(XcfOffsetList* list, ByteStream* stream) {
         void* array = std::realloc(read.offsets, static_cast<size_t>(grown) * sizeof(uint32_t));
         if (array == nullptr) {
           XcfOffsetListFree(&read);
-          return ResultCode::OutOfMemory;
+          return StreamRefuse(stream, ResultCode::OutOfMemory, "no memory for a list of %u offsets", grown);
         }
         read.offsets = static_cast<uint32_t*>(array);
         capacity = grown;

@@ -24,7 +24,7 @@ ResultCode PropertyListPut(XcfPropertyList* list, const XcfProperty& property) {
     if (list->capacity > INT32_MAX / 2) return ResultCode::OutOfMemory;
     int32_t capacity = list->capacity == 0 ? 8 : list->capacity * 2;
     void* grown = std::realloc(list->items, static_cast<size_t>(capacity) * sizeof(XcfProperty));
-    if (grown == nullptr) return ResultCode::OutOfMemory;
+    if (grown == nullptr) return ResultCode::OutOfMemory;  // told by the reader
     list->items = static_cast<XcfProperty*>(grown);
     list->capacity = capacity;
   }
@@ -35,20 +35,24 @@ ResultCode PropertyListPut(XcfPropertyList* list, const XcfProperty& property) {
 // Reads a colormap payload: the colour count first, then the triples, with
 // the stored length repaired by the format's rule.
 ResultCode ReadColormap(ByteStream* stream, uint32_t storedLength, XcfProperty* out) {
-  uint32_t n;
-  uint32_t length;
+  uint32_t n = 0;
+  uint32_t length = 0;
   ResultCode result = XcfColormapLength(
-      storedLength,
-      [stream](uint32_t* count) { return StreamReadU32(stream, count) ? ResultCode::Ok : ResultCode::ReadError; }, &n,
-      &length);
+      stream, storedLength,
+      [stream](uint32_t* count) {
+        return StreamReadU32(stream, count) ? ResultCode::Ok
+                                            : StreamRefuse(stream, ResultCode::ReadError, "the colormap ends early");
+      },
+      &n, &length);
   if (result != ResultCode::Ok) return result;
-  if (!StreamHolds(stream, length - kColormapCountBytes)) return ResultCode::ReadError;
+  if (!StreamHolds(stream, length - kColormapCountBytes))
+    return StreamRefuse(stream, ResultCode::ReadError, "colormap of %u bytes runs past the end of the data", length);
   auto* data = static_cast<uint8_t*>(std::malloc(length));
-  if (data == nullptr) return ResultCode::OutOfMemory;
+  if (data == nullptr) return StreamRefuse(stream, ResultCode::OutOfMemory, "no memory for a colormap");
   StoreU32BE(data, n);
   if (StreamRead(stream, length - kColormapCountBytes, data + kColormapCountBytes) != length - kColormapCountBytes) {
     std::free(data);
-    return ResultCode::ReadError;
+    return StreamRefuse(stream, ResultCode::ReadError, "the colormap ends early");
   }
   out->length = length;
   out->data = data;
@@ -80,8 +84,12 @@ ResultCode XcfReadPropertyList(XcfPropertyList* list, ByteStream* stream) {
   for (;;) {
     uint32_t id;
     uint32_t length;
-    if (!StreamReadU32(stream, &id) || !StreamReadU32(stream, &length)) return ResultCode::ReadError;
-    if (id == kPropEnd) return length == 0 ? ResultCode::Ok : ResultCode::CorruptData;
+    if (!StreamReadU32(stream, &id) || !StreamReadU32(stream, &length))
+      return StreamRefuse(stream, ResultCode::ReadError, "the property list ends early");
+    if (id == kPropEnd)
+      return length == 0 ? ResultCode::Ok
+                         : StreamRefuse(stream, ResultCode::CorruptData,
+                                        "the property list's end record has a length, %u", length);
 
     XcfProperty property{id, length, nullptr};
     if (id == kPropColormap) {
@@ -90,18 +98,21 @@ ResultCode XcfReadPropertyList(XcfPropertyList* list, ByteStream* stream) {
     } else if (length > 0) {
       // A length beyond what the input holds is the short read it would be,
       // refused before a damaged file can ask for gigabytes.
-      if (!StreamHolds(stream, length)) return ResultCode::ReadError;
+      if (!StreamHolds(stream, length))
+        return StreamRefuse(stream, ResultCode::ReadError, "property %u of %u bytes runs past the end of the data", id,
+                            length);
       property.data = static_cast<uint8_t*>(std::malloc(length));
-      if (property.data == nullptr) return ResultCode::OutOfMemory;
+      if (property.data == nullptr)
+        return StreamRefuse(stream, ResultCode::OutOfMemory, "no memory for property %u of %u bytes", id, length);
       if (StreamRead(stream, length, property.data) != length) {
         std::free(property.data);
-        return ResultCode::ReadError;
+        return StreamRefuse(stream, ResultCode::ReadError, "property %u of %u bytes ends early", id, length);
       }
     }
     ResultCode result = PropertyListPut(list, property);
     if (result != ResultCode::Ok) {
       std::free(property.data);
-      return result;
+      return StreamRefuse(stream, result, "no memory for a property list");
     }
   }
 }

@@ -370,10 +370,35 @@ ResultCode CheckTileLoop(ByteStream* stream, const XcfOffsetList* offsets, uint3
                          uint32_t bpp, uint32_t compression) {
   if (stream == nullptr || offsets == nullptr || width == 0 || height == 0 || bpp == 0)
     return ResultCode::InvalidArgument;
-  if (compression != kCompressionNone && compression != kCompressionRle) return ResultCode::InvalidArgument;
+  if (compression != kCompressionNone && compression != kCompressionRle)
+    return StreamRefuse(stream, ResultCode::InvalidArgument,
+                        "tile compression %u is neither none (0) nor RLE (1) (zlib is not read)", compression);
   if (stream->seek == nullptr) return ResultCode::InvalidArgument;
   const uint64_t tiles = static_cast<uint64_t>((width + kTileSize - 1) / kTileSize) * ((height + kTileSize - 1) / kTileSize);
-  return offsets->count < tiles ? ResultCode::CorruptData : ResultCode::Ok;
+  if (offsets->count < tiles)
+    return StreamRefuse(stream, ResultCode::CorruptData, "%u tile offsets for %llu tiles", offsets->count,
+                        static_cast<unsigned long long>(tiles));
+  return ResultCode::Ok;
+}
+
+// Why tile `index` (from 0) of `tiles` could not be read.
+ResultCode RefuseTile(const RleInput& window, ResultCode result, uint32_t compression, uint64_t index, uint64_t tiles,
+                      uint32_t offset) {
+  const auto n = static_cast<unsigned long long>(index + 1);
+  const auto of = static_cast<unsigned long long>(tiles);
+  switch (result) {
+    case ResultCode::SeekError:
+      return StreamRefuse(window.stream, result, "tile %llu of %llu: its offset %u lies past the end of the data", n, of,
+                          offset);
+    case ResultCode::ReadError:
+      if (compression == kCompressionRle)
+        return StreamRefuse(window.stream, result, "tile %llu of %llu: RLE data ends early at byte %llu", n, of,
+                            static_cast<unsigned long long>(window.next));
+      return StreamRefuse(window.stream, result, "tile %llu of %llu: its pixels end early", n, of);
+    case ResultCode::OutOfMemory:
+      return StreamRefuse(window.stream, result, "tile %llu of %llu: no memory for it", n, of);
+    default: return StreamRefuse(window.stream, result, "tile %llu of %llu cannot be read", n, of);
+  }
 }
 
 // A loop's window needs a buffer of its own only over a stream that does
@@ -436,10 +461,10 @@ ResultCode XcfDecodeTileRows(ByteStream* stream, const XcfOffsetList* offsets, u
                        (height < kTileSize ? height : kTileSize) * bpp;
   if (tileBytes > SIZE_MAX) return ResultCode::OutOfMemory;
   std::unique_ptr<uint8_t, FreeDeleter> tile(static_cast<uint8_t*>(std::malloc(static_cast<size_t>(tileBytes))));
-  if (!tile) return ResultCode::OutOfMemory;
+  if (!tile) return StreamRefuse(stream, ResultCode::OutOfMemory, "no memory for a tile");
   RleInput window{stream, nullptr, nullptr, kTileLoopWindow, 0, 0, 0};
   std::unique_ptr<uint8_t, FreeDeleter> windowBytes;
-  if (!OpenLoopWindow(&window, &windowBytes)) return ResultCode::OutOfMemory;
+  if (!OpenLoopWindow(&window, &windowBytes)) return StreamRefuse(stream, ResultCode::OutOfMemory, "no memory for a tile");
 
   for (uint32_t r = firstRow; r < endRow; ++r) {
     const uint32_t tileY = r * kTileSize;
@@ -457,7 +482,9 @@ ResultCode XcfDecodeTileRows(ByteStream* stream, const XcfOffsetList* offsets, u
       if (inside && compression == kCompressionRle && bpp <= 4) {
         // Interleaved straight into place.
         result = StartTile(&window, offset);
-        if (result != ResultCode::Ok) return result;
+        if (result != ResultCode::Ok)
+          return RefuseTile(window, result, compression, static_cast<uint64_t>(r) * columns + c,
+                            static_cast<uint64_t>(rows) * columns, offset);
         uint8_t* first = target.first + static_cast<int64_t>(tileY + ra - target.y0) * target.stride +
                          static_cast<int64_t>(tileX - target.x0) * bpp;
         result = DecodeRleInto(th, &window, tw, bpp, ra, rb, first, target.stride);
@@ -465,7 +492,9 @@ ResultCode XcfDecodeTileRows(ByteStream* stream, const XcfOffsetList* offsets, u
         result = ReadTileRows(&window, offset, tile.get(), compression, tw, th, bpp, ra, rb);
         if (result == ResultCode::Ok) CopyTileTo(target, bpp, tileX, tileY + ra, tw, rb - ra, tile.get());
       }
-      if (result != ResultCode::Ok) return result;
+      if (result != ResultCode::Ok)
+        return RefuseTile(window, result, compression, static_cast<uint64_t>(r) * columns + c,
+                          static_cast<uint64_t>(rows) * columns, offset);
     }
   }
   return ResultCode::Ok;
@@ -480,13 +509,16 @@ ResultCode XcfCheckTileRows(ByteStream* stream, const XcfOffsetList* offsets, ui
   if (endRow > rows) endRow = rows;
   RleInput window{stream, nullptr, nullptr, kTileLoopWindow, 0, 0, 0};
   std::unique_ptr<uint8_t, FreeDeleter> windowBytes;
-  if (!OpenLoopWindow(&window, &windowBytes)) return ResultCode::OutOfMemory;
+  if (!OpenLoopWindow(&window, &windowBytes)) return StreamRefuse(stream, ResultCode::OutOfMemory, "no memory for a tile");
   for (uint32_t r = firstRow; r < endRow; ++r) {
     const uint32_t th = height - r * kTileSize < kTileSize ? height - r * kTileSize : kTileSize;
     for (uint32_t c = 0; c < columns; ++c) {
       const uint32_t tw = width - c * kTileSize < kTileSize ? width - c * kTileSize : kTileSize;
-      result = CheckTile(&window, offsets->offsets[static_cast<size_t>(r) * columns + c], compression, tw, th, bpp);
-      if (result != ResultCode::Ok) return result;
+      const uint32_t offset = offsets->offsets[static_cast<size_t>(r) * columns + c];
+      result = CheckTile(&window, offset, compression, tw, th, bpp);
+      if (result != ResultCode::Ok)
+        return RefuseTile(window, result, compression, static_cast<uint64_t>(r) * columns + c,
+                          static_cast<uint64_t>(rows) * columns, offset);
     }
   }
   return ResultCode::Ok;

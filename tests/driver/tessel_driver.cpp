@@ -25,6 +25,7 @@
 #include <malloc.h>
 #endif
 
+#include "tests/support/debugger_text.h"
 #include "tests/support/local_handles.h"
 #include "tools/command_line.h"
 #include "tools/host.h"
@@ -33,6 +34,13 @@ namespace {
 
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
+
+// The reason of a failure: told by the entry points natively, heard from
+// the DLL's text to a debugger under Windows. Either way it is the same.
+std::string Heard(const std::string& told) {
+  const std::string heard = xcftest::TakeDebuggerReason();
+  return told.empty() ? heard : told;
+}
 
 enum OptionId : int { kOptOffset = 1000, kOptMemory, kOptFlag, kOptDropHandle };
 
@@ -106,17 +114,19 @@ int RunCase(const PluginApi& api, std::vector<std::string> words, FILE* out) {
   if (command == "info" && args == 1) {
     HostInput input;
     if (!OpenCaseInput(o, out, &input)) return kExitFailed;
-    int code = PrintInfo(api, input, out);
-    if (code != 0) ReportFailure(out, input.path, code);
+    std::string reason;
+    int code = PrintInfo(api, input, out, &reason);
+    if (code != 0) ReportFailure(out, input.path, code, Heard(reason));
     return code == 0 ? 0 : kExitFailed;
   }
   if (command == "render" && args == 2) {
     HostInput input;
     if (!OpenCaseInput(o, out, &input)) return kExitFailed;
     HostPicture picture;
-    int code = DecodePicture(api, input, nullptr, 0, &picture);
+    std::string reason;
+    int code = DecodePicture(api, input, nullptr, 0, &picture, &reason);
     if (code != 0) {
-      ReportFailure(out, input.path, code);
+      ReportFailure(out, input.path, code, Heard(reason));
       return kExitFailed;
     }
     std::string error;
@@ -202,7 +212,8 @@ int CommandStress(const PluginApi& api, const std::string& list, long rounds, bo
   for (long round = 0; round < rounds; ++round) {
     for (const HostInput& input : inputs) {
       HostPicture picture;
-      int code = DecodePicture(api, input, nullptr, 0, &picture);
+      std::string reason;
+      int code = DecodePicture(api, input, nullptr, 0, &picture, &reason);
       if (code == 0 && dropHandle) {
         picture.Abandon();
         dropHandle = false;
@@ -217,7 +228,7 @@ int CommandStress(const PluginApi& api, const std::string& list, long rounds, bo
   std::printf("calls %llu in %.1f s over %zu files\n", static_cast<unsigned long long>(calls), seconds,
               inputs.size() / 2);
   for (const auto& [code, count] : codes)
-    std::printf("  code %d (%s): %llu\n", code, HostCodeText(code), static_cast<unsigned long long>(count));
+    std::printf("  code %d (%s): %llu\n", code, tessel::HostCodeText(code), static_cast<unsigned long long>(count));
   std::printf("private memory: %llu KiB at start, %llu KiB after the first round, %llu KiB at the end\n",
               static_cast<unsigned long long>(atStart / 1024), static_cast<unsigned long long>(afterFirstRound / 1024),
               static_cast<unsigned long long>(atEnd / 1024));
@@ -257,6 +268,10 @@ int main(int argc, char** argv) {
   std::string error;
   if (!PluginLoad("", &api, &error)) {
     std::fprintf(stderr, "tessel_driver: %s\n", error.c_str());
+    return kExitFailed;
+  }
+  if (!xcftest::HearDebuggerTextOf(api.module)) {
+    std::fprintf(stderr, "tessel_driver: the plug-in's OutputDebugStringA cannot be heard\n");
     return kExitFailed;
   }
   if (!xcftest::CountLocalHandlesOf(api.module)) {

@@ -17,14 +17,37 @@ cp example.xcf.bz2 b.xcf.bz2
 status=0
 "$tessel" render a.xcf truncated.xcf b.xcf.bz2 -o out/ -j 2 2> errors.txt || status=$?
 [ "$status" = 1 ] || fail "exit status $status, not 1"
-[ "$(cat errors.txt)" = "tessel: truncated.xcf: reading the file failed (code 6)" ] || fail "$(cat errors.txt)"
+[ "$(cat errors.txt)" = "tessel: truncated.xcf: reading the file failed: layer 7: the record ends before its size and type (code 6)" ] ||
+  fail "$(cat errors.txt)"
 [ "$(ls out)" = "$(printf 'a.png\nb.png')" ] || fail "out/ holds $(ls out | tr '\n' ' ')"
 cmp out/a.png out/b.png || fail "the same picture from two containers differs"
 "$tessel" render example.xcf single.png
 cmp single.png out/a.png || fail "the one-file form writes another picture"
 
+# A folder among the files, passed in memory: named with the system's
+# reason, the others still rendered.
+mkdir -p adir
+status=0
+"$tessel" render --memory -o out2 a.xcf adir b.xcf.bz2 2> errors.txt || status=$?
+[ "$status" = 1 ] && [ "$(cat errors.txt)" = "tessel: adir: is a directory" ] || fail "adir: $status $(cat errors.txt)"
+[ "$(ls out2)" = "$(printf 'a.png\nb.png')" ] || fail "out2/ holds $(ls out2 | tr '\n' ' ')"
+for command in "info --memory adir" "supported adir"; do
+  status=0
+  # shellcheck disable=SC2086
+  "$tessel" $command > /dev/null 2> errors.txt || status=$?
+  [ "$status" = 1 ] && [ "$(cat errors.txt)" = "tessel: adir: is a directory" ] || fail "$command: $status $(cat errors.txt)"
+done
+# An output that cannot be written fails before anything is decoded,
+# named as the picture, with the system's reason.
+touch plain-file
+status=0
+"$tessel" render a.xcf plain-file/a.png 2> errors.txt || status=$?
+[ "$status" = 1 ] && [ "$(cat errors.txt)" = "tessel: plain-file/a.png: cannot be written: Not a directory" ] ||
+  fail "unwritable: $status $(cat errors.txt)"
+
 # Wrong usage: status 2 and a pointer to the help.
-for args in "render --offset" "render a.xcf" "info --offset 9z a.xcf" "render -j 0 -o out a.xcf" "frobnicate"; do
+for args in "render --offset" "render a.xcf" "info --offset 9z a.xcf" "render -j 0 -o out a.xcf" "frobnicate" \
+            "render --offset -5 a.xcf o.bmp" "render --offset 5 --memory a.xcf o.bmp" "info --memory --offset 5 a.xcf"; do
   status=0
   # shellcheck disable=SC2086
   "$tessel" $args > /dev/null 2> usage.txt || status=$?
@@ -35,6 +58,9 @@ grep -q "requires an argument" <("$tessel" render --offset 2>&1 || true) || fail
 for command in "" about supported info render; do
   # shellcheck disable=SC2086
   "$tessel" $command --help | grep -q "usage: tessel" || fail "tessel $command --help"
+done
+for command in supported info render; do
+  "$tessel" $command --help | grep -q "^exit status:" || fail "tessel $command --help says no exit status"
 done
 # Two files that would give one picture are refused before anything is done.
 status=0

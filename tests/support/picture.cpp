@@ -2,11 +2,15 @@
 
 #include <cstring>
 
+#include <atomic>
+
 #include "plugin/dib.h"
+#include "plugin/entry.h"
 
 namespace xcftest {
 
 namespace {
+std::atomic<uint32_t> unexplained{0};
 uint32_t U32LE(const uint8_t* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24); }
 }  // namespace
 
@@ -23,8 +27,11 @@ Picture Decode(const Bytes& file, ProgressCallback callback, intptr_t userData) 
   Picture picture;
   HLOCAL info = nullptr;
   HLOCAL bits = nullptr;
-  picture.code = GetPicture(reinterpret_cast<const char*>(file.data()), static_cast<int32_t>(file.size()), 1, &info,
-                            &bits, callback, userData);
+  tessel::Reason reason{};
+  picture.code = tessel::GetPictureWith(reinterpret_cast<const char*>(file.data()), static_cast<int32_t>(file.size()),
+                                        1, &info, &bits, callback, userData, tessel::kDefaultLimits, &reason);
+  picture.reason = reason.text;
+  if (picture.code != 0 && picture.reason.empty()) ++unexplained;
   if (picture.code != 0) return picture;
   const auto* h = static_cast<const uint8_t*>(LocalLock(info));
   const auto* p = static_cast<const uint8_t*>(LocalLock(bits));
@@ -42,6 +49,8 @@ Picture Decode(const Bytes& file, ProgressCallback callback, intptr_t userData) 
 }
 
 Picture Decode(const Image& image) { return Decode(WriteXcf(image)); }
+
+uint32_t UnexplainedFailures() { return unexplained.load(); }
 
 Bytes TakeHandle(HLOCAL handle) {
   const auto* p = static_cast<const uint8_t*>(LocalLock(handle));

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "plugin/exports.h"
@@ -17,6 +18,7 @@ struct Picture {
   uint32_t rowSize = 0;
   Bytes header;           // the whole info block
   Bytes bits;             // the pixel block as delivered (bottom-up)
+  std::string reason;     // why it failed, as the plug-in told it
 
   // Pixel (x, y), y = 0 at the top, in the XCF order (R, G, B) or the index.
   Bytes At(uint32_t x, uint32_t y) const;
@@ -25,8 +27,12 @@ struct Picture {
 };
 
 // Decodes bytes held in memory; frees both handles after copying them.
+// Every failure must come with its reason: those that do not are counted.
 Picture Decode(const Bytes& file, ProgressCallback callback = nullptr, intptr_t userData = 0);
 Picture Decode(const Image& image);
+
+// Decode's failures, so far in this process, that came without a reason.
+uint32_t UnexplainedFailures();
 
 // The whole block of a handle the plug-in delivered; the handle is freed.
 Bytes TakeHandle(HLOCAL handle);

@@ -1,4 +1,4 @@
-// Test support: result codes print by name in failure messages.
+// Test support: result codes print with what they mean to the host.
 #pragma once
 
 #include <ostream>
@@ -8,7 +8,8 @@
 namespace tessel {
 
 inline void PrintTo(ResultCode code, std::ostream* os) {
-  *os << static_cast<int>(code) << " (" << ResultText(code) << ")";
+  const int host = MapResultToHost(code);
+  *os << static_cast<int>(code) << " (host code " << host << ", " << HostCodeText(host) << ")";
 }
 
 }  // namespace tessel

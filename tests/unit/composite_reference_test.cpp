@@ -300,7 +300,13 @@ Drawn Draw(const Bytes& file, const xcftest::Image& shape, Driver driver, uint32
   EXPECT_EQ(PixelBufferWrap(canvas, shape.width, bpp, shape.height, static_cast<int32_t>(shape.width * bpp),
                             drawn.pixels.data()),
             ResultCode::Ok);
+  Reason reason{};
+  stream->reason = &reason;
   drawn.code = driver(image, canvas, &recorder.hook, threads);
+  // Every refusal of the product says why.
+  if (driver == Product) {
+    EXPECT_TRUE(drawn.code == ResultCode::Ok || ReasonKept(&reason)) << static_cast<int>(drawn.code);
+  }
   PixelBufferRelease(&canvas);
   XcfImageDestroy(&image);
   StreamDestroy(&stream);

@@ -90,7 +90,7 @@ TEST(FileStream, PositionsCountFromTheStartOffset) {
   std::string path = xcftest::ScratchPath("offset.bin");
   xcftest::WriteFile(path, bytes);
   StreamHolder h;
-  ASSERT_EQ(FileStreamOpen(path.c_str(), 1000, &h.stream), ResultCode::Ok);
+  ASSERT_EQ(FileStreamOpen(path.c_str(), 1000, &h.stream, nullptr), ResultCode::Ok);
   uint8_t buffer[14];
   ASSERT_EQ(StreamSeek(h.stream, 0), ResultCode::Ok);
   ASSERT_EQ(StreamRead(h.stream, 14, buffer), 14u);
@@ -101,9 +101,9 @@ TEST(FileStream, PositionsCountFromTheStartOffset) {
 
 TEST(FileStream, RefusesWhatCannotBeOpened) {
   ByteStream* stream = nullptr;
-  EXPECT_EQ(FileStreamOpen("scratch/does-not-exist.xcf", 0, &stream), ResultCode::ReadError);
+  EXPECT_EQ(FileStreamOpen("scratch/does-not-exist.xcf", 0, &stream, nullptr), ResultCode::ReadError);
   xcftest::ScratchPath("x");
-  EXPECT_EQ(FileStreamOpen("scratch", 0, &stream), ResultCode::ReadError);  // a directory
+  EXPECT_EQ(FileStreamOpen("scratch", 0, &stream, nullptr), ResultCode::ReadError);  // a directory
   EXPECT_EQ(stream, nullptr);
 }
 

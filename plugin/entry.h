@@ -1,0 +1,20 @@
+// The picture exports as the plug-in runs them, with records of the
+// caller's: the limits to apply, and where the first failure's reason goes
+// (null: nowhere). The exports are these with the default limits; they
+// send the reason to a debugger watching the viewer (OutputDebugStringA),
+// since they cannot widen what they return. The native tool, the tests and
+// the fuzz targets call these to hear the reason or to pass tighter limits.
+#pragma once
+
+#include "plugin/exports.h"
+#include "plugin/limits.h"
+#include "plugin/reason.h"
+
+namespace tessel {
+
+int GetPictureInfoWith(const char* buffer, int32_t offsetOrSize, uint32_t flag, PictureInfo* info,
+                       const Limits& limits, Reason* reason);
+int GetPictureWith(const char* buffer, int32_t offsetOrSize, uint32_t flag, HLOCAL* info, HLOCAL* bits,
+                   ProgressCallback progress, intptr_t userData, const Limits& limits, Reason* reason);
+
+}  // namespace tessel

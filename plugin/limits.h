@@ -1,0 +1,36 @@
+// What the plug-in accepts, in one record, each bound with the reason it is
+// there. The exports apply the defaults; tests, fuzz targets and the tool
+// can ask for tighter ones through the internal entry points (entry.h).
+#pragma once
+
+#include <cstdint>
+
+namespace tessel {
+
+struct Limits {
+  // The widest canvas: 32767, the largest signed 16-bit number, the widest
+  // bitmap the viewers this plug-in serves are made for; a 24-bit row of it
+  // (98 304 bytes) and every offset in the bitmap stay far inside 32 bits.
+  uint32_t canvasWidth;
+  // The tallest canvas: one row fewer than the widest, as the plug-in has
+  // always accepted it, and files were written to that.
+  uint32_t canvasHeight;
+  // The widest and tallest layer or mask: 32767, so that a layer's pixels
+  // (32767 x 32767 x 4 bytes) stay below 4 GiB and every row offset inside
+  // a tile or a band fits in 32 bits.
+  uint32_t layerSize;
+  // Levels of layer groups: 512, far beyond what people make, so that every
+  // walk over the tree (building it, planning, drawing, freeing) stays
+  // within a small, fixed stack.
+  uint32_t groupDepth;
+  // Bytes a compressed file may decompress to: 4 GiB less one, since every
+  // position in XCF data is a 32-bit offset.
+  uint64_t decompressedBytes;
+  // Threads one picture runs on, the caller's among them: 16; more gain
+  // nothing on a picture's memory traffic.
+  uint32_t threads;
+};
+
+constexpr Limits kDefaultLimits{32767, 32766, 32767, 512, 0xFFFFFFFFu, 16};
+
+}  // namespace tessel
