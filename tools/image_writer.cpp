@@ -14,8 +14,6 @@
 #include <atomic>
 #include <thread>
 
-#include "tools/deflate.h"
-
 namespace {
 
 uint32_t U32(const uint8_t* p) {
@@ -109,6 +107,31 @@ bool WriteChunk(FILE* f, const Chunk& chunk) {
          std::fwrite(tail, 1, 4, f) == 4;
 }
 
+// A piece of the zlib stream of the scanlines: `data` compressed by zlib
+// as raw deflate blocks that end on a byte boundary (its sync flush), none
+// of them final, so that pieces compressed apart on several threads and
+// laid one after the other, then a final empty block, are one stream. Runs
+// of a byte (flat areas, after the Sub filter) become matches at distance 1,
+// and no further match is searched for: on filtered photographs a general
+// search costs much and finds little (zlib's Z_RLE strategy).
+bool CompressPiece(const uint8_t* data, size_t size, std::vector<uint8_t>* out) {
+  z_stream z{};
+  if (deflateInit2(&z, 1, Z_DEFLATED, -15, 9, Z_RLE) != Z_OK) return false;
+  const size_t start = out->size();
+  out->resize(start + deflateBound(&z, static_cast<uLong>(size)) + 16);
+  z.next_in = const_cast<Bytef*>(data);
+  z.avail_in = static_cast<uInt>(size);
+  z.next_out = out->data() + start;
+  z.avail_out = static_cast<uInt>(out->size() - start);
+  const int status = deflate(&z, Z_SYNC_FLUSH);
+  out->resize(out->size() - z.avail_out);
+  deflateEnd(&z);
+  return status == Z_OK && z.avail_in == 0;
+}
+
+// A final, empty stored block: the end of a stream of pieces.
+constexpr uint8_t kDeflateEnd[5] = {0x01, 0x00, 0x00, 0xFF, 0xFF};
+
 // The rows [first, end) of the picture, top-down, as PNG's filtered
 // scanlines: each the Sub filter's byte and the differences of every byte
 // from the same byte of the pixel before (RGB for 24-bit pictures).
@@ -158,6 +181,7 @@ bool WritePng(const std::string& path, const Dib& dib, std::string* error, uint3
   std::vector<Chunk> idat(pieces);
   std::vector<uLong> adler(pieces);
   std::atomic<uint32_t> next{0};
+  std::atomic<bool> compressed{true};
   auto work = [&] {
     std::vector<uint8_t> rows;
     for (uint32_t p; (p = next++) < pieces;) {
@@ -166,7 +190,7 @@ bool WritePng(const std::string& path, const Dib& dib, std::string* error, uint3
       Chunk& chunk = idat[p];
       std::memcpy(chunk.type, "IDAT", 5);
       if (p == 0) chunk.data = {0x78, 0x01};  // the zlib header: deflate, 32 KiB window
-      tesseltools::DeflatePiece(rows.data(), rows.size(), &chunk.data);
+      if (!CompressPiece(rows.data(), rows.size(), &chunk.data)) compressed = false;
       adler[p] = adler32(1, rows.data(), static_cast<uInt>(rows.size()));
       chunk.Seal();
     }
@@ -175,6 +199,10 @@ bool WritePng(const std::string& path, const Dib& dib, std::string* error, uint3
   for (uint32_t t = 1; t < std::min(threads, pieces); ++t) workers.emplace_back(work);
   work();
   for (std::thread& w : workers) w.join();
+  if (!compressed) {
+    *error = "no memory to compress the picture";
+    return false;
+  }
 
   // The stream's end and its Adler-32, joined from the pieces'.
   uLong sum = 1;
@@ -182,7 +210,7 @@ bool WritePng(const std::string& path, const Dib& dib, std::string* error, uint3
     const uint32_t rows = std::min(l.height, (p + 1) * rowsPerPiece) - p * rowsPerPiece;
     sum = adler32_combine(sum, adler[p], static_cast<z_off_t>(line * rows));
   }
-  Chunk end{"IDAT", std::vector<uint8_t>(tesseltools::kDeflateEnd, tesseltools::kDeflateEnd + 5), 0};
+  Chunk end{"IDAT", std::vector<uint8_t>(kDeflateEnd, kDeflateEnd + 5), 0};
   end.data.resize(9);
   PutU32BE(end.data.data() + 5, static_cast<uint32_t>(sum));
   end.Seal();

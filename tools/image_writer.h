@@ -18,6 +18,6 @@ bool DibValid(const Dib& dib, std::string* error);
 
 // The writers tell the system's reason for a file they cannot write.
 bool WriteBmp(const std::string& path, const Dib& dib, std::string* error);
-// 8-bit gray, palette or RGB, as the bitmap is, compressed on `threads`
-// threads (tools/deflate.h).
+// 8-bit gray, palette or RGB, as the bitmap is, compressed by zlib in
+// pieces on `threads` threads.
 bool WritePng(const std::string& path, const Dib& dib, std::string* error, uint32_t threads = 1);
