@@ -7,11 +7,12 @@
 #include <cstdint>
 
 #include "platform/kernel32.h"
+#include "plugin/limits.h"
 
 namespace tessel {
 
-// More threads than this gain nothing on a picture's memory traffic.
-constexpr uint32_t kMaxThreads = 16;
+// The most threads a call starts: as many as the limits allow.
+constexpr uint32_t kMaxThreads = kDefaultLimits.threads;
 
 // The threads a picture of this much work may use: the processors the
 // process may run on, at most kMaxThreads, and one for a small picture.

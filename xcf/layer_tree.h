@@ -10,11 +10,6 @@
 
 namespace tessel {
 
-// Groups nest at most this deep. Real files stay far below it; the limit
-// keeps every walk over the tree (building, collecting, drawing, freeing)
-// within a small, fixed stack.
-constexpr uint32_t kMaxGroupDepth = 512;
-
 struct LayerLoadEntry {
   XcfLayer* layer;      // not owned
   uint32_t loadPixels;  // 1 unless the layer is a group

@@ -463,7 +463,7 @@ TEST_F(Composite, GroupsCostWhatTheirChildrenCoverNotTheirSize) {
 TEST_F(Composite, DrawsThroughGroupsNestedToTheLimit) {
   std::vector<Layer> layers = {Layer{4, 4, 1, "g0", {PropGroupItem()}}};
   std::vector<int32_t> path = {0};
-  for (uint32_t d = 1; d < kMaxGroupDepth; ++d) {
+  for (uint32_t d = 1; d < kDefaultLimits.groupDepth; ++d) {
     path.push_back(0);
     layers.push_back(Layer{4, 4, 1, "g", {PropGroupItem(), PropItemPath(path)}});
   }

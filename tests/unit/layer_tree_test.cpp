@@ -91,12 +91,12 @@ Bytes Chain(uint32_t depth) {
 }
 
 TEST(LayerTree, NestsGroupsToTheLimitAndNoDeeper) {
-  Document deep(Chain(kMaxGroupDepth));
+  Document deep(Chain(kDefaultLimits.groupDepth));
   ASSERT_EQ(Build(deep), ResultCode::Ok);
   uint32_t depth = 0;
   for (XcfLayer* l = deep.image->layers; l->firstChild != nullptr; l = l->firstChild) ++depth;
-  EXPECT_EQ(depth, kMaxGroupDepth);
-  Document tooDeep(Chain(kMaxGroupDepth + 1));
+  EXPECT_EQ(depth, kDefaultLimits.groupDepth);
+  Document tooDeep(Chain(kDefaultLimits.groupDepth + 1));
   EXPECT_EQ(Build(tooDeep), ResultCode::CorruptData);
   EXPECT_EQ(tooDeep.image->layers, nullptr);
 }
