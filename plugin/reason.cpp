@@ -18,11 +18,15 @@ void Format(char* out, size_t size, const char* format, va_list args) {
 
 }  // namespace
 
-void ReasonNote(Reason* reason, const char* format, ...) {
+void ReasonNoteV(Reason* reason, const char* format, va_list args) {
   if (reason == nullptr || ReasonKept(reason)) return;
+  Format(reason->text, sizeof reason->text, format, args);
+}
+
+void ReasonNote(Reason* reason, const char* format, ...) {
   va_list args;
   va_start(args, format);
-  Format(reason->text, sizeof reason->text, format, args);
+  ReasonNoteV(reason, format, args);
   va_end(args);
 }
 

@@ -4,6 +4,7 @@
 // tile 17 of 96: RLE data ends early at byte 123456").
 #pragma once
 
+#include <cstdarg>
 #include <cstddef>
 #include <cstdint>
 
@@ -23,6 +24,7 @@ inline bool ReasonKept(const Reason* reason) { return reason != nullptr && reaso
 
 // Keeps the reason, unless one is kept already; nothing without a record.
 void ReasonNote(Reason* reason, const char* format, ...) TESSEL_PRINTF(2, 3);
+void ReasonNoteV(Reason* reason, const char* format, va_list args);
 // Puts where a failure happened before the reason just kept.
 void ReasonPrefix(Reason* reason, const char* format, ...) TESSEL_PRINTF(2, 3);
 // Copies a reason kept elsewhere (another thread's) unless one is kept.

@@ -27,7 +27,7 @@ command -v /usr/bin/time >/dev/null 2>&1 || { echo "bench: /usr/bin/time is need
 
 echo "== building the current tree and $base"
 cmake --preset native >/dev/null
-cmake --build --preset native --target tessel tessel_benchgen tessel_percall >/dev/null
+cmake --build --preset native --target tessel tessel_benchgen tessel_percall tessel_png_matches_bmp >/dev/null
 current="$root/build/native"
 baseline="$work/baseline"
 if [ "$(git -C "$baseline/src" rev-parse HEAD 2>/dev/null)" != "$(git rev-parse "$base")" ]; then
@@ -99,6 +99,10 @@ for task in "$photo BMP" "$photo PNG" "$layers64 BMP" "$nested BMP" "$big BMP" "
 done
 echo "the two builds' bitmaps are identical"
 echo "PNG sizes: base $(stat -c %s "$work/out-$(name_of "$photo")-base.png"), current $(stat -c %s "$work/out-$(name_of "$photo")-current.png") bytes"
+for build in base current; do
+  "$current/bin/tessel_png_matches_bmp" "$work/out-$(name_of "$photo")-$build.png" "$work/out-$(name_of "$photo")-$build.bmp" ||
+    { echo "bench: the $build PNG is not the BMP's picture" >&2; exit 1; }
+done
 
 printf '\n%-34s %-8s %12s %12s\n' "GetPicture from a file name" build "median ms" "mean ms"
 for file in "$photo:5" "$layers64:3" "$example:200" "$small:200"; do

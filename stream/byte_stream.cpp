@@ -1,7 +1,6 @@
 #include "stream/byte_stream.h"
 
 #include <cstdarg>
-#include <cstdio>
 #include <new>
 
 namespace tessel {
@@ -57,16 +56,10 @@ ResultCode StreamFork(ByteStream* stream, ByteStream** out) {
 }
 
 ResultCode StreamRefuse(const ByteStream* stream, ResultCode code, const char* format, ...) {
-  Reason* reason = stream != nullptr ? stream->reason : nullptr;
-  if (reason == nullptr || ReasonKept(reason)) return code;
-  char text[sizeof reason->text];
   va_list args;
   va_start(args, format);
-  const int n = std::vsnprintf(text, sizeof text, format, args);
+  ReasonNoteV(stream != nullptr ? stream->reason : nullptr, format, args);
   va_end(args);
-  if (n < 0) return code;
-  text[sizeof text - 1] = '\0';
-  ReasonNote(reason, "%s", text);
   return code;
 }
 
