@@ -1,4 +1,5 @@
 #include "tools/host.h"
+#include "tools/thumbnail.h"
 
 #include <algorithm>
 #include <cstring>
@@ -230,16 +231,17 @@ bool FolderIgnoresCase(const fs::path& folder) {
 #endif
 }
 
-bool WritePicture(HostPicture& picture, const fs::path& out, std::string* error) {
-  if (!WritableImagePath(out, error)) return false;
+namespace {
+
+// Writes through `write` to OUT.partial, which then takes OUT's name, so a
+// failure never leaves a partial file.
+template <typename Write>
+bool WriteLocked(HostPicture& picture, const fs::path& out, std::string* error, Write write) {
   const fs::path temporary = PartialOf(out);
   const Dib dib = picture.Lock();
   bool ok = dib.info != nullptr && dib.bits != nullptr;
   if (!ok) *error = "the plug-in's bitmap cannot be locked";
-  if (ok) {
-    ok = HasExtension(out, ".png") ? WritePng(temporary.string(), dib, error, tessel::ProcessorsOfProcess())
-                                   : WriteBmp(temporary.string(), dib, error);
-  }
+  if (ok) ok = write(dib, temporary.string());
   picture.Unlock();
   std::error_code ec;
   if (ok) {
@@ -252,4 +254,25 @@ bool WritePicture(HostPicture& picture, const fs::path& out, std::string* error)
   if (!ok && dib.info != nullptr && dib.bits != nullptr) *error = "cannot write " + out.string() + ": " + *error;
   if (!ok) fs::remove(temporary, ec);
   return ok;
+}
+
+}  // namespace
+
+bool WritePicture(HostPicture& picture, const fs::path& out, std::string* error) {
+  if (!WritableImagePath(out, error)) return false;
+  return WriteLocked(picture, out, error, [&](const Dib& dib, const std::string& path) {
+    return HasExtension(out, ".png") ? WritePng(path, dib, error, tessel::ProcessorsOfProcess())
+                                     : WriteBmp(path, dib, error);
+  });
+}
+
+bool WriteThumbnail(HostPicture& picture, uint32_t size, const fs::path& out, std::string* error) {
+  return WriteLocked(picture, out, error, [&](const Dib& dib, const std::string& path) {
+    OwnedDib scaled;
+    if (!ScaleToFit(dib, size, tessel::ProcessorsOfProcess(), &scaled)) {
+      *error = "no memory to scale the picture";
+      return false;
+    }
+    return WritePng(path, scaled.View(), error);
+  });
 }

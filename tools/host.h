@@ -92,6 +92,10 @@ int DecodePicture(const PluginApi& api, const HostInput& input, ProgressCallback
 // step, so a failure never leaves a partial one.
 bool WritePicture(HostPicture& picture, const std::filesystem::path& out, std::string* error);
 
+// The picture scaled to fit size x size (ScaleToFit), written as PNG in
+// the same way.
+bool WriteThumbnail(HostPicture& picture, uint32_t size, const std::filesystem::path& out, std::string* error);
+
 // Whether `out` names a format tessel writes: .png or .bmp, in any case.
 bool WritableImagePath(const std::filesystem::path& out, std::string* error);
 

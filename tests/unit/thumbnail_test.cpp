@@ -1,0 +1,116 @@
+// The thumbnail scaler against the definition of an area average, computed
+// the slow way: every source pixel weighted by its exact overlap with the
+// output pixel, for pictures of every shape up to a few dozen pixels.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "plugin/dib.h"
+#include "tests/support/random.h"
+#include "tools/thumbnail.h"
+
+namespace {
+
+// A bitmap as the plug-in delivers it: bottom-up rows padded to 4 bytes.
+struct Source {
+  uint32_t width, height, bitCount;
+  std::vector<uint8_t> info, bits;
+  Dib View() const { return {info.data(), info.size(), bits.data(), bits.size()}; }
+  // Top-down (x, y) as blue, green, red (a palette entry's, or gray thrice).
+  const uint8_t* Pixel(uint32_t x, uint32_t y) const {
+    const uint8_t* row = bits.data() + static_cast<size_t>(height - 1 - y) * tessel::BitmapRowSize(bitCount, width);
+    return bitCount == 24 ? row + 3 * x : info.data() + 40 + 4 * row[x];
+  }
+};
+
+enum class Kind { Rgb, Gray, Palette };
+
+Source MakeSource(xcftest::Random& r, uint32_t width, uint32_t height, Kind kind) {
+  Source s{width, height, kind == Kind::Rgb ? 24u : 8u, std::vector<uint8_t>(kind == Kind::Rgb ? 40 : 40 + 1024), {}};
+  auto put = [&](size_t at, uint32_t v) { std::memcpy(s.info.data() + at, &v, 4); };
+  put(0, 40);
+  put(4, width);
+  put(8, height);
+  s.info[12] = 1;
+  s.info[14] = static_cast<uint8_t>(s.bitCount);
+  for (uint32_t i = 0; kind != Kind::Rgb && i < 256; ++i)
+    for (uint32_t k = 0; k < 3; ++k)
+      s.info[40 + 4 * i + k] = static_cast<uint8_t>(kind == Kind::Gray ? i : r.Below(256));
+  s.bits.resize(size_t{tessel::BitmapRowSize(s.bitCount, width)} * height);
+  // Extremes often, so that sums that could overflow are reached.
+  for (uint8_t& b : s.bits) b = static_cast<uint8_t>(r.Chance(30) ? 255 : r.Chance(10) ? 0 : r.Below(256));
+  return s;
+}
+
+// The output pixel (i, j), channel k, by the definition.
+uint8_t Expected(const Source& s, uint32_t w, uint32_t h, uint32_t i, uint32_t j, uint32_t k) {
+  auto overlap = [](uint64_t a0, uint64_t a1, uint64_t b0, uint64_t b1) {
+    return std::min(a1, b1) > std::max(a0, b0) ? std::min(a1, b1) - std::max(a0, b0) : 0;
+  };
+  uint64_t sum = 0;
+  for (uint32_t y = 0; y < s.height; ++y) {
+    const uint64_t wy = overlap(uint64_t{y} * h, uint64_t{y + 1} * h, uint64_t{j} * s.height, uint64_t{j + 1} * s.height);
+    for (uint32_t x = 0; wy != 0 && x < s.width; ++x)
+      sum += wy * overlap(uint64_t{x} * w, uint64_t{x + 1} * w, uint64_t{i} * s.width, uint64_t{i + 1} * s.width) *
+             s.Pixel(x, y)[k];
+  }
+  const uint64_t area = uint64_t{s.width} * s.height;
+  return static_cast<uint8_t>((sum + area / 2) / area);
+}
+
+TEST(Thumbnail, EveryPixelIsTheExactAverageOfTheAreaItCovers) {
+  xcftest::Random r{0x7e55e1};
+  for (int round = 0; round < 400; ++round) {
+    const Kind kind = round % 3 == 0 ? Kind::Rgb : round % 3 == 1 ? Kind::Gray : Kind::Palette;
+    const uint32_t width = 1 + r.Below(round < 300 ? 40 : 300), height = 1 + r.Below(round < 300 ? 40 : 300);
+    const uint32_t size = 1 + r.Below(48);
+    const Source s = MakeSource(r, width, height, kind);
+    OwnedDib out;
+    ASSERT_TRUE(ScaleToFit(s.View(), size, 1 + round % 4, &out));
+    const Dib view = out.View();
+    std::string error;
+    ASSERT_TRUE(DibValid(view, &error)) << error;
+
+    uint32_t w, h;
+    std::memcpy(&w, view.info + 4, 4);
+    std::memcpy(&h, view.info + 8, 4);
+    const ThumbnailSize fit = FitInto(width, height, size);
+    ASSERT_EQ(w, fit.width);
+    ASSERT_EQ(h, fit.height);
+    // Gray stays gray; a palette is averaged in colour.
+    const uint32_t channels = kind == Kind::Gray ? 1 : 3;
+    ASSERT_EQ(view.info[14], 8 * channels);
+    const size_t rowSize = tessel::BitmapRowSize(8 * channels, w);
+    for (uint32_t j = 0; j < h; ++j)
+      for (uint32_t i = 0; i < w; ++i)
+        for (uint32_t k = 0; k < channels; ++k)
+          ASSERT_EQ(view.bits[(h - 1 - j) * rowSize + i * channels + k], Expected(s, w, h, i, j, k))
+              << width << "x" << height << " into " << size << " at " << i << "," << j << " channel " << k;
+  }
+}
+
+TEST(Thumbnail, KeepsTheAspectAndNeverEnlarges) {
+  for (uint32_t width = 1; width <= 600; width += 7)
+    for (uint32_t height = 1; height <= 600; height += 11)
+      for (uint32_t size : {1u, 16u, 256u}) {
+        const ThumbnailSize fit = FitInto(width, height, size);
+        ASSERT_GE(std::min(fit.width, fit.height), 1u);
+        if (width <= size && height <= size) {
+          ASSERT_EQ(fit.width, width);
+          ASSERT_EQ(fit.height, height);
+          continue;
+        }
+        ASSERT_EQ(std::max(fit.width, fit.height), size);
+        // The short side is the nearest whole number to its exact share.
+        const uint64_t longSide = std::max(width, height), shortSide = std::min(width, height);
+        const uint64_t got = std::min(fit.width, fit.height);
+        const uint64_t error = got * longSide > shortSide * size ? got * longSide - shortSide * size
+                                                                 : shortSide * size - got * longSide;
+        if (got > 1) {
+          ASSERT_LE(2 * error, longSide);
+        }
+      }
+}
+
+}  // namespace

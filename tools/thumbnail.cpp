@@ -1,0 +1,184 @@
+#include "tools/thumbnail.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <string>
+#include <system_error>
+#include <thread>
+
+#include "plugin/dib.h"
+
+// Source and output are laid on one scale of "units": source pixel x spans
+// [x*w, (x+1)*w) and output pixel i spans [i*W, (i+1)*W), for a source W
+// wide and an output w wide, so every overlap is a whole number and an
+// output pixel's weights add up to exactly W (and H down the columns).
+
+namespace {
+
+uint32_t U32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
+         (static_cast<uint32_t>(p[3]) << 24);
+}
+void PutU32(uint8_t* p, uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+// The source pixels an output pixel covers along one axis: [first, end),
+// the first and last only in part (by their weights), the ones between
+// whole (by `inner`, the source pixel's length in units).
+struct Span {
+  uint32_t first;
+  uint32_t end;
+  uint32_t firstWeight;
+  uint32_t lastWeight;  // of end - 1, when it is not `first`
+};
+
+Span SpanOf(uint32_t i, uint32_t from, uint32_t to) {
+  const uint64_t lo = uint64_t{i} * from;
+  const uint64_t hi = lo + from;
+  Span s;
+  s.first = static_cast<uint32_t>(lo / to);
+  s.end = static_cast<uint32_t>((hi + to - 1) / to);
+  s.firstWeight = static_cast<uint32_t>(std::min<uint64_t>(hi, uint64_t{s.first + 1} * to) - lo);
+  s.lastWeight = static_cast<uint32_t>(hi - std::max<uint64_t>(lo, uint64_t{s.end - 1} * to));
+  return s;
+}
+
+struct Scaler {
+  const ::Dib* dib;
+  uint32_t width, height;        // source
+  uint32_t outWidth, outHeight;  // output
+  size_t rowSize;
+  const uint8_t* table;  // the colour table of a palette picture to expand, else null
+  uint32_t channels;     // 3 (blue, green, red) or 1 (gray)
+  std::vector<Span> columns;
+  OwnedDib* out;
+  size_t outRowSize;
+
+  // Source row y, top-down, as `channels` bytes per pixel.
+  const uint8_t* Row(uint32_t y, std::vector<uint8_t>* expanded) const {
+    const uint8_t* src = dib->bits + static_cast<size_t>(height - 1 - y) * rowSize;
+    if (table == nullptr) return src;
+    uint8_t* o = expanded->data();
+    for (uint32_t x = 0; x < width; ++x, o += 3) std::memcpy(o, table + 4 * src[x], 3);
+    return expanded->data();
+  }
+
+  // One source row's weighted sums per output column: at most 255 * W each.
+  template <uint32_t C>
+  void SumRow(const uint8_t* row, uint32_t* sums) const {
+    for (uint32_t i = 0; i < outWidth; ++i) {
+      const Span& s = columns[i];
+      for (uint32_t k = 0; k < C; ++k) {
+        const uint8_t* p = row + size_t{s.first} * C + k;
+        uint32_t inner = 0;
+        for (uint32_t x = s.first + 1; x + 1 < s.end; ++x) inner += p[(x - s.first) * C];
+        uint32_t sum = s.firstWeight * p[0] + inner * outWidth;
+        if (s.end - s.first > 1) sum += s.lastWeight * p[(s.end - 1 - s.first) * C];
+        sums[i * C + k] = sum;
+      }
+    }
+  }
+
+  // What one thread works in, had before any thread starts.
+  struct Scratch {
+    std::vector<uint8_t> expanded;
+    std::vector<uint32_t> sums;
+    std::vector<uint64_t> total;
+  };
+  Scratch MakeScratch() const {
+    return {std::vector<uint8_t>(table != nullptr ? size_t{width} * 3 : 0),
+            std::vector<uint32_t>(size_t{outWidth} * channels), std::vector<uint64_t>(size_t{outWidth} * channels)};
+  }
+
+  // Output rows [first, end).
+  void Rows(uint32_t first, uint32_t end, Scratch* scratch) const {
+    const uint32_t c = channels;
+    std::vector<uint8_t>& expanded = scratch->expanded;
+    std::vector<uint32_t>& sums = scratch->sums;
+    std::vector<uint64_t>& total = scratch->total;
+    const uint64_t area = uint64_t{width} * height;
+    for (uint32_t j = first; j < end; ++j) {
+      std::fill(total.begin(), total.end(), 0);
+      const Span s = SpanOf(j, height, outHeight);
+      for (uint32_t y = s.first; y < s.end; ++y) {
+        const uint32_t weight = y == s.first ? s.firstWeight : y + 1 == s.end ? s.lastWeight : outHeight;
+        const uint8_t* row = Row(y, &expanded);
+        if (c == 3) SumRow<3>(row, sums.data()); else SumRow<1>(row, sums.data());
+        for (size_t n = 0; n < sums.size(); ++n) total[n] += uint64_t{weight} * sums[n];
+      }
+      uint8_t* o = out->bits.data() + static_cast<size_t>(outHeight - 1 - j) * outRowSize;  // bottom-up
+      for (size_t n = 0; n < total.size(); ++n) o[n] = static_cast<uint8_t>((total[n] + area / 2) / area);
+    }
+  }
+};
+
+}  // namespace
+
+ThumbnailSize FitInto(uint32_t width, uint32_t height, uint32_t size) {
+  if (width <= size && height <= size) return {width, height};
+  // The longer side becomes `size`, the other its share of it, rounded.
+  if (width >= height)
+    return {size, static_cast<uint32_t>(std::max<uint64_t>(1, (uint64_t{height} * size + width / 2) / width))};
+  return {static_cast<uint32_t>(std::max<uint64_t>(1, (uint64_t{width} * size + height / 2) / height)), size};
+}
+
+bool ScaleToFit(const ::Dib& dib, uint32_t size, uint32_t threads, OwnedDib* out) {
+  std::string error;
+  if (size == 0 || !DibValid(dib, &error)) return false;
+  const uint32_t width = U32(dib.info + 4);
+  const uint32_t height = U32(dib.info + 8);
+  const uint32_t bitCount = dib.info[14];
+  const uint8_t* table = bitCount == 8 ? dib.info + 40 : nullptr;
+  bool gray = table != nullptr;
+  for (int i = 0; gray && i < 256; ++i) gray = table[4 * i] == i && table[4 * i + 1] == i && table[4 * i + 2] == i;
+  const ThumbnailSize fit = FitInto(width, height, size);
+
+  Scaler scaler{&dib, width, height, fit.width, fit.height, tessel::BitmapRowSize(bitCount, width),
+                gray ? nullptr : table, gray ? 1u : 3u, {}, out, 0};
+  scaler.outRowSize = tessel::BitmapRowSize(8 * scaler.channels, fit.width);
+  try {
+    OwnedDib result;
+    result.info.assign(tessel::kBitmapInfoHeaderSize + (gray ? tessel::kColourTableSize : 0), 0);
+    uint8_t* h = result.info.data();
+    PutU32(h, tessel::kBitmapInfoHeaderSize);
+    PutU32(h + 4, fit.width);
+    PutU32(h + 8, fit.height);  // positive: bottom-up rows
+    h[12] = 1;                  // planes
+    h[14] = static_cast<uint8_t>(8 * scaler.channels);
+    PutU32(h + 20, static_cast<uint32_t>(scaler.outRowSize * fit.height));
+    if (gray) {
+      PutU32(h + 32, 256);
+      for (uint32_t i = 0; i < 256; ++i) std::memset(h + 40 + 4 * i, static_cast<int>(i), 3);
+    }
+    result.bits.assign(scaler.outRowSize * fit.height, 0);
+    scaler.out = &result;
+    scaler.columns.resize(fit.width);
+    for (uint32_t i = 0; i < fit.width; ++i) scaler.columns[i] = SpanOf(i, width, fit.width);
+
+    // Output rows in equal shares, one per thread; each thread reads the
+    // source rows its own rows cover.
+    const uint32_t parts = std::max(1u, std::min(threads, fit.height));
+    std::vector<Scaler::Scratch> scratch;
+    for (uint32_t p = 0; p < parts; ++p) scratch.push_back(scaler.MakeScratch());
+    std::vector<std::thread> workers;
+    auto share = [&](uint32_t p) {
+      scaler.Rows(static_cast<uint32_t>(uint64_t{fit.height} * p / parts),
+                  static_cast<uint32_t>(uint64_t{fit.height} * (p + 1) / parts), &scratch[p]);
+    };
+    uint32_t p = 1;
+    try {
+      for (; p < parts; ++p) workers.emplace_back(share, p);
+    } catch (const std::system_error&) {
+      // Fewer threads: this one takes the shares not started.
+    }
+    share(0);
+    for (uint32_t rest = p; rest < parts; ++rest) share(rest);
+    for (std::thread& w : workers) w.join();
+    *out = std::move(result);
+    return true;
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+}

@@ -1,0 +1,30 @@
+// A picture scaled down to fit a square, for file managers' thumbnails.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "tools/image_writer.h"
+
+// The size of a W x H picture fitted into size x size: never enlarged, the
+// aspect kept to the nearest pixel, at least one pixel each way.
+struct ThumbnailSize {
+  uint32_t width;
+  uint32_t height;
+};
+ThumbnailSize FitInto(uint32_t width, uint32_t height, uint32_t size);
+
+// A bitmap of the tool's own, in the layout the plug-in delivers: 24-bit, or
+// 8-bit with a gray ramp for a gray picture. `Dib()` views it.
+struct OwnedDib {
+  std::vector<uint8_t> info;
+  std::vector<uint8_t> bits;
+  ::Dib View() const { return {info.data(), info.size(), bits.data(), bits.size()}; }
+};
+
+// `dib` scaled to fit size x size: every output pixel the exact average of
+// the source area it covers, each source pixel weighted by the part of it
+// inside, rounded to nearest. Integer arithmetic throughout, so every build
+// and thread count gives the same bytes. Palette pictures are averaged in
+// colour (their gray ramp stays gray). False when memory runs out.
+bool ScaleToFit(const ::Dib& dib, uint32_t size, uint32_t threads, OwnedDib* out);
