@@ -1,20 +1,32 @@
 #!/usr/bin/env bash
-# Installs everything tessel's builds and tests need on Debian 12, fetches
-# the bzip2 sources that the Windows build compiles into tessel.spi, and
-# prepares the Wine route for the Windows suite (scripts/wine.sh).
+# Installs what tessel's builds and tests need on Debian 12.
+#   scripts/setup.sh tool   the native tool alone (scripts/example.sh): a
+#                           compiler, CMake, Ninja, zlib and libbzip2
+#   scripts/setup.sh        everything scripts/test.sh runs: the test and
+#                           benchmark libraries, clang for fuzzing, the
+#                           packaging and GNOME's thumbnail factory, and the
+#                           Windows tier: mingw-w64, Wine (with i386), the
+#                           bzip2 sources that tessel.spi compiles in and the
+#                           Wine route (scripts/wine.sh)
 # Safe to run again: it only installs what is missing.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
+source "$root/scripts/apt.sh"
+tier=${1:-all}
+case "$tier" in tool|all) ;; *) echo "usage: scripts/setup.sh [tool]" >&2; exit 2 ;; esac
 
-packages=(
-  cmake ninja-build g++ pkg-config dpkg-dev
-  zlib1g-dev libbz2-dev libpng-dev
-  libgtest-dev libgmock-dev libbenchmark-dev
-  clang libclang-rt-14-dev
-  g++-mingw-w64-i686 binutils-mingw-w64-i686 libz-mingw-w64-dev
-  wine wine32:i386
-)
+packages=(cmake ninja-build g++ zlib1g-dev libbz2-dev)
+if [ "$tier" = all ]; then
+  packages+=(
+    pkg-config dpkg-dev libpng-dev
+    libgtest-dev libgmock-dev libbenchmark-dev
+    clang libclang-rt-14-dev
+    help2man file bzip2 bubblewrap python3-gi gir1.2-gnomedesktop-3.0 shared-mime-info
+    g++-mingw-w64-i686 binutils-mingw-w64-i686 libz-mingw-w64-dev
+    wine wine32:i386
+  )
+fi
 
 as_root() {
   if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi
@@ -27,21 +39,27 @@ done
 
 if [ ${#missing[@]} -gt 0 ]; then
   echo "setup: installing ${missing[*]}"
-  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  if [ "$tier" = all ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
     as_root dpkg --add-architecture i386
   fi
-  # A mirror in the middle of a sync can fail one index (seen: bookworm-security's
-  # i386 list); apt then keeps going with the others.
-  for attempt in 1 2 3; do
-    as_root env DEBIAN_FRONTEND=noninteractive apt-get update -q && break
-    echo "setup: apt-get update failed (attempt $attempt)" >&2
-    sleep $((attempt * 5))
-  done
+  # One index may fail while a mirror syncs (seen: bookworm-security's i386
+  # list) and the packages still install from the others, so a failed
+  # download is said here and decides only if the installing fails too.
+  lists=ok
+  apt_update "Debian's package lists" as_root env DEBIAN_FRONTEND=noninteractive apt-get || lists=failed
   install=(env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends)
   # Without one arch's security index the i386 and amd64 halves of a
   # multi-arch package disagree on versions; the main suite's agree.
-  as_root "${install[@]}" "${missing[@]}" || as_root "${install[@]}" -t bookworm "${missing[@]}"
+  if ! as_root "${install[@]}" "${missing[@]}" && ! as_root "${install[@]}" -t bookworm "${missing[@]}"; then
+    if [ "$lists" = failed ]; then
+      echo "setup: cannot install ${missing[*]}: the package lists could not be downloaded (above)" >&2
+    else
+      echo "setup: cannot install ${missing[*]} (apt said why above); run scripts/setup.sh again once that is mended" >&2
+    fi
+    exit 1
+  fi
 fi
+[ "$tier" = tool ] && { echo "setup: ready for the native tool"; exit 0; }
 
 # libbzip2 for the Windows build comes from Debian's own source package, at
 # a pinned version whose files must have these hashes. It is kept in .cache/
@@ -58,14 +76,11 @@ if [ ! -f "$bzip2_dir/bzlib.h" ]; then
   echo "deb-src http://deb.debian.org/debian bookworm main" > "$apt_dir/sources.list"
   apt_opts=(-o "Dir::Etc::SourceList=$apt_dir/sources.list" -o "Dir::Etc::SourceParts=-"
             -o "Dir::State::Lists=$apt_dir/lists" -o "Debug::NoLocking=1" -o "APT::Sandbox::User=root")
-  for attempt in 1 2 3; do
-    apt-get "${apt_opts[@]}" update -q >/dev/null && break
-    [ "$attempt" = 3 ] && { echo "setup: cannot read Debian's source index" >&2; exit 1; }
-    sleep $((attempt * 5))
-  done
+  apt_update "Debian's source index (for the bzip2 sources of tessel.spi)" apt-get "${apt_opts[@]}" || exit 1
   download="$apt_dir/download"
   rm -rf "$download" && mkdir -p "$download"
-  (cd "$download" && apt-get "${apt_opts[@]}" source --download-only -q "bzip2=$bzip2_version" >/dev/null)
+  (cd "$download" && apt-get "${apt_opts[@]}" source --download-only -q "bzip2=$bzip2_version" >/dev/null) ||
+    { echo "setup: downloading the bzip2 $bzip2_version sources failed (apt said why above); check the network, then run scripts/setup.sh again" >&2; exit 1; }
   (cd "$download" && sha256sum --quiet -c - <<<"$bzip2_hashes") ||
     { echo "setup: the bzip2 $bzip2_version sources do not have the pinned hashes" >&2; exit 1; }
   rm -rf "$bzip2_dir"

@@ -3,8 +3,9 @@
 # suite (AddressSanitizer + UndefinedBehaviorSanitizer), the threads under
 # ThreadSanitizer, the Windows suite under Wine (unit tests, the DLL's
 # exports and imports, the host cases and the colour arithmetic compared
-# byte for byte with the native build, a stress run) and a one-minute smoke
-# of each fuzz target.
+# byte for byte with the native build, a stress run), the packages (the
+# Debian one driven by GNOME's thumbnail factory) and a one-minute smoke of
+# each fuzz target.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -26,6 +27,9 @@ for preset in native debug-asan win32; do
   fi
   ctest --preset "$preset" -j 2
 done
+
+echo "== packages: the Debian package under GNOME's thumbnail factory, the Windows zip"
+bash tests/e2e/packages.sh
 
 echo "== tsan: concurrent calls and every thread count"
 cmake --preset tsan >/dev/null

@@ -17,6 +17,7 @@
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
+source "$root/scripts/apt.sh"
 cache="$root/.cache"             # downloads, kept when build/ is cleaned
 state="$root/build/wine"         # prefixes and the chosen route
 qemu="$cache/qemu/qemu-i386"
@@ -83,11 +84,7 @@ fetch_qemu() {
               -o "Dir::State::Lists=$apt_dir/lists" -o "Dir::Cache::Archives=$apt_dir/archives"
               -o "APT::Architectures=amd64" -o "Debug::NoLocking=1" -o "APT::Sandbox::User=root")
   echo "wine: fetching qemu-i386 from Debian trixie's qemu-user $qemu_version (the package is not installed)"
-  for attempt in 1 2 3; do
-    apt-get "${opts[@]}" update -q >/dev/null && break
-    [ "$attempt" = 3 ] && return 1
-    sleep $((attempt * 5))
-  done
+  apt_update "Debian trixie's package lists (for qemu-user)" apt-get "${opts[@]}" || return 1
   # apt checks the package against the signed index before keeping it.
   (cd "$apt_dir" && rm -f qemu-user_*.deb && apt-get "${opts[@]}" download -q "qemu-user=$qemu_version" >/dev/null)
   rm -rf "$apt_dir/x" && mkdir -p "$apt_dir/x"

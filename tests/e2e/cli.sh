@@ -45,9 +45,22 @@ status=0
 [ "$status" = 1 ] && [ "$(cat errors.txt)" = "tessel: plain-file/a.png: cannot be written: Not a directory" ] ||
   fail "unwritable: $status $(cat errors.txt)"
 
+# Thumbnails: PNG whatever the name, fitted into the size, the picture
+# itself when it fits already; a damaged file leaves nothing behind.
+png_size() { od -An -tu1 -j16 -N8 "$1" | awk '{print $2 * 65536 + $3 * 256 + $4 "x" $6 * 65536 + $7 * 256 + $8}'; }
+"$tessel" thumbnail -s 100 b.xcf.bz2 thumb.out
+[ "$(head -c 4 thumb.out | od -An -c | tr -d ' ')" = "211PNG" ] || fail "the thumbnail is no PNG"
+[ "$(png_size thumb.out)" = 100x75 ] || fail "a thumbnail of 320 x 240 in 100 is $(png_size thumb.out)"
+"$tessel" thumbnail -s 320 a.xcf whole.png
+cmp whole.png single.png || fail "a thumbnail as large as the picture is not the picture"
+status=0
+"$tessel" thumbnail truncated.xcf broken.png 2> /dev/null || status=$?
+[ "$status" = 1 ] && [ ! -e broken.png ] && [ ! -e broken.png.partial ] || fail "damaged thumbnail: $status"
+
 # Wrong usage: status 2 and a pointer to the help.
 for args in "render --offset" "render a.xcf" "info --offset 9z a.xcf" "render -j 0 -o out a.xcf" "frobnicate" \
-            "render --offset -5 a.xcf o.bmp" "render --offset 5 --memory a.xcf o.bmp" "info --memory --offset 5 a.xcf"; do
+            "render --offset -5 a.xcf o.bmp" "render --offset 5 --memory a.xcf o.bmp" "info --memory --offset 5 a.xcf" \
+            "thumbnail -s 0 a.xcf t.png" "thumbnail a.xcf"; do
   status=0
   # shellcheck disable=SC2086
   "$tessel" $args > /dev/null 2> usage.txt || status=$?
@@ -55,11 +68,11 @@ for args in "render --offset" "render a.xcf" "info --offset 9z a.xcf" "render -j
   grep -q -- "--help\|usage:" usage.txt || fail "tessel $args: $(cat usage.txt)"
 done
 grep -q "requires an argument" <("$tessel" render --offset 2>&1 || true) || fail "a missing value is not named"
-for command in "" about supported info render; do
+for command in "" about supported info render thumbnail; do
   # shellcheck disable=SC2086
   "$tessel" $command --help | grep -q "usage: tessel" || fail "tessel $command --help"
 done
-for command in supported info render; do
+for command in supported info render thumbnail; do
   "$tessel" $command --help | grep -q "^exit status:" || fail "tessel $command --help says no exit status"
 done
 # Two files that would give one picture are refused before anything is done.
