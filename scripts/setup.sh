@@ -52,7 +52,7 @@ if [ ${#missing[@]} -gt 0 ]; then
   # multi-arch package disagree on versions; the main suite's agree.
   if ! as_root "${install[@]}" "${missing[@]}" && ! as_root "${install[@]}" -t bookworm "${missing[@]}"; then
     if [ "$lists" = failed ]; then
-      echo "setup: cannot install ${missing[*]}: the package lists could not be downloaded (above)" >&2
+      echo "setup: cannot install ${missing[*]}: Debian's mirror was not reached (see above); check the network connection or proxy, then run the command again" >&2
     else
       echo "setup: cannot install ${missing[*]} (apt said why above); run scripts/setup.sh again once that is mended" >&2
     fi
