@@ -273,6 +273,6 @@ bool WriteThumbnail(HostPicture& picture, uint32_t size, const fs::path& out, st
       *error = "no memory to scale the picture";
       return false;
     }
-    return WritePng(path, scaled.View(), error);
+    return WritePng(path, scaled.View(), error, 1, PngEffort::Small);
   });
 }

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -114,9 +115,11 @@ bool WriteChunk(FILE* f, const Chunk& chunk) {
 // of a byte (flat areas, after the Sub filter) become matches at distance 1,
 // and no further match is searched for: on filtered photographs a general
 // search costs much and finds little (zlib's Z_RLE strategy).
-bool CompressPiece(const uint8_t* data, size_t size, std::vector<uint8_t>* out) {
+bool CompressPiece(const uint8_t* data, size_t size, PngEffort effort, std::vector<uint8_t>* out) {
   z_stream z{};
-  if (deflateInit2(&z, 1, Z_DEFLATED, -15, 9, Z_RLE) != Z_OK) return false;
+  // A small picture is worth zlib's full search.
+  const bool small = effort == PngEffort::Small;
+  if (deflateInit2(&z, small ? 9 : 1, Z_DEFLATED, -15, 9, small ? Z_DEFAULT_STRATEGY : Z_RLE) != Z_OK) return false;
   const size_t start = out->size();
   out->resize(start + deflateBound(&z, static_cast<uLong>(size)) + 16);
   z.next_in = const_cast<Bytef*>(data);
@@ -132,41 +135,73 @@ bool CompressPiece(const uint8_t* data, size_t size, std::vector<uint8_t>* out) 
 // A final, empty stored block: the end of a stream of pieces.
 constexpr uint8_t kDeflateEnd[5] = {0x01, 0x00, 0x00, 0xFF, 0xFF};
 
-// The rows [first, end) of the picture, top-down, as PNG's filtered
-// scanlines: each the Sub filter's byte and the differences of every byte
-// from the same byte of the pixel before (RGB for 24-bit pictures).
-void FilterRows(const Dib& dib, const Layout& l, uint32_t first, uint32_t end, std::vector<uint8_t>* out) {
+// Row y of the picture, top-down, as PNG has it: red first (the bitmap is
+// blue, green, red), or the palette index or gray level.
+void PlainRow(const Dib& dib, const Layout& l, uint32_t y, uint8_t* out) {
+  const uint8_t* src = dib.bits + static_cast<size_t>(l.height - 1 - y) * l.rowSize;  // bottom-up rows
+  if (l.bitCount == 8) {
+    std::memcpy(out, src, l.width);
+    return;
+  }
+  for (uint32_t x = 0; x < l.width; ++x, src += 3, out += 3) {
+    out[0] = src[2];
+    out[1] = src[1];
+    out[2] = src[0];
+  }
+}
+
+// The rows [first, end) as PNG's filtered scanlines, each the Sub filter's
+// byte and the differences of every byte from the same byte of the pixel
+// before: quick, and good enough on the large pictures `render` writes.
+void FilterRowsSub(const Dib& dib, const Layout& l, uint32_t first, uint32_t end, std::vector<uint8_t>* out) {
   const uint32_t bpp = l.bitCount / 8;
-  const size_t line = static_cast<size_t>(l.width) * bpp + 1;
-  out->resize(line * (end - first));
+  const size_t bytes = static_cast<size_t>(l.width) * bpp;
+  out->resize((bytes + 1) * (end - first));
   uint8_t* o = out->data();
-  for (uint32_t y = first; y < end; ++y) {
-    const uint8_t* src = dib.bits + static_cast<size_t>(l.height - 1 - y) * l.rowSize;  // bottom-up rows
-    *o++ = 1;  // Sub
-    if (bpp == 1) {
-      uint8_t before = 0;
-      for (uint32_t x = 0; x < l.width; ++x) {
-        *o++ = static_cast<uint8_t>(src[x] - before);
-        before = src[x];
+  for (uint32_t y = first; y < end; ++y, o += bytes + 1) {
+    o[0] = 1;  // Sub
+    PlainRow(dib, l, y, o + 1);
+    for (size_t i = bytes; i-- > bpp;) o[1 + i] = static_cast<uint8_t>(o[1 + i] - o[1 + i - bpp]);
+  }
+}
+
+uint8_t Paeth(int a, int b, int c) {
+  const int p = a + b - c, pa = std::abs(p - a), pb = std::abs(p - b), pc = std::abs(p - c);
+  return static_cast<uint8_t>(pa <= pb && pa <= pc ? a : pb <= pc ? b : c);
+}
+
+// Every row by whichever of PNG's five filters leaves the least sum of
+// absolute differences (libpng's choice): for small pictures.
+void FilterRowsAdaptive(const Dib& dib, const Layout& l, std::vector<uint8_t>* out) {
+  const size_t bpp = l.bitCount / 8;
+  const size_t bytes = static_cast<size_t>(l.width) * bpp;
+  out->resize((bytes + 1) * l.height);
+  std::vector<uint8_t> above(bytes, 0), row(bytes), trial(bytes);
+  uint8_t* o = out->data();
+  for (uint32_t y = 0; y < l.height; ++y, o += bytes + 1) {
+    PlainRow(dib, l, y, row.data());
+    uint64_t best = UINT64_MAX;
+    for (uint8_t filter = 0; filter < 5; ++filter) {
+      uint64_t cost = 0;
+      for (size_t i = 0; i < bytes; ++i) {
+        const int a = i >= bpp ? row[i - bpp] : 0, b = above[i], c = i >= bpp ? above[i - bpp] : 0;
+        const uint8_t predicted = filter == 0 ? 0 : filter == 1 ? a : filter == 2 ? b
+                                : filter == 3 ? static_cast<uint8_t>((a + b) / 2) : Paeth(a, b, c);
+        trial[i] = static_cast<uint8_t>(row[i] - predicted);
+        cost += static_cast<uint64_t>(std::abs(static_cast<int8_t>(trial[i])));
       }
-      continue;
+      if (cost >= best) continue;
+      best = cost;
+      o[0] = filter;
+      std::memcpy(o + 1, trial.data(), bytes);
     }
-    uint8_t r = 0, g = 0, b = 0;
-    for (uint32_t x = 0; x < l.width; ++x, src += 3) {
-      // The bitmap is blue, green, red; PNG wants red first.
-      *o++ = static_cast<uint8_t>(src[2] - r);
-      *o++ = static_cast<uint8_t>(src[1] - g);
-      *o++ = static_cast<uint8_t>(src[0] - b);
-      r = src[2];
-      g = src[1];
-      b = src[0];
-    }
+    above.swap(row);
   }
 }
 
 }  // namespace
 
-bool WritePng(const std::string& path, const Dib& dib, std::string* error, uint32_t threads) {
+bool WritePng(const std::string& path, const Dib& dib, std::string* error, uint32_t threads, PngEffort effort) {
   if (!DibValid(dib, error)) return false;
   const Layout l = LayoutOf(dib);
   const uint8_t* table = dib.info + 40;
@@ -176,7 +211,8 @@ bool WritePng(const std::string& path, const Dib& dib, std::string* error, uint3
   // The scanlines in pieces of about a megabyte, filtered and compressed
   // on `threads` threads; each piece becomes one IDAT chunk.
   const size_t line = static_cast<size_t>(l.width) * (l.bitCount / 8) + 1;
-  const uint32_t rowsPerPiece = static_cast<uint32_t>(std::max<size_t>(1, (1u << 20) / line));
+  const uint32_t rowsPerPiece = effort == PngEffort::Small ? std::max(1u, l.height)
+                                                           : static_cast<uint32_t>(std::max<size_t>(1, (1u << 20) / line));
   const uint32_t pieces = l.height == 0 ? 0 : (l.height + rowsPerPiece - 1) / rowsPerPiece;
   std::vector<Chunk> idat(pieces);
   std::vector<uLong> adler(pieces);
@@ -186,11 +222,14 @@ bool WritePng(const std::string& path, const Dib& dib, std::string* error, uint3
     std::vector<uint8_t> rows;
     for (uint32_t p; (p = next++) < pieces;) {
       const uint32_t first = p * rowsPerPiece;
-      FilterRows(dib, l, first, std::min(l.height, first + rowsPerPiece), &rows);
+      if (effort == PngEffort::Small)
+        FilterRowsAdaptive(dib, l, &rows);
+      else
+        FilterRowsSub(dib, l, first, std::min(l.height, first + rowsPerPiece), &rows);
       Chunk& chunk = idat[p];
       std::memcpy(chunk.type, "IDAT", 5);
       if (p == 0) chunk.data = {0x78, 0x01};  // the zlib header: deflate, 32 KiB window
-      if (!CompressPiece(rows.data(), rows.size(), &chunk.data)) compressed = false;
+      if (!CompressPiece(rows.data(), rows.size(), effort, &chunk.data)) compressed = false;
       adler[p] = adler32(1, rows.data(), static_cast<uInt>(rows.size()));
       chunk.Seal();
     }

@@ -18,6 +18,13 @@ bool DibValid(const Dib& dib, std::string* error);
 
 // The writers tell the system's reason for a file they cannot write.
 bool WriteBmp(const std::string& path, const Dib& dib, std::string* error);
+// How hard the PNG writer works: Fast (each row by the Sub filter, zlib's
+// run-length strategy, in pieces on threads) for whole pictures, Small
+// (each row by its best filter, zlib's full search, one piece) for
+// thumbnails.
+enum class PngEffort { Fast, Small };
+
 // 8-bit gray, palette or RGB, as the bitmap is, compressed by zlib in
 // pieces on `threads` threads.
-bool WritePng(const std::string& path, const Dib& dib, std::string* error, uint32_t threads = 1);
+bool WritePng(const std::string& path, const Dib& dib, std::string* error, uint32_t threads = 1,
+              PngEffort effort = PngEffort::Fast);

@@ -68,12 +68,13 @@ Bytes ReadPng(const std::string& path, int* colourType, std::vector<png_color>* 
 }
 
 TEST(PngWriter, KeepsThePixelsOfEachKindOfBitmap) {
-  for (uint32_t baseType : {0u, 1u, 2u}) {
+  for (uint32_t baseType : {0u, 1u, 2u})
+  for (PngEffort effort : {PngEffort::Fast, PngEffort::Small}) {
     Picture p = Sample(baseType);
     ASSERT_EQ(p.code, 0);
     std::string path = ScratchPath("out-" + std::to_string(baseType) + ".png");
     std::string error;
-    ASSERT_TRUE(WritePng(path, DibOf(p), &error)) << error;
+    ASSERT_TRUE(WritePng(path, DibOf(p), &error, 1, effort)) << error;
     int colourType = -1;
     std::vector<png_color> palette;
     Bytes rows = ReadPng(path, &colourType, &palette);
@@ -106,15 +107,17 @@ TEST(PngWriter, WritesLargePicturesInPiecesOnThreads) {
   image.layers.push_back(layer);
   Picture p = Decode(image);
   ASSERT_EQ(p.code, 0);
-  for (uint32_t threads : {1u, 3u}) {
+  // Every filter meets every kind of neighbourhood in the smallest form.
+  for (uint32_t threads : {1u, 3u, 0u}) {
     const std::string path = ScratchPath("large-" + std::to_string(threads) + ".png");
     std::string error;
-    ASSERT_TRUE(WritePng(path, DibOf(p), &error, threads)) << error;
+    ASSERT_TRUE(WritePng(path, DibOf(p), &error, std::max(threads, 1u), threads == 0 ? PngEffort::Small : PngEffort::Fast))
+        << error;
     int colourType = -1;
     std::vector<png_color> palette;
     Bytes rows = ReadPng(path, &colourType, &palette);
     ASSERT_EQ(rows.size(), static_cast<size_t>(width) * height * 3);
-    for (uint32_t y = 0; y < height; y += 7)
+    for (uint32_t y = 0; y < height; y += threads == 0 ? 1 : 7)
       for (uint32_t x = 0; x < width; ++x)
         ASSERT_EQ(Bytes(rows.begin() + (static_cast<size_t>(y) * width + x) * 3,
                         rows.begin() + (static_cast<size_t>(y) * width + x) * 3 + 3),
