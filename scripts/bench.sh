@@ -3,8 +3,8 @@
 # machine's speed drifts from run to run). Builds BASE (default 41d68fd, the
 # last build that decoded every layer whole) beside the current tree, makes
 # the benchmark documents, and prints for both builds:
-#   - the whole process of `tessel render` to BMP (and to PNG for the
-#     photograph): wall, user and system time and peak memory, the median of
+#   - the whole process of `tessel render` to BMP (and to PNG, and
+#     `tessel thumbnail`, for the photograph): wall, user and system time and peak memory, the median of
 #     RUNS (default 5) runs of /usr/bin/time;
 #   - the time per GetPicture call from a file name;
 #   - the peak memory of `render` against the number of layers;
@@ -98,6 +98,11 @@ for task in "$photo BMP" "$photo PNG" "$layers64 BMP" "$nested BMP" "$big BMP" "
   fi
 done
 echo "the two builds' bitmaps are identical"
+# The thumbnail against render to BMP, the current build alone (the base
+# has no thumbnail command).
+read -r w u s m < <(measure "$current/bin/tessel" thumbnail "$photo" "$work/out-thumbnail.png")
+printf '%-34s %-8s %7ss %7ss %7ss %10d  (%d bytes)\n' "$(name_of "$photo") thumbnail" current "$w" "$u" "$s" \
+       $((m / 1024)) "$(stat -c %s "$work/out-thumbnail.png")"
 echo "PNG sizes: base $(stat -c %s "$work/out-$(name_of "$photo")-base.png"), current $(stat -c %s "$work/out-$(name_of "$photo")-current.png") bytes"
 for build in base current; do
   "$current/bin/tessel_png_matches_bmp" "$work/out-$(name_of "$photo")-$build.png" "$work/out-$(name_of "$photo")-$build.bmp" ||
