@@ -14,6 +14,7 @@ wine=${4:-}
 rm -rf "$work"
 mkdir -p "$work/native/out"
 "$native/xcfgen" "$work/native"
+for file in "$here"/../gimp/*.xcf*; do cp "$file" "$work/native/gimp-$(basename "$file")"; done
 cp "$here/cases.txt" "$work/native/"
 (cd "$work/native" && "$native/tessel_driver" cases cases.txt > ../native.txt)
 diff -u "$here/expected.txt" "$work/native.txt"
