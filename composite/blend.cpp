@@ -10,31 +10,6 @@ namespace tessel {
 
 namespace {
 
-#if defined(__SSE2__)
-// Normal mode of an RGBA layer over an RGB target, four pixels at a time,
-// with exactly the arithmetic of the scalar loop. The 12 target bytes are
-// read with one 16-byte load, so the loop stops while two more pixels
-// follow. Returns the pixels done.
-uint32_t NormalRgbaOverRgb(uint8_t* t, const uint8_t* s, uint32_t n, uint32_t o) {
-  const __m128i zero = _mm_setzero_si128();
-  const __m128i opacity = simd::Splat(static_cast<int>(o));
-  uint32_t i = 0;
-  for (; i + 6 <= n; i += 4, s += 16, t += 12) {
-    const __m128i target = simd::LoadRgb4(t);
-    const __m128i source = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
-    __m128i half[2];
-    for (int h = 0; h < 2; ++h) {
-      const __m128i sw = h == 0 ? _mm_unpacklo_epi8(source, zero) : _mm_unpackhi_epi8(source, zero);
-      const __m128i dw = h == 0 ? _mm_unpacklo_epi8(target, zero) : _mm_unpackhi_epi8(target, zero);
-      // At full opacity the weight is the alpha itself: D(255 x) = x.
-      const __m128i a = o == 255 ? simd::BroadcastAlpha(sw) : simd::AlphaWeight(sw, opacity);
-      half[h] = simd::Mix(sw, dw, a);
-    }
-    simd::StoreRgb4(t, _mm_packus_epi16(half[0], half[1]));
-  }
-  return i;
-}
-#endif
 
 // Normal mode is the only one that writes target alpha. With o the
 // opacity, s, sa the source colour and alpha, d, da the target's:
@@ -60,9 +35,10 @@ void NormalRun(uint8_t* t, const uint8_t* s, uint32_t n, uint32_t o) {
     std::memcpy(t, s, static_cast<size_t>(n) * Bs);
     return;
   }
-#if defined(__SSE2__)
+#if TESSEL_SSE2
   if (Bt == 3 && Bs == 4) {
-    uint32_t done = NormalRgbaOverRgb(t, s, n, o);
+    simd::SourceColour source;
+    uint32_t done = simd::MixIntoRgb<Bs>(t, s, n, o, source);
     t += static_cast<size_t>(done) * Bt;
     s += static_cast<size_t>(done) * Bs;
     n -= done;
@@ -102,14 +78,14 @@ void NormalRun(uint8_t* t, const uint8_t* s, uint32_t n, uint32_t o) {
 // Each mode's channel value, and its form for eight 16-bit lanes (simd.h).
 struct Multiply {
   static uint32_t Value(uint32_t s, uint32_t d) { return Div255(s * d); }
-#if defined(__SSE2__)
+#if TESSEL_SSE2
   static constexpr bool kHasVector = true;
   static __m128i Vector(__m128i s, __m128i d) { return simd::Div255(_mm_mullo_epi16(s, d)); }
 #endif
 };
 struct Screen {
   static uint32_t Value(uint32_t s, uint32_t d) { return 255 - Div255((255 - s) * (255 - d)); }
-#if defined(__SSE2__)
+#if TESSEL_SSE2
   static constexpr bool kHasVector = true;
   static __m128i Vector(__m128i s, __m128i d) {
     const __m128i full = simd::Splat(255);
@@ -119,7 +95,7 @@ struct Screen {
 };
 struct Overlay {
   static uint32_t Value(uint32_t s, uint32_t d) { return Div255(d * (d + Div255(2 * s * (255 - d)))); }
-#if defined(__SSE2__)
+#if TESSEL_SSE2
   static constexpr bool kHasVector = true;
   // The inner product 2 s (255 - d) and the outer d (d + ...) pass 16
   // bits; both divisions take them as 32-bit values in two halves.
@@ -133,35 +109,35 @@ struct Overlay {
 };
 struct Difference {
   static uint32_t Value(uint32_t s, uint32_t d) { return s > d ? s - d : d - s; }
-#if defined(__SSE2__)
+#if TESSEL_SSE2
   static constexpr bool kHasVector = true;
   static __m128i Vector(__m128i s, __m128i d) { return _mm_or_si128(_mm_subs_epu16(s, d), _mm_subs_epu16(d, s)); }
 #endif
 };
 struct Addition {
   static uint32_t Value(uint32_t s, uint32_t d) { return s + d > 255 ? 255 : s + d; }
-#if defined(__SSE2__)
+#if TESSEL_SSE2
   static constexpr bool kHasVector = true;
   static __m128i Vector(__m128i s, __m128i d) { return _mm_min_epi16(_mm_add_epi16(s, d), simd::Splat(255)); }
 #endif
 };
 struct Subtract {  // the layer is taken from the target
   static uint32_t Value(uint32_t s, uint32_t d) { return d > s ? d - s : 0; }
-#if defined(__SSE2__)
+#if TESSEL_SSE2
   static constexpr bool kHasVector = true;
   static __m128i Vector(__m128i s, __m128i d) { return _mm_subs_epu16(d, s); }
 #endif
 };
 struct DarkenOnly {
   static uint32_t Value(uint32_t s, uint32_t d) { return s < d ? s : d; }
-#if defined(__SSE2__)
+#if TESSEL_SSE2
   static constexpr bool kHasVector = true;
   static __m128i Vector(__m128i s, __m128i d) { return _mm_min_epi16(s, d); }
 #endif
 };
 struct LightenOnly {
   static uint32_t Value(uint32_t s, uint32_t d) { return s > d ? s : d; }
-#if defined(__SSE2__)
+#if TESSEL_SSE2
   static constexpr bool kHasVector = true;
   static __m128i Vector(__m128i s, __m128i d) { return _mm_max_epi16(s, d); }
 #endif

@@ -186,7 +186,7 @@ void HslToRgb(int32_t& hue, int32_t& saturation, int32_t& lightness) {
 }
 
 
-#if defined(__SSE2__)
+#if TESSEL_SSE2
 // The conversions for four pixels at a time, one 32-bit lane each, with the
 // scalar functions' arithmetic operation for operation: the integer steps
 // in integer lanes, the floating-point steps in double lanes in the same
@@ -464,7 +464,7 @@ struct Hue {
     HsvToRgb(h, sat, v);
     return Deliver(h, sat, v, b);
   }
-#if defined(__SSE2__)
+#if TESSEL_SSE2
   // Lanes of a gray source pixel are left as they are (*keep).
   [[gnu::always_inline]] static Lanes Compute4(const Lanes& s, const Lanes& d, __m128i* keep) {
     __m128i sh, ss, sv;
@@ -486,7 +486,7 @@ struct Saturation {
     HsvToRgb(h, sat, v);
     return Deliver(h, sat, v, b);
   }
-#if defined(__SSE2__)
+#if TESSEL_SSE2
   [[gnu::always_inline]] static Lanes Compute4(const Lanes& s, const Lanes& d, __m128i* keep) {
     __m128i h, sat, v;
     RgbToHsv4(d, &h, &sat, &v);
@@ -508,7 +508,7 @@ struct Color {
     HslToRgb(h, sat, l);
     return Deliver(h, sat, l, b);
   }
-#if defined(__SSE2__)
+#if TESSEL_SSE2
   [[gnu::always_inline]] static Lanes Compute4(const Lanes& s, const Lanes& d, __m128i* keep) {
     __m128i sh, ss;
     RgbToHsl4(s, &sh, &ss);
@@ -528,7 +528,7 @@ struct Value {
     HsvToRgb(h, sat, v);
     return Deliver(h, sat, v, b);
   }
-#if defined(__SSE2__)
+#if TESSEL_SSE2
   [[gnu::always_inline]] static Lanes Compute4(const Lanes& s, const Lanes& d, __m128i* keep) {
     __m128i h, sat, v;
     RgbToHsv4(d, &h, &sat, &v);
@@ -538,41 +538,44 @@ struct Value {
 #endif
 };
 
-#if defined(__SSE2__)
-// The modes' new colours four pixels at a time, mixed into the colour
-// targets by the common frame: in vector lanes for RGB targets (as
-// BlendFrameOverRgb does), pixel by pixel for RGBA targets, whose mix
-// divides. A pixel the mode keeps gets weight 0, which leaves it as it is.
-// Returns the pixels done.
-template <typename Mode, uint32_t Bt, uint32_t Bs>
-uint32_t ColorModeRun4(uint8_t* t, const uint8_t* s, uint32_t n, uint32_t o) {
-  const __m128i bytes = _mm_set1_epi32(0xFF), zero = _mm_setzero_si128();
-  auto lanes = [&](__m128i v) {
-    return Lanes{_mm_and_si128(v, bytes), _mm_and_si128(_mm_srli_epi32(v, 8), bytes),
-                 _mm_and_si128(_mm_srli_epi32(v, 16), bytes)};
-  };
+#if TESSEL_SSE2
+// Four pixels of a dword each as lanes of their channels, and back.
+inline Lanes LanesOf(__m128i v) {
+  const __m128i bytes = _mm_set1_epi32(0xFF);
+  return Lanes{_mm_and_si128(v, bytes), _mm_and_si128(_mm_srli_epi32(v, 8), bytes),
+               _mm_and_si128(_mm_srli_epi32(v, 16), bytes)};
+}
+inline __m128i PixelsOf(const Lanes& l) {
+  return _mm_or_si128(_mm_or_si128(l.r, _mm_slli_epi32(l.g, 8)), _mm_slli_epi32(l.b, 16));
+}
+
+// A colour mode's new colours for simd::MixIntoRgb, four pixels at a time,
+// and the pixels it leaves alone.
+template <typename Mode>
+struct ModeColour {
+  __m128i colour, keep;
+  void Quad(__m128i source, __m128i target) { colour = PixelsOf(Mode::Compute4(LanesOf(source), LanesOf(target), &keep)); }
+  __m128i Half(int h, __m128i, __m128i) const {
+    return h == 0 ? _mm_unpacklo_epi8(colour, _mm_setzero_si128()) : _mm_unpackhi_epi8(colour, _mm_setzero_si128());
+  }
+  __m128i Kept(int h) const { return h == 0 ? _mm_unpacklo_epi32(keep, keep) : _mm_unpackhi_epi32(keep, keep); }
+};
+
+// The modes' new colours four pixels at a time mixed into RGBA targets by
+// the blend frame: under RGB layers in vector lanes, under RGBA layers pixel
+// by pixel, as that mix divides. A pixel the mode keeps gets weight 0, which
+// leaves it as it is. Returns the pixels done.
+template <typename Mode, uint32_t Bs>
+uint32_t ColorModeOverRgba4(uint8_t* t, const uint8_t* s, uint32_t n, uint32_t o) {
+  constexpr uint32_t Bt = 4;
+  const __m128i zero = _mm_setzero_si128();
   uint32_t i = 0;
   // Each 16-byte load of 3-byte pixels takes four and the four bytes after.
   for (; i + 6 <= n; i += 4, s += 4 * Bs, t += 4 * Bt) {
     const __m128i source = Bs == 4 ? _mm_loadu_si128(reinterpret_cast<const __m128i*>(s)) : simd::LoadRgb4(s);
-    const __m128i target = Bt == 4 ? _mm_loadu_si128(reinterpret_cast<const __m128i*>(t)) : simd::LoadRgb4(t);
+    const __m128i target = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t));
     __m128i keep;
-    const Lanes colour = Mode::Compute4(lanes(source), lanes(target), &keep);
-    const __m128i b = _mm_or_si128(_mm_or_si128(colour.r, _mm_slli_epi32(colour.g, 8)), _mm_slli_epi32(colour.b, 16));
-    if (Bt == 3) {
-      const __m128i opacity = simd::Splat(static_cast<int>(o));
-      __m128i half[2];
-      for (int h = 0; h < 2; ++h) {
-        const __m128i bw = h == 0 ? _mm_unpacklo_epi8(b, zero) : _mm_unpackhi_epi8(b, zero);
-        const __m128i sw = h == 0 ? _mm_unpacklo_epi8(source, zero) : _mm_unpackhi_epi8(source, zero);
-        const __m128i dw = h == 0 ? _mm_unpacklo_epi8(target, zero) : _mm_unpackhi_epi8(target, zero);
-        const __m128i kept = h == 0 ? _mm_unpacklo_epi32(keep, keep) : _mm_unpackhi_epi32(keep, keep);
-        const __m128i a = _mm_andnot_si128(kept, Bs == 4 ? simd::AlphaWeight(sw, opacity) : opacity);
-        half[h] = simd::Mix(bw, dw, a);
-      }
-      simd::StoreRgb4(t, _mm_packus_epi16(half[0], half[1]));
-      continue;
-    }
+    const __m128i b = PixelsOf(Mode::Compute4(LanesOf(source), LanesOf(target), &keep));
     if (Bs == 3) {
       // RGBA targets under RGB layers: a = min(o, da), d <- D(B a + d (255 -
       // a)), two pixels a half; the alpha lanes keep the target's.
@@ -600,9 +603,8 @@ uint32_t ColorModeRun4(uint8_t* t, const uint8_t* s, uint32_t n, uint32_t o) {
       const uint32_t da = d[3], sa = s[4 * k + 3];
       const uint32_t a = Div255((sa < da ? sa : da) * o);
       if (a == 0) continue;
-      const uint32_t ws = a * sa, wd = (255 - a) * da;
-      for (int c = 0; c < 3; ++c)
-        d[c] = static_cast<uint8_t>((((newColour[k] >> (8 * c)) & 0xFF) * ws + d[c] * wd) / (ws + wd));
+      const uint32_t channels[3] = {newColour[k] & 0xFF, (newColour[k] >> 8) & 0xFF, (newColour[k] >> 16) & 0xFF};
+      MixWithAlphas<3>(d, channels, a, sa, da);
     }
   }
   return i;
@@ -615,13 +617,14 @@ void BlendColorMode(uint8_t* t, uint32_t bt, const uint8_t* s, uint32_t bs, uint
     BlendComponentGray(t, bt, s, bs, n, o);
     return;
   }
-#if defined(__SSE2__)
+#if TESSEL_SSE2
   uint32_t done = 0;
+  ModeColour<Mode> colour;
   switch (bt * 8 + bs) {
-    case 3 * 8 + 3: done = ColorModeRun4<Mode, 3, 3>(t, s, n, o); break;
-    case 3 * 8 + 4: done = ColorModeRun4<Mode, 3, 4>(t, s, n, o); break;
-    case 4 * 8 + 3: done = ColorModeRun4<Mode, 4, 3>(t, s, n, o); break;
-    case 4 * 8 + 4: done = ColorModeRun4<Mode, 4, 4>(t, s, n, o); break;
+    case 3 * 8 + 3: done = simd::MixIntoRgb<3>(t, s, n, o, colour); break;
+    case 3 * 8 + 4: done = simd::MixIntoRgb<4>(t, s, n, o, colour); break;
+    case 4 * 8 + 3: done = ColorModeOverRgba4<Mode, 3>(t, s, n, o); break;
+    case 4 * 8 + 4: done = ColorModeOverRgba4<Mode, 4>(t, s, n, o); break;
     default: break;
   }
   t += static_cast<size_t>(done) * bt;

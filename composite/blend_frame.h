@@ -29,44 +29,40 @@
 
 namespace tessel {
 
-#if defined(__SSE2__)
+#if TESSEL_SSE2
 // A mode whose channel value has a form for eight 16-bit lanes (it says
 // so with kHasVector),
 //   static __m128i Vector(__m128i s, __m128i d)
-// is mixed into RGB targets four pixels at a time, exactly as the scalar
-// loop below does it (a weight of 0 gives D(255 d) = d, the pixel as it was).
+// is mixed into RGB targets four pixels at a time (simd::MixIntoRgb),
+// exactly as the plain loop below does it.
 template <typename Mode, typename = void>
 struct HasVector : std::false_type {};
 template <typename Mode>
 struct HasVector<Mode, std::void_t<decltype(Mode::kHasVector)>> : std::bool_constant<Mode::kHasVector> {};
 
-template <typename Mode, uint32_t Bs>
-uint32_t BlendFrameOverRgb(uint8_t* t, const uint8_t* s, uint32_t n, uint32_t o) {
-  const __m128i zero = _mm_setzero_si128();
-  const __m128i opacity = simd::Splat(static_cast<int>(o));
-  uint32_t i = 0;
-  // Each 16-byte load takes four pixels and the four bytes after them.
-  for (; i + 6 <= n; i += 4, s += 4 * Bs, t += 12) {
-    const __m128i target = simd::LoadRgb4(t);
-    const __m128i source = Bs == 4 ? _mm_loadu_si128(reinterpret_cast<const __m128i*>(s)) : simd::LoadRgb4(s);
-    __m128i half[2];
-    for (int h = 0; h < 2; ++h) {
-      const __m128i sw = h == 0 ? _mm_unpacklo_epi8(source, zero) : _mm_unpackhi_epi8(source, zero);
-      const __m128i dw = h == 0 ? _mm_unpacklo_epi8(target, zero) : _mm_unpackhi_epi8(target, zero);
-      const __m128i a = Bs == 4 ? simd::AlphaWeight(sw, opacity) : opacity;
-      half[h] = simd::Mix(Mode::Vector(sw, dw), dw, a);
-    }
-    simd::StoreRgb4(t, _mm_packus_epi16(half[0], half[1]));
-  }
-  return i;
-}
+// The new colour of a mode with a vector form, lane by lane.
+template <typename Mode>
+struct VectorColour {
+  void Quad(__m128i, __m128i) {}
+  __m128i Half(int, __m128i sw, __m128i dw) const { return Mode::Vector(sw, dw); }
+  __m128i Kept(int) const { return _mm_setzero_si128(); }
+};
 #endif
+
+// Both with alpha: the new colour b weighs a sa, the target's own colour
+// (255 - a) da; ws + wd > 0 as a >= 1 implies sa >= 1.
+template <uint32_t C>
+inline void MixWithAlphas(uint8_t* d, const uint32_t* b, uint32_t a, uint32_t sa, uint32_t da) {
+  const uint32_t ws = a * sa, wd = (255 - a) * da;
+  for (uint32_t c = 0; c < C; ++c) d[c] = static_cast<uint8_t>((b[c] * ws + d[c] * wd) / (ws + wd));
+}
 
 template <typename Mode, uint32_t Bt, uint32_t Bs>
 void BlendFrameRun(uint8_t* t, const uint8_t* s, uint32_t n, uint32_t o) {
-#if defined(__SSE2__)
+#if TESSEL_SSE2
   if constexpr (HasVector<Mode>::value && Bt == 3 && (Bs == 3 || Bs == 4)) {
-    const uint32_t done = BlendFrameOverRgb<Mode, Bs>(t, s, n, o);
+    VectorColour<Mode> colour;
+    const uint32_t done = simd::MixIntoRgb<Bs>(t, s, n, o, colour);
     t += static_cast<size_t>(done) * Bt;
     s += static_cast<size_t>(done) * Bs;
     n -= done;
@@ -83,9 +79,7 @@ void BlendFrameRun(uint8_t* t, const uint8_t* s, uint32_t n, uint32_t o) {
       uint32_t a = Div255((sa < da ? sa : da) * o);
       if (a == 0) continue;
       if (!Mode::template Compute<C>(s, t, b)) continue;
-      uint32_t ws = a * sa;
-      uint32_t wd = (255 - a) * da;
-      for (uint32_t c = 0; c < C; ++c) t[c] = static_cast<uint8_t>((b[c] * ws + t[c] * wd) / (ws + wd));
+      MixWithAlphas<C>(t, b, a, sa, da);
       continue;
     }
     // A weight of 0 leaves the target as it is (D(255 d) = d), so it is skipped.
@@ -133,7 +127,7 @@ struct PerChannel {
     for (uint32_t c = 0; c < C; ++c) b[c] = Channel::Value(s[c], d[c]);
     return true;
   }
-#if defined(__SSE2__)
+#if TESSEL_SSE2
   static constexpr bool kHasVector = HasVector<Channel>::value;
   static __m128i Vector(__m128i s, __m128i d) { return Channel::Vector(s, d); }
 #endif

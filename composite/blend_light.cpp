@@ -33,7 +33,7 @@ struct HardLight {
     if (s <= 128) return (2 * s * d) >> 8;
     return 255 - (((511 - 2 * s) * (255 - d)) >> 8);
   }
-#if defined(__SSE2__)
+#if TESSEL_SSE2
   static constexpr bool kHasVector = true;
   // Both products stay within 16 bits: 2 s d <= 65280, (511 - 2 s)(255 - d) <= 64515.
   static __m128i Vector(__m128i s, __m128i d) {
@@ -52,7 +52,7 @@ struct SoftLight {
     uint32_t k = 255 - Div255((255 - s) * (255 - d));    // screen
     return Div255(d * k) + Div255(m * (255 - d));
   }
-#if defined(__SSE2__)
+#if TESSEL_SSE2
   static constexpr bool kHasVector = true;
   static __m128i Vector(__m128i s, __m128i d) {
     const __m128i full = simd::Splat(255);
@@ -66,7 +66,7 @@ struct GrainExtract {
   static uint32_t Value(uint32_t s, uint32_t d) {
     return Clamp255(static_cast<int32_t>(d) - static_cast<int32_t>(s) + 128);
   }
-#if defined(__SSE2__)
+#if TESSEL_SSE2
   static constexpr bool kHasVector = true;
   static __m128i Vector(__m128i s, __m128i d) {
     const __m128i v = _mm_sub_epi16(_mm_add_epi16(d, simd::Splat(128)), s);
@@ -78,7 +78,7 @@ struct GrainMerge {
   static uint32_t Value(uint32_t s, uint32_t d) {
     return Clamp255(static_cast<int32_t>(d) + static_cast<int32_t>(s) - 128);
   }
-#if defined(__SSE2__)
+#if TESSEL_SSE2
   static constexpr bool kHasVector = true;
   static __m128i Vector(__m128i s, __m128i d) {
     const __m128i v = _mm_sub_epi16(_mm_add_epi16(d, s), simd::Splat(128));

@@ -256,7 +256,7 @@ ResultCode Sweep(const DrawPlan& plan, LoadJob* load, PixelBuffer* canvas, ByteS
   return job.failure;
 }
 
-#if defined(__SSE2__)
+#if TESSEL_SSE2
 // The mask step for pixels with alpha, eight at a time: the alpha of each
 // becomes the mix of its own and the mask's that the scalar loop forms.
 // Returns the pixels done.
@@ -300,7 +300,7 @@ ResultCode ApplyMaskRow(uint32_t bs, const uint8_t* source, uint8_t* out, const 
   if (maskOpacity == 0) return ResultCode::Ok;
   const uint32_t mo = maskOpacity > 255 ? 255 : maskOpacity;
   uint32_t i = 0;
-#if defined(__SSE2__)
+#if TESSEL_SSE2
   if (bs == 2 || bs == 4) {
     const uint32_t done = MaskAlphaVector(bs, source, out, mask, mo, n);
     i = done;

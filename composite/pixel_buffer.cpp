@@ -4,9 +4,7 @@
 #include <cstring>
 #include <new>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include "platform/simd.h"
 
 namespace tessel {
 
@@ -22,7 +20,7 @@ uint32_t StrideBytes(const PixelBuffer* buffer) {
   return buffer->stride < 0 ? 0u - static_cast<uint32_t>(buffer->stride) : static_cast<uint32_t>(buffer->stride);
 }
 
-#if defined(__SSE2__)
+#if TESSEL_SSE2
 // Lane j of vector k of a block is 0xFF where (16 k + j) % 3 is r.
 struct SwapLanes {
   alignas(16) uint8_t mask[3][3][16];
@@ -39,7 +37,7 @@ constexpr SwapLanes kSwapLanes;
 // j of the block, byte j + 2 where j is a pixel's first byte, byte j - 2
 // where it is its last, byte j itself in the middle. Returns the pixels done.
 uint32_t SwapOuterBytes16(uint8_t* row, uint32_t width) {
-#if defined(__SSE2__)
+#if TESSEL_SSE2
   const auto& lanes = kSwapLanes.mask;
   __m128i first[3], middle[3], last[3];
   for (int k = 0; k < 3; ++k) {

@@ -1,11 +1,11 @@
-// SSE2 building blocks of the row functions: eight 16-bit lanes at a time,
-// with exactly the arithmetic of the scalar loops. SSE2 is there in both
-// builds (x86-64, and the DLL built with -msse2).
+// The SSE2 kernels of the row functions, beside the plain loops they stand
+// for (blend.cpp, blend_frame.h, blend_color.cpp): eight 16-bit lanes at a
+// time, with exactly the arithmetic of those loops.
 #pragma once
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
+#include "platform/simd.h"
 
+#if TESSEL_SSE2
 #include <cstdint>
 #include <cstring>
 
@@ -67,6 +67,49 @@ inline __m128i AlphaWeight(__m128i pixels, __m128i opacity) {
 inline __m128i Mix(__m128i b, __m128i d, __m128i a) {
   return Div255(_mm_add_epi16(_mm_mullo_epi16(b, a), _mm_mullo_epi16(d, _mm_sub_epi16(Splat(255), a))));
 }
+
+// The one vector mix into RGB targets, which normal mode, the blend frame
+// and the colour modes share: four pixels at a time, each channel
+// d <- D(B a + d (255 - a)) with the weight a the opacity o, or D(sa o)
+// for a source with alpha (Bs = 4), or 0 for a pixel the mode leaves
+// alone (D(255 d) = d). `colour` gives the new colour B:
+//   void Quad(__m128i source, __m128i target)   once per four pixels, each
+//                                               in the low bytes of a dword
+//   __m128i Half(int h, __m128i sw, __m128i dw) B of pixels 2h and 2h + 1,
+//                                               from their 16-bit lanes
+//   __m128i Kept(int h)                         all ones in the lanes of
+//                                               those it leaves alone
+// Each 16-byte load takes four 3-byte pixels and the four bytes after
+// them, so the loop stops while two more pixels follow. Returns the pixels
+// done; the plain loop does the rest.
+template <uint32_t Bs, typename Colour>
+uint32_t MixIntoRgb(uint8_t* t, const uint8_t* s, uint32_t n, uint32_t o, Colour& colour) {
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i opacity = Splat(static_cast<int>(o));
+  uint32_t i = 0;
+  for (; i + 6 <= n; i += 4, s += 4 * Bs, t += 12) {
+    const __m128i target = LoadRgb4(t);
+    const __m128i source = Bs == 4 ? _mm_loadu_si128(reinterpret_cast<const __m128i*>(s)) : LoadRgb4(s);
+    colour.Quad(source, target);
+    __m128i half[2];
+    for (int h = 0; h < 2; ++h) {
+      const __m128i sw = h == 0 ? _mm_unpacklo_epi8(source, zero) : _mm_unpackhi_epi8(source, zero);
+      const __m128i dw = h == 0 ? _mm_unpacklo_epi8(target, zero) : _mm_unpackhi_epi8(target, zero);
+      // At full opacity the weight is the alpha itself: D(255 x) = x.
+      const __m128i weight = Bs != 4 ? opacity : o == 255 ? BroadcastAlpha(sw) : AlphaWeight(sw, opacity);
+      half[h] = Mix(colour.Half(h, sw, dw), dw, _mm_andnot_si128(colour.Kept(h), weight));
+    }
+    StoreRgb4(t, _mm_packus_epi16(half[0], half[1]));
+  }
+  return i;
+}
+
+// The colour of normal mode: the source's own.
+struct SourceColour {
+  void Quad(__m128i, __m128i) {}
+  __m128i Half(int, __m128i sw, __m128i) const { return sw; }
+  __m128i Kept(int) const { return _mm_setzero_si128(); }
+};
 
 }  // namespace simd
 }  // namespace tessel

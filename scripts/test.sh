@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Sets everything up and runs every test: the native suite, the sanitizer
 # suite (AddressSanitizer + UndefinedBehaviorSanitizer), the threads under
-# ThreadSanitizer, the Windows suite under Wine (unit tests, the DLL's
+# ThreadSanitizer, the build of the plain loops without the SSE2 kernels
+# (its unit tests, and its bitmaps and colour arithmetic compared byte for
+# byte with the SSE2 build's), the Windows suite under Wine (unit tests, the DLL's
 # exports and imports, the host cases and the colour arithmetic compared
 # byte for byte with the native build, a stress run), the packages (the
 # Debian one driven by GNOME's thumbnail factory) and a one-minute smoke of
@@ -27,6 +29,12 @@ for preset in native debug-asan win32; do
   fi
   ctest --preset "$preset" -j 2
 done
+
+echo "== no-simd: the plain loops alone, byte for byte against the SSE2 build"
+cmake --preset no-simd >/dev/null
+cmake --build --preset no-simd --target tessel_tests tessel_driver arithmetic_dump xcfgen
+build/no-simd/bin/tessel_tests --gtest_brief=1
+bash tests/e2e/compare_no_simd.sh build/native/bin build/no-simd/bin build/no-simd/compare
 
 echo "== packages: the Debian package under GNOME's thumbnail factory, the Windows zip"
 bash tests/e2e/packages.sh

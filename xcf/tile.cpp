@@ -4,9 +4,7 @@
 #include <cstring>
 #include <memory>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include "platform/simd.h"
 
 namespace tessel {
 
@@ -226,7 +224,7 @@ void InterleaveRows(const uint8_t* planes, uint32_t tw, uint32_t th, uint8_t* ou
   for (uint32_t y = 0; y < th; ++y, out += stride) {
     const uint8_t* p = planes + static_cast<size_t>(y) * tw;
     uint32_t x = 0;
-#if defined(__SSE2__)
+#if TESSEL_SSE2
     // Sixteen pixels at a time: bytes of two planes paired, then the pairs.
     const __m128i zero = _mm_setzero_si128();
     for (; Bpp >= 2 && x + 16 <= tw; x += 16) {
