@@ -1,6 +1,7 @@
 #include "fuzz/fuzz_limits.h"
 
 #include "platform/kernel32.h"
+#include "tests/support/product_hooks.h"
 
 // Allocations the sanitizer cannot or will not make fail as they would in a
 // 32-bit process (the plug-in must answer OutOfMemory), and a soft limit on

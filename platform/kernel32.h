@@ -139,10 +139,4 @@ void InitializeConditionVariable(PCONDITION_VARIABLE condition);
 BOOL SleepConditionVariableCS(PCONDITION_VARIABLE condition, LPCRITICAL_SECTION section, DWORD milliseconds);
 void WakeAllConditionVariable(PCONDITION_VARIABLE condition);
 
-namespace tessel::platform {
-// Local-memory handles allocated and not yet freed, process-wide. Tests use it
-// to prove that a call leaves nothing behind.
-uint32_t LiveLocalHandles();
-}  // namespace tessel::platform
-
 #endif

@@ -100,6 +100,11 @@ ResultCode SwapRedBlue(PixelBuffer* buffer) {
   return ResultCode::Ok;
 }
 
+// BuildBitmap with the composition's options; tests reach it through
+// tests/support/product_hooks.h.
+ResultCode BuildBitmapWith(XcfImage* image, HLOCAL* infoHandle, HLOCAL* bitsHandle, ProgressCallback callback,
+                           intptr_t userData, CompositeOptions options);
+
 ResultCode BuildBitmap(XcfImage* image, HLOCAL* infoHandle, HLOCAL* bitsHandle, ProgressCallback callback,
                        intptr_t userData) {
   return BuildBitmapWith(image, infoHandle, bitsHandle, callback, userData, CompositeOptions{0, true});

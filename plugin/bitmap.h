@@ -14,10 +14,6 @@ namespace tessel {
 // Writes both handles only on success; they are unlocked and the host's.
 ResultCode BuildBitmap(XcfImage* image, HLOCAL* infoHandle, HLOCAL* bitsHandle, ProgressCallback callback,
                        intptr_t userData);
-// The same with the composition's options (a thread count of the caller's,
-// for the tests that compare counts).
-ResultCode BuildBitmapWith(XcfImage* image, HLOCAL* infoHandle, HLOCAL* bitsHandle, ProgressCallback callback,
-                           intptr_t userData, CompositeOptions options);
 
 // Exchanges the first and third byte of every pixel of 3 or more bytes.
 ResultCode SwapRedBlue(PixelBuffer* buffer);

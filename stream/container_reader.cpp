@@ -10,6 +10,28 @@ namespace tessel {
 
 namespace {
 
+// zlib and libbzip2 status codes as result codes.
+ResultCode MapZlibError(int status) {
+  switch (status) {
+    case Z_OK: return ResultCode::Ok;
+    case Z_DATA_ERROR: return ResultCode::CorruptData;
+    case Z_MEM_ERROR: return ResultCode::OutOfMemory;
+    default: return ResultCode::Unsupported;
+  }
+}
+
+ResultCode MapBzip2Error(int status) {
+  switch (status) {
+    case BZ_OK: return ResultCode::Ok;
+    case BZ_DATA_ERROR:
+    case BZ_UNEXPECTED_EOF: return ResultCode::CorruptData;
+    case BZ_DATA_ERROR_MAGIC: return ResultCode::NotRecognised;
+    case BZ_MEM_ERROR: return ResultCode::OutOfMemory;
+    default: return ResultCode::Unsupported;
+  }
+}
+
+
 // Decoder flags.
 constexpr uint32_t kDecoderHeaderChecked = 0x1;
 constexpr uint32_t kDecoderInitialised = 0x2;
@@ -186,26 +208,6 @@ void DecoderFree(typename Traits::Decoder* d) {
 }
 
 }  // namespace
-
-ResultCode MapZlibError(int status) {
-  switch (status) {
-    case Z_OK: return ResultCode::Ok;
-    case Z_DATA_ERROR: return ResultCode::CorruptData;
-    case Z_MEM_ERROR: return ResultCode::OutOfMemory;
-    default: return ResultCode::Unsupported;
-  }
-}
-
-ResultCode MapBzip2Error(int status) {
-  switch (status) {
-    case BZ_OK: return ResultCode::Ok;
-    case BZ_DATA_ERROR:
-    case BZ_UNEXPECTED_EOF: return ResultCode::CorruptData;
-    case BZ_DATA_ERROR_MAGIC: return ResultCode::NotRecognised;
-    case BZ_MEM_ERROR: return ResultCode::OutOfMemory;
-    default: return ResultCode::Unsupported;
-  }
-}
 
 ResultCode ContainerReaderOpen(ContainerKind kind, ByteStream* source, ContainerReader** out) {
   if (out == nullptr || source == nullptr) return ResultCode::InvalidArgument;

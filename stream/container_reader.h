@@ -24,8 +24,4 @@ ResultCode ContainerReaderCheckHeader(ContainerReader* reader);
 ResultCode ContainerReaderRead(ContainerReader* reader, void* buffer, uint32_t* count);
 ResultCode ContainerReaderReadExact(ContainerReader* reader, void* buffer, uint32_t n);
 
-// zlib and libbzip2 status codes as result codes.
-ResultCode MapZlibError(int status);
-ResultCode MapBzip2Error(int status);
-
 }  // namespace tessel

@@ -8,6 +8,14 @@ namespace tessel {
 
 namespace {
 
+constexpr uint32_t kFileReadAhead = 128 * 1024;
+
+// The stream operations of a file source.
+uint32_t FileRead(void* source, void* buffer, uint32_t count);
+ResultCode FileSeek(void* source, uint32_t position);
+// Closes a file tessel opened and frees the source record.
+int FileClose(void* source);
+
 // SetFilePointer to an absolute 64-bit position; true when it landed there.
 bool SeekFileTo(HANDLE file, uint64_t target) {
   LONG high = static_cast<LONG>(static_cast<uint32_t>(target >> 32));
@@ -134,6 +142,8 @@ const char* SystemErrorText(DWORD error) {
   }
 }
 
+namespace {
+
 uint32_t FileRead(void* source, void* buffer, uint32_t count) {
   auto* file = static_cast<FileSource*>(source);
   if (file == nullptr || buffer == nullptr) return 0;
@@ -164,6 +174,8 @@ int FileClose(void* source) {
   delete file;
   return 0;
 }
+
+}  // namespace
 
 ResultCode FileStreamOpen(const char* name, uint32_t startOffset, ByteStream** out, Reason* reason) {
   if (name == nullptr || out == nullptr) return ResultCode::InvalidArgument;

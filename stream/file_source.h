@@ -8,8 +8,6 @@
 
 namespace tessel {
 
-constexpr uint32_t kFileReadAhead = 128 * 1024;
-
 // A file that tessel opened itself is read through a buffer of its own, one
 // positional ReadFile per buffer, and knows its size. A host's handle is
 // read as it stands, one ReadFile per read from the handle's own position,
@@ -26,11 +24,6 @@ struct FileSource {
   uint64_t bufferAt;  // the position of buffer[0]
   uint32_t fill;      // bytes in the buffer
 };
-
-uint32_t FileRead(void* source, void* buffer, uint32_t count);
-ResultCode FileSeek(void* source, uint32_t position);
-// Closes a file tessel opened and frees the source record.
-int FileClose(void* source);
 
 // Opens name for reading, positioned at startOffset, as an owning stream.
 // ReadError when the file cannot be opened or positioned (said in `reason`,

@@ -9,6 +9,15 @@ namespace tessel {
 
 namespace {
 
+// The steps of a load, each reading one record of the file.
+ResultCode XcfHierarchyCreate(XcfHierarchy** out, uint32_t compression);
+ResultCode XcfHierarchyReadHeader(ByteStream* stream, XcfHierarchy* hierarchy);
+ResultCode XcfHierarchyLoadLevel(XcfHierarchy* hierarchy, ByteStream* stream);
+ResultCode XcfLevelCreate(uint32_t bpp, XcfLevel** out, uint32_t compression);
+ResultCode XcfLevelDestroy(XcfLevel** holder);
+ResultCode XcfLevelReadHeader(ByteStream* stream, XcfLevel* level);
+ResultCode XcfLevelDecode(ByteStream* stream, XcfLevel* level);
+
 // The first level's header and tile offsets, into a new level.
 ResultCode ReadLevelHeader(XcfHierarchy* hierarchy, ByteStream* stream) {
   ResultCode result = StreamSeek(stream, hierarchy->levelOffset);
@@ -54,12 +63,13 @@ ResultCode AllocateLevel(const ByteStream* stream, XcfLevel* level) {
   return level->pixels == nullptr ? RefuseLevel(stream, level) : ResultCode::Ok;
 }
 
-// Seeks to a hierarchy, reads its header, its first level's header and tile
-// offsets into a new hierarchy, and checks that the level's pixels could be
-// one buffer; with `allocate` it allocates that buffer. wantBpp 0 takes the
-// stored bytes per pixel as it is. On failure no hierarchy is left.
-ResultCode PrepareHierarchy(ByteStream* stream, uint32_t offset, uint32_t width, uint32_t height, uint32_t wantBpp,
-                            uint32_t compression, bool allocate, XcfHierarchy** holder) {
+// Seeks to a hierarchy and reads its header into a new hierarchy, checked
+// against the layer's size (wantBpp 0 takes the stored bytes per pixel);
+// then, to prepare, its first level's header and tile offsets, refusing a
+// level too large to be one buffer, or, to load, the level decoded whole
+// (XcfHierarchyLoadLevel). On failure no hierarchy is left.
+ResultCode OpenHierarchy(ByteStream* stream, uint32_t offset, uint32_t width, uint32_t height, uint32_t wantBpp,
+                         uint32_t compression, bool load, XcfHierarchy** holder) {
   ResultCode result = StreamSeek(stream, offset);
   if (result != ResultCode::Ok)
     return StreamRefuse(stream, result, "its pixels' offset %u lies past the end of the data", offset);
@@ -72,19 +82,14 @@ ResultCode PrepareHierarchy(ByteStream* stream, uint32_t offset, uint32_t width,
     result = StreamRefuse(stream, ResultCode::CorruptData, "its pixels are %u x %u x %u bytes, not %u x %u x %u",
                           hierarchy->width, hierarchy->height, hierarchy->bpp, width, height,
                           wantBpp != 0 ? wantBpp : hierarchy->bpp);
-  if (result == ResultCode::Ok) result = ReadLevelHeader(hierarchy, stream);
-  size_t bytes = 0;
-  if (result == ResultCode::Ok && allocate) result = AllocateLevel(stream, hierarchy->level);
-  if (result == ResultCode::Ok && !allocate && LevelBytes(hierarchy->level, &bytes) != ResultCode::Ok)
-    result = RefuseLevel(stream, hierarchy->level);
-  if (result != ResultCode::Ok) XcfHierarchyDestroy(holder);
-  return result;
-}
-
-ResultCode LoadHierarchy(ByteStream* stream, uint32_t offset, uint32_t width, uint32_t height, uint32_t wantBpp,
-                         uint32_t compression, XcfHierarchy** holder) {
-  ResultCode result = PrepareHierarchy(stream, offset, width, height, wantBpp, compression, true, holder);
-  if (result == ResultCode::Ok) result = XcfLevelDecodeRows(stream, (*holder)->level, 0, UINT32_MAX);
+  if (result == ResultCode::Ok && load) {
+    result = XcfHierarchyLoadLevel(hierarchy, stream);
+  } else if (result == ResultCode::Ok) {
+    result = ReadLevelHeader(hierarchy, stream);
+    size_t bytes = 0;
+    if (result == ResultCode::Ok && LevelBytes(hierarchy->level, &bytes) != ResultCode::Ok)
+      result = RefuseLevel(stream, hierarchy->level);
+  }
   if (result != ResultCode::Ok) XcfHierarchyDestroy(holder);
   return result;
 }
@@ -100,34 +105,45 @@ ResultCode RefuseNoPixels(const ByteStream* stream, const XcfLayer* layer) {
   return StreamRefuse(stream, ResultCode::NotReady, "%s has no pixels (their offset is 0)", NameOf(layer).text);
 }
 
-}  // namespace
-
-ResultCode XcfLayerPreparePixels(ByteStream* stream, XcfLayer* layer, uint32_t compression) {
+// A layer's or its mask's hierarchy, prepared or loaded (`load`).
+ResultCode OpenLayerPixels(ByteStream* stream, XcfLayer* layer, uint32_t compression, bool load) {
   if (stream == nullptr || layer == nullptr) return ResultCode::InvalidArgument;
   if ((layer->flags & kRecordComplete) == 0) return ResultCode::NotReady;
   if (layer->hierarchyOffset == 0) return RefuseNoPixels(stream, layer);
   if (layer->hierarchy != nullptr) return ResultCode::Ok;
   const bool told = ReasonKept(stream->reason);
   return Named(stream, told, layer, false,
-               PrepareHierarchy(stream, layer->hierarchyOffset, layer->width, layer->height,
-                                XcfBytesPerPixel(layer->type), compression, false, &layer->hierarchy));
+               OpenHierarchy(stream, layer->hierarchyOffset, layer->width, layer->height,
+                             XcfBytesPerPixel(layer->type), compression, load, &layer->hierarchy));
 }
 
-ResultCode XcfLayerPrepareMaskPixels(XcfLayer* layer, ByteStream* stream, uint32_t compression) {
+ResultCode OpenChannelPixels(ByteStream* stream, XcfChannel* channel, uint32_t compression, bool load) {
+  if (stream == nullptr || channel == nullptr || stream->seek == nullptr) return ResultCode::InvalidArgument;
+  if ((channel->flags & kRecordComplete) == 0) return ResultCode::NotReady;
+  if (channel->hierarchy != nullptr) return ResultCode::Ok;
+  return OpenHierarchy(stream, channel->hierarchyOffset, channel->width, channel->height, 0, compression, load,
+                       &channel->hierarchy);
+}
+
+ResultCode OpenMaskPixels(XcfLayer* layer, ByteStream* stream, uint32_t compression, bool load) {
   if (layer == nullptr || stream == nullptr) return ResultCode::InvalidArgument;
   if ((layer->flags & kRecordComplete) == 0 || layer->maskOffset == 0) return ResultCode::NotReady;
   if (layer->mask == nullptr) {
     ResultCode result = XcfLayerReadMask(stream, layer);
     if (result != ResultCode::Ok) return result;
   }
-  XcfChannel* channel = layer->mask;
-  if (channel == nullptr || stream->seek == nullptr) return ResultCode::InvalidArgument;
-  if ((channel->flags & kRecordComplete) == 0) return ResultCode::NotReady;
-  if (channel->hierarchy != nullptr) return ResultCode::Ok;
   const bool told = ReasonKept(stream->reason);
-  return Named(stream, told, layer, true,
-               PrepareHierarchy(stream, channel->hierarchyOffset, channel->width, channel->height, 0, compression,
-                                false, &channel->hierarchy));
+  return Named(stream, told, layer, true, OpenChannelPixels(stream, layer->mask, compression, load));
+}
+
+}  // namespace
+
+ResultCode XcfLayerPreparePixels(ByteStream* stream, XcfLayer* layer, uint32_t compression) {
+  return OpenLayerPixels(stream, layer, compression, false);
+}
+
+ResultCode XcfLayerPrepareMaskPixels(XcfLayer* layer, ByteStream* stream, uint32_t compression) {
+  return OpenMaskPixels(layer, stream, compression, false);
 }
 
 ResultCode XcfLevelCheckRows(ByteStream* stream, const XcfLevel* level, uint32_t firstRow, uint32_t endRow) {
@@ -137,44 +153,16 @@ ResultCode XcfLevelCheckRows(ByteStream* stream, const XcfLevel* level, uint32_t
                           firstRow, endRow);
 }
 
-ResultCode XcfLevelDecodeRows(ByteStream* stream, XcfLevel* level, uint32_t firstRow, uint32_t endRow) {
-  if (stream == nullptr || level == nullptr || level->pixels == nullptr) return ResultCode::InvalidArgument;
-  const auto width = static_cast<uint32_t>(level->width);
-  const auto height = static_cast<uint32_t>(level->height);
-  const auto bpp = static_cast<uint32_t>(level->bpp);
-  const TileTarget whole{level->pixels, static_cast<int64_t>(width) * bpp, 0, 0, width, height};
-  return XcfDecodeTileRows(stream, &level->tileOffsets, width, height, bpp, level->compression, whole, firstRow,
-                           endRow);
-}
-
 ResultCode XcfLayerLoadPixels(ByteStream* stream, XcfLayer* layer, uint32_t compression) {
-  if (stream == nullptr || layer == nullptr) return ResultCode::InvalidArgument;
-  if ((layer->flags & kRecordComplete) == 0) return ResultCode::NotReady;
-  if (layer->hierarchyOffset == 0) return RefuseNoPixels(stream, layer);
-  if (layer->hierarchy != nullptr) return ResultCode::Ok;
-  const bool told = ReasonKept(stream->reason);
-  return Named(stream, told, layer, false,
-               LoadHierarchy(stream, layer->hierarchyOffset, layer->width, layer->height,
-                             XcfBytesPerPixel(layer->type), compression, &layer->hierarchy));
+  return OpenLayerPixels(stream, layer, compression, true);
 }
 
 ResultCode XcfLayerLoadMaskPixels(XcfLayer* layer, ByteStream* stream, uint32_t compression) {
-  if (layer == nullptr || stream == nullptr) return ResultCode::InvalidArgument;
-  if ((layer->flags & kRecordComplete) == 0 || layer->maskOffset == 0) return ResultCode::NotReady;
-  if (layer->mask == nullptr) {
-    ResultCode result = XcfLayerReadMask(stream, layer);
-    if (result != ResultCode::Ok) return result;
-  }
-  const bool told = ReasonKept(stream->reason);
-  return Named(stream, told, layer, true, XcfChannelLoadPixels(stream, layer->mask, compression));
+  return OpenMaskPixels(layer, stream, compression, true);
 }
 
 ResultCode XcfChannelLoadPixels(ByteStream* stream, XcfChannel* channel, uint32_t compression) {
-  if (stream == nullptr || channel == nullptr || stream->seek == nullptr) return ResultCode::InvalidArgument;
-  if ((channel->flags & kRecordComplete) == 0) return ResultCode::NotReady;
-  if (channel->hierarchy != nullptr) return ResultCode::Ok;
-  return LoadHierarchy(stream, channel->hierarchyOffset, channel->width, channel->height, 0, compression,
-                       &channel->hierarchy);
+  return OpenChannelPixels(stream, channel, compression, true);
 }
 
 int XcfLayerHasPixels(const XcfLayer* layer) {
@@ -196,21 +184,23 @@ const uint8_t* XcfChannelRow(const XcfChannel* channel, uint32_t y) {
   return XcfHierarchyRow(channel->hierarchy, y);
 }
 
-ResultCode XcfHierarchyCreate(XcfHierarchy** out, uint32_t compression) {
-  if (out == nullptr) return ResultCode::InvalidArgument;
-  auto* hierarchy = new (std::nothrow) XcfHierarchy{};
-  if (hierarchy == nullptr) return ResultCode::OutOfMemory;
-  hierarchy->compression = compression;
-  *out = hierarchy;
-  return ResultCode::Ok;
-}
-
 ResultCode XcfHierarchyDestroy(XcfHierarchy** holder) {
   if (holder == nullptr) return ResultCode::InvalidArgument;
   if (*holder == nullptr) return ResultCode::Ok;
   XcfLevelDestroy(&(*holder)->level);
   delete *holder;
   *holder = nullptr;
+  return ResultCode::Ok;
+}
+
+namespace {
+
+ResultCode XcfHierarchyCreate(XcfHierarchy** out, uint32_t compression) {
+  if (out == nullptr) return ResultCode::InvalidArgument;
+  auto* hierarchy = new (std::nothrow) XcfHierarchy{};
+  if (hierarchy == nullptr) return ResultCode::OutOfMemory;
+  hierarchy->compression = compression;
+  *out = hierarchy;
   return ResultCode::Ok;
 }
 
@@ -291,12 +281,17 @@ ResultCode XcfLevelDecode(ByteStream* stream, XcfLevel* level) {
   if ((level->flags & kLevelHeaderRead) == 0) return ResultCode::NotReady;
   if (level->pixels != nullptr) return ResultCode::Ok;
   ResultCode result = AllocateLevel(stream, level);
-  if (result == ResultCode::Ok) result = XcfLevelDecodeRows(stream, level, 0, UINT32_MAX);
+  if (result == ResultCode::Ok)
+    result = XcfDecodeTiles(stream, &level->tileOffsets, static_cast<uint32_t>(level->width),
+                            static_cast<uint32_t>(level->height), static_cast<uint32_t>(level->bpp),
+                            level->compression, level->pixels);
   if (result != ResultCode::Ok) {
     std::free(level->pixels);
     level->pixels = nullptr;
   }
   return result;
 }
+
+}  // namespace
 
 }  // namespace tessel

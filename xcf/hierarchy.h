@@ -1,5 +1,6 @@
 // The pixels of a layer or mask: a hierarchy of levels of which only the
-// first (full size) is read, decoded whole into rows top to bottom.
+// first (full size) is read, prepared for the bands to decode from, or
+// loaded whole.
 #pragma once
 
 #include <cstdint>
@@ -33,35 +34,30 @@ struct XcfHierarchy {
   XcfLevel* level;       // owned; null until loaded
 };
 
-// Offered to the composition driver.
+// What the drawing calls. Loading in steps, for a picture drawn band by
+// band on several threads: the Prepare functions read the hierarchy, its
+// first level's header and tile offsets (and refuse a level too large to be
+// one buffer) without allocating its pixels; XcfLevelCheckRows then answers
+// what decoding tile rows would, without writing them, and the bands decode
+// the rows they show straight from the tiles (XcfDecodeTileRows). Any
+// thread may check or decode, each with a stream of its own.
+ResultCode XcfLayerPreparePixels(ByteStream* stream, XcfLayer* layer, uint32_t compression);
+ResultCode XcfLayerPrepareMaskPixels(XcfLayer* layer, ByteStream* stream, uint32_t compression);
+ResultCode XcfLevelCheckRows(ByteStream* stream, const XcfLevel* level, uint32_t firstRow, uint32_t endRow);
+
+// Loading in one step: the same preparation, then the pixels allocated
+// and decoded whole (XcfHierarchyLoadLevel, XcfLevelDecode and
+// XcfDecodeTiles, in hierarchy.cpp and tile.cpp), for a layer drawn from
+// memory (CompositeLayer) and for tests. On failure no hierarchy is left.
 ResultCode XcfLayerLoadPixels(ByteStream* stream, XcfLayer* layer, uint32_t compression);
 ResultCode XcfLayerLoadMaskPixels(XcfLayer* layer, ByteStream* stream, uint32_t compression);
 ResultCode XcfChannelLoadPixels(ByteStream* stream, XcfChannel* channel, uint32_t compression);
 int XcfLayerHasPixels(const XcfLayer* layer);
-// Row y of the decoded pixels, or null; valid until the image is destroyed.
+// Row y of the pixels loaded whole, or null; valid until the image is destroyed.
 const uint8_t* XcfHierarchyRow(const XcfHierarchy* hierarchy, uint32_t y);
 const uint8_t* XcfChannelRow(const XcfChannel* channel, uint32_t y);
 
-// Loading in steps, for a picture drawn band by band on several threads:
-// the Prepare functions read the hierarchy, its first level's header and
-// tile offsets (and refuse a level too large to be one buffer) without
-// allocating its pixels; XcfLevelCheckRows then answers what decoding tile
-// rows would, without writing them, and XcfLevelDecodeRows decodes them
-// into the level's buffer. Any thread may do either, each with a stream of
-// its own. Loading in one step is the same as the steps in a row.
-ResultCode XcfLayerPreparePixels(ByteStream* stream, XcfLayer* layer, uint32_t compression);
-ResultCode XcfLayerPrepareMaskPixels(XcfLayer* layer, ByteStream* stream, uint32_t compression);
-ResultCode XcfLevelCheckRows(ByteStream* stream, const XcfLevel* level, uint32_t firstRow, uint32_t endRow);
-ResultCode XcfLevelDecodeRows(ByteStream* stream, XcfLevel* level, uint32_t firstRow, uint32_t endRow);
-
-ResultCode XcfHierarchyCreate(XcfHierarchy** out, uint32_t compression);
+// Frees a hierarchy with its level and pixels; the holder is set to null.
 ResultCode XcfHierarchyDestroy(XcfHierarchy** holder);
-ResultCode XcfHierarchyReadHeader(ByteStream* stream, XcfHierarchy* hierarchy);
-ResultCode XcfHierarchyLoadLevel(XcfHierarchy* hierarchy, ByteStream* stream);
-
-ResultCode XcfLevelCreate(uint32_t bpp, XcfLevel** out, uint32_t compression);
-ResultCode XcfLevelDestroy(XcfLevel** holder);
-ResultCode XcfLevelReadHeader(ByteStream* stream, XcfLevel* level);
-ResultCode XcfLevelDecode(ByteStream* stream, XcfLevel* level);
 
 }  // namespace tessel

@@ -294,12 +294,13 @@ ResultCode DecodeRleInto(uint32_t th, RleInput* input, uint32_t tw, uint32_t bpp
 
 }  // namespace
 
+namespace {
+
+// One whole RLE tile of tw x th pixels into a tile buffer.
 ResultCode XcfDecodeRleTile(uint32_t th, RleInput* input, uint32_t tw, uint32_t bpp, uint8_t* tile) {
   if (th == 0 || input == nullptr || tw == 0 || bpp == 0 || tile == nullptr) return ResultCode::InvalidArgument;
   return DecodeRleInto(th, input, tw, bpp, 0, th, tile, static_cast<int64_t>(tw) * bpp);
 }
-
-namespace {
 
 // Positions the window at a tile's first byte. A tile whose data the
 // window holds already (the next one in the file, or the same tile again)
@@ -434,7 +435,7 @@ ResultCode XcfReadTile(ByteStream* stream, uint8_t* tile, uint32_t compression, 
     return StreamRead(stream, bytes, tile) == bytes ? ResultCode::Ok : ResultCode::ReadError;
   }
   RleInput input{stream, nullptr, nullptr, kRleInputSize, 0, 0, 0};
-  ResultCode result = DecodeRleInto(th, &input, tw, bpp, 0, th, tile, static_cast<int64_t>(tw) * bpp);
+  ResultCode result = XcfDecodeRleTile(th, &input, tw, bpp, tile);
   std::free(input.buffer);
   return result;
 }

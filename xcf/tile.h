@@ -14,9 +14,6 @@ constexpr uint32_t kTileSize = 64;
 
 enum XcfCompression : uint32_t { kCompressionNone = 0, kCompressionRle = 1 };
 
-// The source of bytes for one RLE tile (tile.cpp).
-struct RleInput;
-
 // Where decoded tiles land: only the level's pixels inside [x0, x1) x
 // [y0, y1) are written, pixel (x, y) at first + (y - y0) * stride +
 // (x - x0) * bpp. The stride may be negative (bottom-up rows). Tiles
@@ -43,7 +40,6 @@ ResultCode XcfCheckTileRows(ByteStream* stream, const XcfOffsetList* offsets, ui
                             uint32_t bpp, uint32_t compression, uint32_t firstRow, uint32_t endRow);
 ResultCode XcfReadTile(ByteStream* stream, uint8_t* tile, uint32_t compression, uint32_t tw, uint32_t th,
                        uint32_t bpp);
-ResultCode XcfDecodeRleTile(uint32_t th, RleInput* input, uint32_t tw, uint32_t bpp, uint8_t* tile);
 void XcfCopyTile(uint32_t bpp, uint32_t th, uint32_t levelWidth, uint8_t* pixels, uint32_t tileX, uint32_t tileY,
                  uint32_t tw, const uint8_t* tile);
 

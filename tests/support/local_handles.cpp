@@ -1,6 +1,7 @@
 #include "tests/support/local_handles.h"
 
 #include "platform/kernel32.h"
+#include "tests/support/product_hooks.h"
 
 #ifdef _WIN32
 

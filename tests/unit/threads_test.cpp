@@ -15,6 +15,7 @@
 #include "stream/memory_source.h"
 #include "tests/support/local_handles.h"
 #include "tests/support/picture.h"
+#include "tests/support/product_hooks.h"
 #include "tests/support/samples.h"
 #include "tests/support/test_files.h"
 
