@@ -201,9 +201,6 @@ struct Lanes {
 inline __m128i Select(__m128i mask, __m128i yes, __m128i no) {
   return _mm_or_si128(_mm_and_si128(mask, yes), _mm_andnot_si128(mask, no));
 }
-inline __m128d Select(__m128d mask, __m128d yes, __m128d no) {
-  return _mm_or_pd(_mm_and_pd(mask, yes), _mm_andnot_pd(mask, no));
-}
 inline __m128i Max(__m128i a, __m128i b) { return Select(_mm_cmpgt_epi32(a, b), a, b); }
 inline __m128i Min(__m128i a, __m128i b) { return Select(_mm_cmplt_epi32(a, b), a, b); }
 inline __m128i Splat(int32_t v) { return _mm_set1_epi32(v); }
@@ -216,17 +213,9 @@ inline __m128i Divide4(__m128i x, __m128i d) {
   return _mm_cvttps_epi32(_mm_div_ps(_mm_cvtepi32_ps(x), _mm_cvtepi32_ps(d)));
 }
 
-// The low two lanes, and the high two, as doubles.
-inline __m128d Low(__m128i v) { return _mm_cvtepi32_pd(v); }
-inline __m128d High(__m128i v) { return _mm_cvtepi32_pd(_mm_srli_si128(v, 8)); }
 // Two halves of truncated doubles back into four lanes.
 inline __m128i Join(__m128d low, __m128d high) {
   return _mm_unpacklo_epi64(_mm_cvttpd_epi32(low), _mm_cvttpd_epi32(high));
-}
-// Round(x): x + 0.5 truncated, of non-negative x.
-inline __m128i Round4(__m128d low, __m128d high) {
-  const __m128d half = _mm_set1_pd(0.5);
-  return Join(_mm_add_pd(low, half), _mm_add_pd(high, half));
 }
 
 [[gnu::always_inline]] inline __m128i Saturation4(__m128i max, __m128i min) {
@@ -255,13 +244,6 @@ inline __m128i Round4(__m128d low, __m128d high) {
   *hue = _mm_andnot_si128(_mm_cmpeq_epi32(sat, _mm_setzero_si128()), h);
   *saturation = sat;
   *value = max;
-}
-
-// Two entries of a table of doubles, by the low 16 bits of lanes 0 and 1
-// (or 2 and 3) of v.
-[[gnu::always_inline]] inline __m128d Gather(const double* table, __m128i v, int half) {
-  return half == 0 ? _mm_set_pd(table[_mm_extract_epi16(v, 2)], table[_mm_extract_epi16(v, 0)])
-                   : _mm_set_pd(table[_mm_extract_epi16(v, 6)], table[_mm_extract_epi16(v, 4)]);
 }
 
 // The candidates of the conversion back as exact fractions. With S, V the
