@@ -62,6 +62,8 @@ void NormalRun(uint8_t* t, const uint8_t* s, uint32_t n, uint32_t o) {
         continue;
       }
       uint32_t h = Div255(da * (255 - o));
+      // DivideSmall's range: s o + t h <= 255 (o + h) <= 255 x 510 = 130050,
+      // below 2^17 with 1022 to spare, and o + h <= 510.
       for (uint32_t c = 0; c < C; ++c) t[c] = static_cast<uint8_t>(DivideSmall(s[c] * o + t[c] * h, o + h));
       t[C] = static_cast<uint8_t>(da + Div255((255 - da) * o));
     } else {
@@ -69,6 +71,7 @@ void NormalRun(uint8_t* t, const uint8_t* s, uint32_t n, uint32_t o) {
       uint32_t a = Div255(s[C] * o);
       uint32_t h = Div255((255 - a) * da);
       if (a + h == 0) continue;
+      // The same range as above, a in place of o.
       for (uint32_t c = 0; c < C; ++c) t[c] = static_cast<uint8_t>(DivideSmall(s[c] * a + t[c] * h, a + h));
       t[C] = static_cast<uint8_t>(da + Div255((255 - da) * a));
     }

@@ -8,7 +8,6 @@
 
 namespace tessel {
 
-// The XCF layer modes.
 enum LayerMode : uint32_t {
   kModeNormal = 0,
   kModeDissolve = 1,

@@ -422,7 +422,6 @@ int32_t SlopeCandidate(int32_t hue, int32_t saturation, int32_t value) {
 }  // namespace
 #endif
 
-// The row functions.
 
 namespace {
 

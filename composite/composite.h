@@ -33,11 +33,10 @@ ResultCode CompositeImage(XcfImage* image, PixelBuffer* canvas, ProgressHook* pr
 // How a composition runs: on `threads` threads, the caller's among them;
 // 0 lets it choose (the processors the process may use, fewer for a small
 // picture). The picture and the result are the same for every count.
-// PixelBuffer rows of 3 or more bytes per pixel only are swapped.
 struct CompositeOptions {
   uint32_t threads;
-  // Each band's first and third bytes exchanged once it is drawn (as
-  // SwapRedBlue does), while its rows are in the cache: the bitmap's order.
+  // SwapRedBlue (plugin/bitmap.h) on each band as soon as it is drawn,
+  // while its rows are in the cache.
   bool swapRedBlue;
 };
 ResultCode CompositeImageWith(XcfImage* image, PixelBuffer* canvas, ProgressHook* progress, CompositeOptions options);

@@ -20,7 +20,6 @@ struct PixelBuffer {
   uint8_t* pixels;  // the lowest address of the rows; null = empty
 };
 
-// A zeroed record.
 ResultCode PixelBufferNew(PixelBuffer** out);
 // Frees owned pixel memory and the record, and clears the holder.
 void PixelBufferRelease(PixelBuffer** holder);

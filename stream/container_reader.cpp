@@ -31,8 +31,6 @@ ResultCode MapBzip2Error(int status) {
   }
 }
 
-
-// Decoder flags.
 constexpr uint32_t kDecoderHeaderChecked = 0x1;
 constexpr uint32_t kDecoderInitialised = 0x2;
 constexpr uint32_t kDecoderStreamEnded = 0x4;

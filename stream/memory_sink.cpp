@@ -44,6 +44,9 @@ uint32_t MemorySinkAppend(void* handle, const void* buffer, uint32_t count) {
   if (sink->capacity - sink->size < count) {
     // 1 MiB steps up to 8 MiB, then a quarter of the capacity in whole MiB.
     uint32_t step = sink->capacity < kLinearGrowthEnd ? kMiB : (sink->capacity / (4 * kMiB)) * kMiB;
+    // A whole number of steps, at least size + count: wanted rounded down
+    // to a step loses less than the step added to it. Whole steps keep
+    // the allocator's large blocks reusable.
     uint64_t wanted = static_cast<uint64_t>(sink->size) + step + count;
     uint64_t capacity = static_cast<uint64_t>(step) * (wanted / step);
     // Sizes and positions are 32-bit: data that would pass 4 GiB is refused.

@@ -13,7 +13,6 @@ namespace tessel {
 
 struct XcfLayer;
 
-// XcfImage flags.
 constexpr uint32_t kImageHeaderAttempted = 0x1;
 constexpr uint32_t kImageHeaderValid = 0x2;
 constexpr uint32_t kImageBodyAttempted = 0x4;

@@ -52,7 +52,6 @@ struct XcfLayer {
   uint32_t index;           // its place in the layer offset list, from 0
 };
 
-// XcfLayerInfo flags.
 enum : uint32_t {
   kLayerVisible = 0x01,
   kLayerHasMask = 0x08,

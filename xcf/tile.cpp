@@ -43,7 +43,6 @@ inline bool HaveInput(RleInput* in) {
   return in->fill != 0;
 }
 
-// One byte from the input.
 inline bool NextByte(RleInput* in, uint32_t* byte) {
   if (!HaveInput(in)) return false;
   *byte = in->bytes[in->position++];
