@@ -27,19 +27,6 @@ void PutU32(uint8_t* p, uint32_t v) {
   for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
 }
 
-struct Layout {
-  uint32_t width;
-  uint32_t height;
-  uint32_t bitCount;
-  size_t rowSize;
-};
-
-Layout LayoutOf(const Dib& dib) {
-  Layout l{U32(dib.info + 4), U32(dib.info + 8), U16(dib.info + 14), 0};
-  l.rowSize = tessel::BitmapRowSize(l.bitCount, l.width);
-  return l;
-}
-
 struct FileCloser {
   void operator()(FILE* f) const {
     if (f != nullptr) std::fclose(f);
@@ -48,12 +35,46 @@ struct FileCloser {
 
 }  // namespace
 
+DibLayout LayoutOf(const Dib& dib) {
+  DibLayout l{U32(dib.info + 4), U32(dib.info + 8), U16(dib.info + 14), 0};
+  l.rowSize = tessel::BitmapRowSize(l.bitCount, l.width);
+  return l;
+}
+
+bool GrayTable(const Dib& dib) {
+  if (U16(dib.info + 14) != 8) return false;
+  const uint8_t* table = dib.info + 40;
+  for (int i = 0; i < 256; ++i)
+    if (table[4 * i] != i || table[4 * i + 1] != i || table[4 * i + 2] != i) return false;
+  return true;
+}
+
+OwnedDib NewDib(uint32_t width, uint32_t height, uint32_t bitCount) {
+  const bool table = bitCount == 8;
+  OwnedDib dib;
+  dib.info.assign(tessel::kBitmapInfoHeaderSize + (table ? tessel::kColourTableSize : 0), 0);
+  uint8_t* h = dib.info.data();
+  const uint32_t rowSize = tessel::BitmapRowSize(bitCount, width);
+  PutU32(h, tessel::kBitmapInfoHeaderSize);
+  PutU32(h + 4, width);
+  PutU32(h + 8, height);  // positive: bottom-up rows
+  h[12] = 1;              // planes
+  h[14] = static_cast<uint8_t>(bitCount);
+  PutU32(h + 20, rowSize * height);
+  if (table) {
+    PutU32(h + 32, 256);
+    for (uint32_t i = 0; i < 256; ++i) std::memset(h + 40 + 4 * i, static_cast<int>(i), 3);
+  }
+  dib.bits.assign(static_cast<size_t>(rowSize) * height, 0);
+  return dib;
+}
+
 bool DibValid(const Dib& dib, std::string* error) {
   if (dib.info == nullptr || dib.infoSize < 40 || U32(dib.info) != 40) {
     *error = "the bitmap header is malformed";
     return false;
   }
-  Layout l = LayoutOf(dib);
+  DibLayout l = LayoutOf(dib);
   size_t table = l.bitCount == 8 ? 1024 : 0;
   if ((l.bitCount != 8 && l.bitCount != 24) || dib.infoSize < 40 + table ||
       dib.bitsSize < l.rowSize * l.height) {
@@ -65,7 +86,7 @@ bool DibValid(const Dib& dib, std::string* error) {
 
 bool WriteBmp(const std::string& path, const Dib& dib, std::string* error) {
   if (!DibValid(dib, error)) return false;
-  Layout l = LayoutOf(dib);
+  DibLayout l = LayoutOf(dib);
   size_t infoSize = l.bitCount == 8 ? 40 + 1024 : 40;
   size_t pixels = l.rowSize * l.height;
   uint8_t header[14] = {'B', 'M'};
@@ -137,7 +158,7 @@ constexpr uint8_t kDeflateEnd[5] = {0x01, 0x00, 0x00, 0xFF, 0xFF};
 
 // Row y of the picture, top-down, as PNG has it: red first (the bitmap is
 // blue, green, red), or the palette index or gray level.
-void PlainRow(const Dib& dib, const Layout& l, uint32_t y, uint8_t* out) {
+void PlainRow(const Dib& dib, const DibLayout& l, uint32_t y, uint8_t* out) {
   const uint8_t* src = dib.bits + static_cast<size_t>(l.height - 1 - y) * l.rowSize;  // bottom-up rows
   if (l.bitCount == 8) {
     std::memcpy(out, src, l.width);
@@ -153,7 +174,7 @@ void PlainRow(const Dib& dib, const Layout& l, uint32_t y, uint8_t* out) {
 // The rows [first, end) as PNG's filtered scanlines, each the Sub filter's
 // byte and the differences of every byte from the same byte of the pixel
 // before: quick, and good enough on the large pictures `render` writes.
-void FilterRowsSub(const Dib& dib, const Layout& l, uint32_t first, uint32_t end, std::vector<uint8_t>* out) {
+void FilterRowsSub(const Dib& dib, const DibLayout& l, uint32_t first, uint32_t end, std::vector<uint8_t>* out) {
   const uint32_t bpp = l.bitCount / 8;
   const size_t bytes = static_cast<size_t>(l.width) * bpp;
   out->resize((bytes + 1) * (end - first));
@@ -172,7 +193,7 @@ uint8_t Paeth(int a, int b, int c) {
 
 // Every row by whichever of PNG's five filters leaves the least sum of
 // absolute differences (libpng's choice): for small pictures.
-void FilterRowsAdaptive(const Dib& dib, const Layout& l, std::vector<uint8_t>* out) {
+void FilterRowsAdaptive(const Dib& dib, const DibLayout& l, std::vector<uint8_t>* out) {
   const size_t bpp = l.bitCount / 8;
   const size_t bytes = static_cast<size_t>(l.width) * bpp;
   out->resize((bytes + 1) * l.height);
@@ -203,10 +224,9 @@ void FilterRowsAdaptive(const Dib& dib, const Layout& l, std::vector<uint8_t>* o
 
 bool WritePng(const std::string& path, const Dib& dib, std::string* error, uint32_t threads, PngEffort effort) {
   if (!DibValid(dib, error)) return false;
-  const Layout l = LayoutOf(dib);
+  const DibLayout l = LayoutOf(dib);
   const uint8_t* table = dib.info + 40;
-  bool gray = l.bitCount == 8;
-  for (int i = 0; gray && i < 256; ++i) gray = table[4 * i] == i && table[4 * i + 1] == i && table[4 * i + 2] == i;
+  const bool gray = GrayTable(dib);
 
   // The scanlines in pieces of about a megabyte, filtered and compressed
   // on `threads` threads; each piece becomes one IDAT chunk.

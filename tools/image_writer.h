@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // The two blocks GetPicture hands over, locked.
 struct Dib {
@@ -15,6 +16,27 @@ struct Dib {
 
 // Checks the header against the block sizes.
 bool DibValid(const Dib& dib, std::string* error);
+
+// What the header of a valid bitmap says.
+struct DibLayout {
+  uint32_t width;
+  uint32_t height;
+  uint32_t bitCount;
+  size_t rowSize;  // bytes, padded to 4
+};
+DibLayout LayoutOf(const Dib& dib);
+// Whether an 8-bit bitmap's colour table is the gray ramp (a gray picture).
+bool GrayTable(const Dib& dib);
+
+// A bitmap of the tool's own, in the plug-in's layout; View() lends it as a Dib.
+struct OwnedDib {
+  std::vector<uint8_t> info;
+  std::vector<uint8_t> bits;
+  Dib View() const { return {info.data(), info.size(), bits.data(), bits.size()}; }
+};
+// A zeroed bottom-up bitmap of 24 bits, or of 8 with a gray ramp for a
+// colour table. Throws std::bad_alloc when memory runs out.
+OwnedDib NewDib(uint32_t width, uint32_t height, uint32_t bitCount);
 
 // The writers tell the system's reason for a file they cannot write.
 bool WriteBmp(const std::string& path, const Dib& dib, std::string* error);

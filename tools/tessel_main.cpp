@@ -35,12 +35,6 @@ constexpr int kExitUsage = 2;
 
 std::atomic<bool> interrupted{false};
 
-// Which of the input options were given.
-struct InputOptionsSeen {
-  bool offset = false;
-  bool memory = false;
-};
-
 #ifdef _WIN32
 BOOL WINAPI OnConsoleControl(DWORD type) {
   if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT) return FALSE;
@@ -50,15 +44,6 @@ BOOL WINAPI OnConsoleControl(DWORD type) {
 #else
 void OnInterrupt(int) { interrupted = true; }
 #endif
-
-// An offset that the memory form would drop, or one before the file's
-// start, is wrong usage.
-bool OffsetUsable(const char* command, const InputOptionsSeen& seen) {
-  if (!seen.offset || !seen.memory) return true;
-  std::fprintf(stderr, "tessel %s: --offset and --memory do not go together: a memory block is the whole file\n"
-                       "try `tessel %s --help`\n", command, command);
-  return false;
-}
 
 bool NumberOption(const char* command, const char* option, int64_t low, int64_t high, int64_t* value) {
   if (ParseNumber(optarg, low, high, value)) return true;
@@ -132,13 +117,40 @@ const char kThumbnailUsage[] =
     "decoded, or OUT written (the reason is printed); 2 wrong usage.\n";
 const char kAboutUsage[] = "usage: tessel about\n";
 
+enum OptionId : int { kOptOffset = 1000, kOptMemory, kOptHelp, kOptThreads, kOptVersion };
+
 // Options shared by the commands that hand a file to the plug-in.
 struct InputOptions {
   int32_t offset = 0;
+  bool offsetGiven = false;
   bool memory = false;
 };
 
-enum OptionId : int { kOptOffset = 1000, kOptMemory, kOptHelp, kOptThreads, kOptVersion };
+// An offset that the memory form would drop is wrong usage (one before the
+// file's start is refused as a value).
+bool OffsetUsable(const char* command, const InputOptions& in) {
+  if (!in.offsetGiven || !in.memory) return true;
+  std::fprintf(stderr, "tessel %s: --offset and --memory do not go together: a memory block is the whole file\n"
+                       "try `tessel %s --help`\n", command, command);
+  return false;
+}
+
+// --offset or --memory, which info and render share: true when option c is
+// one of them, with *bad set when its value is wrong usage.
+bool InputOption(const char* command, int c, InputOptions* in, bool* bad) {
+  int64_t n = 0;
+  switch (c) {
+    case kOptOffset:
+      *bad = !NumberOption(command, "--offset", 0, INT32_MAX, &n);
+      in->offset = static_cast<int32_t>(n);
+      in->offsetGiven = true;
+      return true;
+    case kOptMemory:
+      in->memory = true;
+      return true;
+    default: return false;
+  }
+}
 
 // Wrong usage: getopt has said what was wrong; point at the help.
 int UsageError(const char* command) {
@@ -191,25 +203,19 @@ int CommandInfo(const PluginApi& api, int argc, char** argv) {
                                     {"help", no_argument, nullptr, kOptHelp},
                                     {nullptr, 0, nullptr, 0}};
   InputOptions in;
-  InputOptionsSeen seen;
   ResetOptionParser();
   for (int c; (c = getopt_long(argc, argv, "", kOptions, nullptr)) != -1;) {
-    int64_t n;
+    bool bad = false;
+    if (InputOption("info", c, &in, &bad)) {
+      if (bad) return kExitUsage;
+      continue;
+    }
     switch (c) {
-      case kOptOffset:
-        if (!NumberOption("info", "--offset", 0, INT32_MAX, &n)) return kExitUsage;
-        in.offset = static_cast<int32_t>(n);
-        seen.offset = true;
-        break;
-      case kOptMemory:
-        in.memory = true;
-        seen.memory = true;
-        break;
       case kOptHelp: std::fputs(kInfoUsage, stdout); return kExitOk;
       default: return UsageError("info");
     }
   }
-  if (!OffsetUsable("info", seen)) return kExitUsage;
+  if (!OffsetUsable("info", in)) return kExitUsage;
   if (argc - optind != 1) {
     std::fprintf(stderr, "tessel info: wrong number of arguments\n");
     return UsageError("info");
@@ -340,22 +346,16 @@ int CommandRender(const PluginApi& api, int argc, char** argv) {
                                     {"help", no_argument, nullptr, kOptHelp},
                                     {nullptr, 0, nullptr, 0}};
   InputOptions in;
-  InputOptionsSeen seen;
   std::string outputDir;
   int64_t jobsAtOnce = 1;
   ResetOptionParser();
   for (int c; (c = getopt_long(argc, argv, "o:j:", kOptions, nullptr)) != -1;) {
-    int64_t n;
+    bool bad = false;
+    if (InputOption("render", c, &in, &bad)) {
+      if (bad) return kExitUsage;
+      continue;
+    }
     switch (c) {
-      case kOptOffset:
-        if (!NumberOption("render", "--offset", 0, INT32_MAX, &n)) return kExitUsage;
-        in.offset = static_cast<int32_t>(n);
-        seen.offset = true;
-        break;
-      case kOptMemory:
-        in.memory = true;
-        seen.memory = true;
-        break;
       case 'o': outputDir = optarg; break;
       case 'j':
         if (!NumberOption("render", "--jobs", 1, 64, &jobsAtOnce)) return kExitUsage;
@@ -374,7 +374,7 @@ int CommandRender(const PluginApi& api, int argc, char** argv) {
       default: return UsageError("render");
     }
   }
-  if (!OffsetUsable("render", seen)) return kExitUsage;
+  if (!OffsetUsable("render", in)) return kExitUsage;
   std::vector<RenderJob> jobs;
   std::string error;
   if (outputDir.empty()) {

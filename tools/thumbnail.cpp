@@ -16,14 +16,6 @@
 
 namespace {
 
-uint32_t U32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-         (static_cast<uint32_t>(p[3]) << 24);
-}
-void PutU32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-
 // The source pixels an output pixel covers along one axis: [first, end),
 // the first and last only in part (by their weights), the ones between
 // whole (by `inner`, the source pixel's length in units).
@@ -127,35 +119,19 @@ ThumbnailSize FitInto(uint32_t width, uint32_t height, uint32_t size) {
 bool ScaleToFit(const ::Dib& dib, uint32_t size, uint32_t threads, OwnedDib* out) {
   std::string error;
   if (size == 0 || !DibValid(dib, &error)) return false;
-  const uint32_t width = U32(dib.info + 4);
-  const uint32_t height = U32(dib.info + 8);
-  const uint32_t bitCount = dib.info[14];
-  const uint8_t* table = bitCount == 8 ? dib.info + 40 : nullptr;
-  bool gray = table != nullptr;
-  for (int i = 0; gray && i < 256; ++i) gray = table[4 * i] == i && table[4 * i + 1] == i && table[4 * i + 2] == i;
-  const ThumbnailSize fit = FitInto(width, height, size);
+  const DibLayout layout = LayoutOf(dib);
+  const uint8_t* table = layout.bitCount == 8 ? dib.info + 40 : nullptr;
+  const bool gray = GrayTable(dib);
+  const ThumbnailSize fit = FitInto(layout.width, layout.height, size);
 
-  Scaler scaler{&dib, width, height, fit.width, fit.height, tessel::BitmapRowSize(bitCount, width),
+  Scaler scaler{&dib, layout.width, layout.height, fit.width, fit.height, layout.rowSize,
                 gray ? nullptr : table, gray ? 1u : 3u, {}, out, 0};
   scaler.outRowSize = tessel::BitmapRowSize(8 * scaler.channels, fit.width);
   try {
-    OwnedDib result;
-    result.info.assign(tessel::kBitmapInfoHeaderSize + (gray ? tessel::kColourTableSize : 0), 0);
-    uint8_t* h = result.info.data();
-    PutU32(h, tessel::kBitmapInfoHeaderSize);
-    PutU32(h + 4, fit.width);
-    PutU32(h + 8, fit.height);  // positive: bottom-up rows
-    h[12] = 1;                  // planes
-    h[14] = static_cast<uint8_t>(8 * scaler.channels);
-    PutU32(h + 20, static_cast<uint32_t>(scaler.outRowSize * fit.height));
-    if (gray) {
-      PutU32(h + 32, 256);
-      for (uint32_t i = 0; i < 256; ++i) std::memset(h + 40 + 4 * i, static_cast<int>(i), 3);
-    }
-    result.bits.assign(scaler.outRowSize * fit.height, 0);
+    OwnedDib result = NewDib(fit.width, fit.height, 8 * scaler.channels);
     scaler.out = &result;
     scaler.columns.resize(fit.width);
-    for (uint32_t i = 0; i < fit.width; ++i) scaler.columns[i] = SpanOf(i, width, fit.width);
+    for (uint32_t i = 0; i < fit.width; ++i) scaler.columns[i] = SpanOf(i, layout.width, fit.width);
 
     // Output rows in equal shares, one per thread; each thread reads the
     // source rows its own rows cover.

@@ -2,7 +2,6 @@
 #pragma once
 
 #include <cstdint>
-#include <vector>
 
 #include "tools/image_writer.h"
 
@@ -13,14 +12,6 @@ struct ThumbnailSize {
   uint32_t height;
 };
 ThumbnailSize FitInto(uint32_t width, uint32_t height, uint32_t size);
-
-// A bitmap of the tool's own, in the layout the plug-in delivers: 24-bit, or
-// 8-bit with a gray ramp for a gray picture. `Dib()` views it.
-struct OwnedDib {
-  std::vector<uint8_t> info;
-  std::vector<uint8_t> bits;
-  ::Dib View() const { return {info.data(), info.size(), bits.data(), bits.size()}; }
-};
 
 // `dib` scaled to fit size x size: every output pixel the exact average of
 // the source area it covers, each source pixel weighted by the part of it
