@@ -6,10 +6,35 @@
 
 #include "composite/blend.h"
 #include "composite/composite.h"
+#include "composite/simd.h"
 #include "xcf/hierarchy.h"
 #include "xcf/tile.h"
 
 namespace tessel {
+
+ResultCode ApplyMaskRow(uint32_t bs, const uint8_t* source, uint8_t* out, const uint8_t* mask, uint32_t maskOpacity,
+                        uint32_t n) {
+  if (out == nullptr || source == nullptr || mask == nullptr || bs < 1 || n == 0) return ResultCode::InvalidArgument;
+  if (maskOpacity == 0) return ResultCode::Ok;
+  const uint32_t mo = maskOpacity > 255 ? 255 : maskOpacity;
+  uint32_t i = 0;
+#if TESSEL_SSE2
+  if (bs == 2 || bs == 4) {
+    const uint32_t done = simd::MaskAlphaVector(bs, source, out, mask, mo, n);
+    i = done;
+    source += static_cast<size_t>(done) * bs;
+    out += static_cast<size_t>(done) * bs;
+    mask += done;
+  }
+#endif
+  for (; i < n; ++i, source += bs, out += bs, ++mask) {
+    for (uint32_t c = 0; c + 1 < bs; ++c) out[c] = source[c];
+    const uint32_t s = source[bs - 1];
+    const uint32_t m = *mask;
+    out[bs - 1] = static_cast<uint8_t>(mo == 255 ? Div255(m * s) : Div255(s * (255 - mo) + m * mo));
+  }
+  return ResultCode::Ok;
+}
 
 ScratchBytes::~ScratchBytes() { std::free(data_); }
 

@@ -13,6 +13,11 @@
 
 namespace tessel {
 
+// The mask step: a mask row folded into the alpha (last byte) of n pixels
+// of bs bytes, copied from source to out.
+ResultCode ApplyMaskRow(uint32_t bs, const uint8_t* source, uint8_t* out, const uint8_t* mask, uint32_t maskOpacity,
+                        uint32_t n);
+
 // Memory that grows to the largest request and is reused.
 class ScratchBytes {
  public:

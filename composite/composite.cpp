@@ -10,7 +10,6 @@
 #include "composite/blend.h"
 #include "composite/loader.h"
 #include "composite/plan.h"
-#include "composite/simd.h"
 #include "composite/workers.h"
 #include "xcf/hierarchy.h"
 #include "xcf/layer_tree.h"
@@ -256,67 +255,8 @@ ResultCode Sweep(const DrawPlan& plan, LoadJob* load, PixelBuffer* canvas, ByteS
   return job.failure;
 }
 
-#if TESSEL_SSE2
-// The mask step for pixels with alpha, eight at a time: the alpha of each
-// becomes the mix of its own and the mask's that the scalar loop forms.
-// Returns the pixels done.
-uint32_t MaskAlphaVector(uint32_t bs, const uint8_t* source, uint8_t* out, const uint8_t* mask, uint32_t mo,
-                         uint32_t n) {
-  const __m128i zero = _mm_setzero_si128();
-  const __m128i weight = simd::Splat(static_cast<int>(mo));
-  auto mix = [&](__m128i s, __m128i m) {
-    return mo == 255 ? simd::Div255(_mm_mullo_epi16(m, s)) : simd::Mix(m, s, weight);
-  };
-  uint32_t i = 0;
-  for (; i + 8 <= n; i += 8, source += 8 * bs, out += 8 * bs, mask += 8) {
-    const __m128i m = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(mask)), zero);
-    if (bs == 2) {
-      // value | alpha << 8 in each 16-bit lane
-      const __m128i pixels = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source));
-      const __m128i alpha = mix(_mm_srli_epi16(pixels, 8), m);
-      const __m128i value = _mm_and_si128(pixels, simd::Splat(255));
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_or_si128(value, _mm_slli_epi16(alpha, 8)));
-    } else {
-      // R, G, B | alpha << 24 in each 32-bit lane
-      const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source));
-      const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + 16));
-      const __m128i alpha = mix(_mm_packs_epi32(_mm_srli_epi32(low, 24), _mm_srli_epi32(high, 24)), m);
-      const __m128i colour = _mm_set1_epi32(0x00FFFFFF);
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(out),
-                       _mm_or_si128(_mm_and_si128(low, colour), _mm_slli_epi32(_mm_unpacklo_epi16(alpha, zero), 24)));
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16),
-                       _mm_or_si128(_mm_and_si128(high, colour), _mm_slli_epi32(_mm_unpackhi_epi16(alpha, zero), 24)));
-    }
-  }
-  return i;
-}
-#endif
 
 }  // namespace
-
-ResultCode ApplyMaskRow(uint32_t bs, const uint8_t* source, uint8_t* out, const uint8_t* mask, uint32_t maskOpacity,
-                        uint32_t n) {
-  if (out == nullptr || source == nullptr || mask == nullptr || bs < 1 || n == 0) return ResultCode::InvalidArgument;
-  if (maskOpacity == 0) return ResultCode::Ok;
-  const uint32_t mo = maskOpacity > 255 ? 255 : maskOpacity;
-  uint32_t i = 0;
-#if TESSEL_SSE2
-  if (bs == 2 || bs == 4) {
-    const uint32_t done = MaskAlphaVector(bs, source, out, mask, mo, n);
-    i = done;
-    source += static_cast<size_t>(done) * bs;
-    out += static_cast<size_t>(done) * bs;
-    mask += done;
-  }
-#endif
-  for (; i < n; ++i, source += bs, out += bs, ++mask) {
-    for (uint32_t c = 0; c + 1 < bs; ++c) out[c] = source[c];
-    const uint32_t s = source[bs - 1];
-    const uint32_t m = *mask;
-    out[bs - 1] = static_cast<uint8_t>(mo == 255 ? Div255(m * s) : Div255(s * (255 - mo) + m * mo));
-  }
-  return ResultCode::Ok;
-}
 
 ResultCode CompositeLayer(XcfLayer* layer, PixelBuffer* target, const LayerOrigin* origin, int32_t baseType) {
   if (layer == nullptr || target == nullptr) return ResultCode::InvalidArgument;

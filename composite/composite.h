@@ -45,8 +45,4 @@ ResultCode CompositeImageWith(XcfImage* image, PixelBuffer* canvas, ProgressHook
 // the image's; origin is null for top-level layers.
 ResultCode CompositeLayer(XcfLayer* layer, PixelBuffer* target, const LayerOrigin* origin, int32_t baseType);
 
-// Folds a mask row into the alpha (last byte) of n pixels of bs bytes.
-ResultCode ApplyMaskRow(uint32_t bs, const uint8_t* source, uint8_t* out, const uint8_t* mask, uint32_t maskOpacity,
-                        uint32_t n);
-
 }  // namespace tessel

@@ -1,6 +1,7 @@
 // The SSE2 kernels of the row functions, beside the plain loops they stand
-// for (blend.cpp, blend_frame.h, blend_color.cpp): eight 16-bit lanes at a
-// time, with exactly the arithmetic of those loops.
+// for (blend.cpp, blend_frame.h, blend_color.cpp, the mask step in
+// band.cpp): eight 16-bit lanes at a time, with exactly the arithmetic of
+// those loops.
 #pragma once
 
 #include "platform/simd.h"
@@ -100,6 +101,40 @@ uint32_t MixIntoRgb(uint8_t* t, const uint8_t* s, uint32_t n, uint32_t o, Colour
       half[h] = Mix(colour.Half(h, sw, dw), dw, _mm_andnot_si128(colour.Kept(h), weight));
     }
     StoreRgb4(t, _mm_packus_epi16(half[0], half[1]));
+  }
+  return i;
+}
+
+// The mask step for pixels with alpha, eight at a time: the alpha of each
+// becomes the mix of its own and the mask's that the scalar loop forms.
+// Returns the pixels done.
+inline uint32_t MaskAlphaVector(uint32_t bs, const uint8_t* source, uint8_t* out, const uint8_t* mask, uint32_t mo,
+                         uint32_t n) {
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i weight = Splat(static_cast<int>(mo));
+  auto mix = [&](__m128i s, __m128i m) {
+    return mo == 255 ? Div255(_mm_mullo_epi16(m, s)) : Mix(m, s, weight);
+  };
+  uint32_t i = 0;
+  for (; i + 8 <= n; i += 8, source += 8 * bs, out += 8 * bs, mask += 8) {
+    const __m128i m = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(mask)), zero);
+    if (bs == 2) {
+      // value | alpha << 8 in each 16-bit lane
+      const __m128i pixels = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source));
+      const __m128i alpha = mix(_mm_srli_epi16(pixels, 8), m);
+      const __m128i value = _mm_and_si128(pixels, Splat(255));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_or_si128(value, _mm_slli_epi16(alpha, 8)));
+    } else {
+      // R, G, B | alpha << 24 in each 32-bit lane
+      const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source));
+      const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + 16));
+      const __m128i alpha = mix(_mm_packs_epi32(_mm_srli_epi32(low, 24), _mm_srli_epi32(high, 24)), m);
+      const __m128i colour = _mm_set1_epi32(0x00FFFFFF);
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out),
+                       _mm_or_si128(_mm_and_si128(low, colour), _mm_slli_epi32(_mm_unpacklo_epi16(alpha, zero), 24)));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16),
+                       _mm_or_si128(_mm_and_si128(high, colour), _mm_slli_epi32(_mm_unpackhi_epi16(alpha, zero), 24)));
+    }
   }
   return i;
 }

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "composite/band.h"
 #include "composite/blend.h"
 #include "composite/composite.h"
 #include "stream/memory_source.h"

@@ -6,6 +6,7 @@
 
 #include <chrono>
 
+#include "composite/band.h"
 #include "composite/blend.h"
 #include "composite/composite.h"
 #include "plugin/bitmap.h"
