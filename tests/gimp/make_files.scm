@@ -139,24 +139,29 @@
       all)
     image))
 
-; An indexed picture: a layer with alpha over one without, offsets.
-(define (indexed)
+; A 120 x 90 picture of an opaque base and a transparent layer over it:
+; (image base top).
+(define (base-and-top top-w top-h top-x top-y opacity)
   (let* ((image (car (gimp-image-new 120 90 RGB)))
          (base (new-layer image 0 0 RGB-IMAGE "base" 120 90 0 0 100 LAYER-MODE-NORMAL-LEGACY))
-         (top (new-layer image 0 0 RGBA-IMAGE "top" 80 60 50 40 100 LAYER-MODE-NORMAL-LEGACY)))
-    (gradient base '(255 0 0) '(0 0 255) 0 0 120 0)
+         (top (new-layer image 0 0 RGBA-IMAGE "top" top-w top-h top-x top-y opacity LAYER-MODE-NORMAL-LEGACY)))
     (gimp-drawable-fill top FILL-TRANSPARENT)
+    (list image base top)))
+
+; An indexed picture: a layer with alpha over one without, offsets.
+(define (indexed)
+  (let* ((layers (base-and-top 80 60 50 40 100))
+         (image (car layers)) (base (cadr layers)) (top (caddr layers)))
+    (gradient base '(255 0 0) '(0 0 255) 0 0 120 0)
     (blob image top '(0 255 0) 0 0 80 60 0)
     (gimp-image-convert-indexed image CONVERT-DITHER-NONE CONVERT-PALETTE-GENERATE 12 FALSE FALSE "")
     image))
 
 ; A grayscale picture with a soft layer and a mask.
 (define (gray)
-  (let* ((image (car (gimp-image-new 120 90 RGB)))
-         (base (new-layer image 0 0 RGB-IMAGE "base" 120 90 0 0 100 LAYER-MODE-NORMAL-LEGACY))
-         (top (new-layer image 0 0 RGBA-IMAGE "top" 90 70 20 10 80 LAYER-MODE-NORMAL-LEGACY)))
+  (let* ((layers (base-and-top 90 70 20 10 80))
+         (image (car layers)) (base (cadr layers)) (top (caddr layers)))
     (gradient base '(0 0 0) '(255 255 255) 0 0 0 90)
-    (gimp-drawable-fill top FILL-TRANSPARENT)
     (blob image top '(255 255 255) 5 5 80 60 8)
     (let ((m (car (gimp-layer-create-mask top ADD-MASK-WHITE))))
       (gimp-layer-add-mask top m)
