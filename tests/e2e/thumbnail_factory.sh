@@ -6,16 +6,19 @@
 # bzip2 sample and of a damaged file. The folder is removed afterwards.
 # Where bubblewrap cannot run (no user namespaces), it says so and runs
 # the entry's Exec line directly instead.
-# usage: thumbnail_factory.sh PACKAGE.deb EXAMPLE.xcf   (as root)
+# usage: thumbnail_factory.sh PACKAGE.deb EXAMPLE.xcf   (as root, or with sudo)
 set -euo pipefail
 deb=$(realpath "$1")
 example=$(realpath "$2")
+as_root() {
+  if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi
+}
 
-prefix=$(mktemp -d /usr/lib/tessel-thumbnail-test.XXXXXX)
+prefix=$(as_root mktemp -d /usr/lib/tessel-thumbnail-test.XXXXXX)
 scratch=$(mktemp -d)
-trap 'rm -rf "$prefix" "$scratch"' EXIT
-dpkg-deb -x "$deb" "$prefix"
-chmod -R a+rX "$prefix"
+trap 'as_root rm -rf "$prefix"; rm -rf "$scratch"' EXIT
+as_root dpkg-deb -x "$deb" "$prefix"
+as_root chmod -R a+rX "$prefix"
 tessel="$prefix/usr/bin/tessel"
 entry="$prefix/usr/share/thumbnailers/tessel.thumbnailer"
 
