@@ -10,7 +10,6 @@ namespace tessel {
 
 namespace {
 
-
 // Normal mode is the only one that writes target alpha. With o the
 // opacity, s, sa the source colour and alpha, d, da the target's:
 //

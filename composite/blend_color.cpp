@@ -422,7 +422,6 @@ int32_t SlopeCandidate(int32_t hue, int32_t saturation, int32_t value) {
 }  // namespace
 #endif
 
-
 namespace {
 
 // The new colour's channels as the frame takes them.

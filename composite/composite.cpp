@@ -255,7 +255,6 @@ ResultCode Sweep(const DrawPlan& plan, LoadJob* load, PixelBuffer* canvas, ByteS
   return job.failure;
 }
 
-
 }  // namespace
 
 ResultCode CompositeLayer(XcfLayer* layer, PixelBuffer* target, const LayerOrigin* origin, int32_t baseType) {

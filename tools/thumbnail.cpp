@@ -7,7 +7,6 @@
 #include <system_error>
 #include <thread>
 
-#include "plugin/dib.h"
 
 // Source and output are laid on one scale of "units": source pixel x spans
 // [x*w, (x+1)*w) and output pixel i spans [i*W, (i+1)*W), for a source W
@@ -38,35 +37,33 @@ Span SpanOf(uint32_t i, uint32_t from, uint32_t to) {
 }
 
 struct Scaler {
-  const ::Dib* dib;
-  uint32_t width, height;        // source
-  uint32_t outWidth, outHeight;  // output
-  size_t rowSize;
+  const uint8_t* bits;  // the source's
+  DibLayout in;
   const uint8_t* table;  // the colour table of a palette picture to expand, else null
   uint32_t channels;     // 3 (blue, green, red) or 1 (gray)
+  DibLayout out;
+  uint8_t* outBits;
   std::vector<Span> columns;
-  OwnedDib* out;
-  size_t outRowSize;
 
   // Source row y, top-down, as `channels` bytes per pixel.
   const uint8_t* Row(uint32_t y, std::vector<uint8_t>* expanded) const {
-    const uint8_t* src = dib->bits + static_cast<size_t>(height - 1 - y) * rowSize;
+    const uint8_t* src = bits + static_cast<size_t>(in.height - 1 - y) * in.rowSize;
     if (table == nullptr) return src;
     uint8_t* o = expanded->data();
-    for (uint32_t x = 0; x < width; ++x, o += 3) std::memcpy(o, table + 4 * src[x], 3);
+    for (uint32_t x = 0; x < in.width; ++x, o += 3) std::memcpy(o, table + 4 * src[x], 3);
     return expanded->data();
   }
 
   // One source row's weighted sums per output column: at most 255 * W each.
   template <uint32_t C>
   void SumRow(const uint8_t* row, uint32_t* sums) const {
-    for (uint32_t i = 0; i < outWidth; ++i) {
+    for (uint32_t i = 0; i < out.width; ++i) {
       const Span& s = columns[i];
       for (uint32_t k = 0; k < C; ++k) {
         const uint8_t* p = row + size_t{s.first} * C + k;
         uint32_t inner = 0;
         for (uint32_t x = s.first + 1; x + 1 < s.end; ++x) inner += p[(x - s.first) * C];
-        uint32_t sum = s.firstWeight * p[0] + inner * outWidth;
+        uint32_t sum = s.firstWeight * p[0] + inner * out.width;
         if (s.end - s.first > 1) sum += s.lastWeight * p[(s.end - 1 - s.first) * C];
         sums[i * C + k] = sum;
       }
@@ -80,8 +77,8 @@ struct Scaler {
     std::vector<uint64_t> total;
   };
   Scratch MakeScratch() const {
-    return {std::vector<uint8_t>(table != nullptr ? size_t{width} * 3 : 0),
-            std::vector<uint32_t>(size_t{outWidth} * channels), std::vector<uint64_t>(size_t{outWidth} * channels)};
+    return {std::vector<uint8_t>(table != nullptr ? size_t{in.width} * 3 : 0),
+            std::vector<uint32_t>(size_t{out.width} * channels), std::vector<uint64_t>(size_t{out.width} * channels)};
   }
 
   // Output rows [first, end).
@@ -90,17 +87,17 @@ struct Scaler {
     std::vector<uint8_t>& expanded = scratch->expanded;
     std::vector<uint32_t>& sums = scratch->sums;
     std::vector<uint64_t>& total = scratch->total;
-    const uint64_t area = uint64_t{width} * height;
+    const uint64_t area = uint64_t{in.width} * in.height;
     for (uint32_t j = first; j < end; ++j) {
       std::fill(total.begin(), total.end(), 0);
-      const Span s = SpanOf(j, height, outHeight);
+      const Span s = SpanOf(j, in.height, out.height);
       for (uint32_t y = s.first; y < s.end; ++y) {
-        const uint32_t weight = y == s.first ? s.firstWeight : y + 1 == s.end ? s.lastWeight : outHeight;
+        const uint32_t weight = y == s.first ? s.firstWeight : y + 1 == s.end ? s.lastWeight : out.height;
         const uint8_t* row = Row(y, &expanded);
         if (c == 3) SumRow<3>(row, sums.data()); else SumRow<1>(row, sums.data());
         for (size_t n = 0; n < sums.size(); ++n) total[n] += uint64_t{weight} * sums[n];
       }
-      uint8_t* o = out->bits.data() + static_cast<size_t>(outHeight - 1 - j) * outRowSize;  // bottom-up
+      uint8_t* o = outBits + static_cast<size_t>(out.height - 1 - j) * out.rowSize;  // bottom-up
       for (size_t n = 0; n < total.size(); ++n) o[n] = static_cast<uint8_t>((total[n] + area / 2) / area);
     }
   }
@@ -119,19 +116,15 @@ ThumbnailSize FitInto(uint32_t width, uint32_t height, uint32_t size) {
 bool ScaleToFit(const ::Dib& dib, uint32_t size, uint32_t threads, OwnedDib* out) {
   std::string error;
   if (size == 0 || !DibValid(dib, &error)) return false;
-  const DibLayout layout = LayoutOf(dib);
-  const uint8_t* table = layout.bitCount == 8 ? dib.info + 40 : nullptr;
+  const DibLayout in = LayoutOf(dib);
   const bool gray = GrayTable(dib);
-  const ThumbnailSize fit = FitInto(layout.width, layout.height, size);
-
-  Scaler scaler{&dib, layout.width, layout.height, fit.width, fit.height, layout.rowSize,
-                gray ? nullptr : table, gray ? 1u : 3u, {}, out, 0};
-  scaler.outRowSize = tessel::BitmapRowSize(8 * scaler.channels, fit.width);
+  const ThumbnailSize fit = FitInto(in.width, in.height, size);
   try {
-    OwnedDib result = NewDib(fit.width, fit.height, 8 * scaler.channels);
-    scaler.out = &result;
+    OwnedDib result = NewDib(fit.width, fit.height, gray ? 8 : 24);
+    Scaler scaler{dib.bits, in, in.bitCount == 8 && !gray ? dib.info + 40 : nullptr, gray ? 1u : 3u,
+                  LayoutOf(result.View()), result.bits.data(), {}};
     scaler.columns.resize(fit.width);
-    for (uint32_t i = 0; i < fit.width; ++i) scaler.columns[i] = SpanOf(i, layout.width, fit.width);
+    for (uint32_t i = 0; i < fit.width; ++i) scaler.columns[i] = SpanOf(i, in.width, fit.width);
 
     // Output rows in equal shares, one per thread; each thread reads the
     // source rows its own rows cover.
