@@ -120,11 +120,15 @@ class NodeDrawer {
     Rows source{};
     ResultCode result = node.group ? DrawChildren(node, part, region, &source) : LayerRows(node, region, &source);
     if (result == ResultCode::Ok && node.mask != MaskRole::None) result = FoldMask(node, region, &source);
-    for (uint32_t i = 0; i < region.rows && result == ResultCode::Ok; ++i) {
+    if (result != ResultCode::Ok) return result;
+    // The plan chose the blend for this target once it accepted the layer.
+    if (node.blend.targetBytes != bt) return StreamFault(stream_, "%s: blended for %u bytes per pixel, drawn into %u",
+                                                         NameOf(node.layer).text, node.blend.targetBytes, bt);
+    for (uint32_t i = 0; i < region.rows; ++i) {
       uint8_t* row = PixelBufferRow(target, region.dstY + i) + static_cast<size_t>(bt) * region.dstX;
-      result = BlendRow(node.drawType, region.columns, source.Row(i), node.info.opacity, row, bt, node.info.mode);
+      node.blend.Run(row, source.Row(i), region.columns);
     }
-    return result;
+    return ResultCode::Ok;
   }
 
  private:

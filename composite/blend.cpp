@@ -195,11 +195,12 @@ void BlendLightenOnly(uint8_t* t, uint32_t bt, const uint8_t* s, uint32_t bs, ui
   BlendFrame<PerChannel<LightenOnly>>(t, bt, s, bs, n, o);
 }
 
-ResultCode BlendRowIndexed(uint8_t* t, uint32_t bt, const uint8_t* s, uint32_t bs, uint32_t o, uint32_t n) {
-  if (t == nullptr || s == nullptr) return ResultCode::InvalidArgument;
-  if (o < 128) return ResultCode::Ok;
-  if (bt >= 3) return ResultCode::InvalidArgument;
-  // A pixel shows when its alpha times the opacity exceeds half of 255 * 255.
+namespace {
+
+// Palette indices, shown where alpha times the opacity exceeds half of
+// 255 * 255; into a colour target they never come (BlendRowRefusal).
+void IndexedRun(uint8_t* t, uint32_t bt, const uint8_t* s, uint32_t bs, uint32_t n, uint32_t o) {
+  if (o < 128) return;
   constexpr uint32_t kThreshold = 32512;
   switch (bt * 8 + bs) {
     case 1 * 8 + 1:
@@ -226,6 +227,15 @@ ResultCode BlendRowIndexed(uint8_t* t, uint32_t bt, const uint8_t* s, uint32_t b
     default:
       break;
   }
+}
+
+}  // namespace
+
+ResultCode BlendRowIndexed(uint8_t* t, uint32_t bt, const uint8_t* s, uint32_t bs, uint32_t o, uint32_t n) {
+  if (t == nullptr || s == nullptr) return ResultCode::InvalidArgument;
+  if (o < 128) return ResultCode::Ok;
+  if (bt >= 3) return ResultCode::InvalidArgument;
+  IndexedRun(t, bt, s, bs, n, o);
   return ResultCode::Ok;
 }
 
@@ -245,16 +255,24 @@ ResultCode BlendRowCheck(uint32_t layerType, uint32_t opacity, uint32_t targetBy
                                                                           : ResultCode::Ok;
 }
 
+RowBlend BlendRowChoose(uint32_t layerType, uint32_t opacity, uint32_t targetBytes, uint32_t mode) {
+  const uint32_t sourceBytes = XcfBytesPerPixel(layerType);
+  RowBlend blend{nullptr, targetBytes, sourceBytes, opacity};
+  if (opacity == 0 || opacity > 255 || sourceBytes == 0) return blend;
+  if (layerType == kLayerIndexed || layerType == kLayerIndexedA) {
+    if (targetBytes < 3) blend.function = IndexedRun;
+  } else if (mode < kModeCount) {
+    blend.function = kModeFunctions[mode];
+  }
+  return blend;
+}
+
 ResultCode BlendRow(uint32_t layerType, uint32_t n, const uint8_t* source, uint32_t opacity, uint8_t* target,
                     uint32_t targetBytes, uint32_t mode) {
   if (target == nullptr || source == nullptr || n == 0) return ResultCode::InvalidArgument;
   ResultCode result = BlendRowCheck(layerType, opacity, targetBytes, mode);
-  if (result != ResultCode::Ok || opacity == 0) return result;
-  uint32_t sourceBytes = XcfBytesPerPixel(layerType);
-  if (layerType == kLayerIndexed || layerType == kLayerIndexedA)
-    return BlendRowIndexed(target, targetBytes, source, sourceBytes, opacity, n);
-  BlendFn function = kModeFunctions[mode];
-  if (function != nullptr) function(target, targetBytes, source, sourceBytes, n, opacity);
+  if (result != ResultCode::Ok) return result;
+  BlendRowChoose(layerType, opacity, targetBytes, mode).Run(target, source, n);
   return ResultCode::Ok;
 }
 

@@ -48,6 +48,24 @@ ResultCode BlendRowCheck(uint32_t layerType, uint32_t opacity, uint32_t targetBy
 // Why BlendRowCheck refuses, in a few words; null when it does not.
 const char* BlendRowRefusal(uint32_t layerType, uint32_t opacity, uint32_t targetBytes, uint32_t mode);
 
+// The row function of every drawn mode: (target, Bt, source, Bs, n >= 1, opacity 1..255).
+using BlendFn = void (*)(uint8_t* target, uint32_t targetBytes, const uint8_t* source, uint32_t sourceBytes,
+                         uint32_t n, uint32_t opacity);
+
+// How every row of one layer into one target is blended, chosen once for
+// arguments that BlendRowRefusal accepts, so that the rows are not asked
+// again: what BlendRow would do with each of them.
+struct RowBlend {
+  BlendFn function;  // null when the layer draws nothing there
+  uint32_t targetBytes;
+  uint32_t sourceBytes;
+  uint32_t opacity;
+  void Run(uint8_t* target, const uint8_t* source, uint32_t n) const {
+    if (function != nullptr) function(target, targetBytes, source, sourceBytes, n, opacity);
+  }
+};
+RowBlend BlendRowChoose(uint32_t layerType, uint32_t opacity, uint32_t targetBytes, uint32_t mode);
+
 // One clipped row of a layer of the given XCF type into the target run.
 ResultCode BlendRow(uint32_t layerType, uint32_t n, const uint8_t* source, uint32_t opacity, uint8_t* target,
                     uint32_t targetBytes, uint32_t mode);

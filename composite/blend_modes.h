@@ -9,10 +9,6 @@
 
 namespace tessel {
 
-// The row function of every drawn mode: (target, Bt, source, Bs, n >= 1, opacity 1..255).
-using BlendFn = void (*)(uint8_t* target, uint32_t targetBytes, const uint8_t* source, uint32_t sourceBytes,
-                         uint32_t n, uint32_t opacity);
-
 void BlendNormal(uint8_t*, uint32_t, const uint8_t*, uint32_t, uint32_t, uint32_t);
 void BlendMultiply(uint8_t*, uint32_t, const uint8_t*, uint32_t, uint32_t, uint32_t);
 void BlendScreen(uint8_t*, uint32_t, const uint8_t*, uint32_t, uint32_t, uint32_t);

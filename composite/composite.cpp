@@ -280,15 +280,12 @@ ResultCode CompositeImage(XcfImage* image, PixelBuffer* canvas, ProgressHook* pr
 
 ResultCode CompositeImageWith(XcfImage* image, PixelBuffer* canvas, ProgressHook* progress, CompositeOptions options) {
   if (image == nullptr || canvas == nullptr) return ResultCode::InvalidArgument;
-  if ((image->flags & kImageBodyValid) == 0) {
-    ResultCode result = XcfLoad(image);
-    if (result != ResultCode::Ok) return result;
-    if ((image->flags & kImageBodyValid) == 0) return ResultCode::NotReady;
-  }
+  ResultCode result = XcfLoad(image);
+  if (result != ResultCode::Ok) return result;
   uint32_t width;
   uint32_t height;
   uint32_t bytesPerPixel;
-  ResultCode result = PixelBufferGetSize(canvas, &width, &height, &bytesPerPixel);
+  result = PixelBufferGetSize(canvas, &width, &height, &bytesPerPixel);
   if (result != ResultCode::Ok) return result;
   ByteStream* stream = image->stream;
   if (width != image->width || height != image->height)
@@ -316,7 +313,7 @@ ResultCode CompositeImageWith(XcfImage* image, PixelBuffer* canvas, ProgressHook
 
   PlanHolder holder;
   result = DrawPlanBuild(image, entries, count, bytesPerPixel, &holder.plan);
-  if (result != ResultCode::Ok) return StreamRefuse(stream, result, "no drawing plan for %u layers", count);
+  if (result != ResultCode::Ok) return result;
   const uint32_t wanted = options.threads != 0 ? options.threads : ThreadsFor(WorkOf(entries, count, canvas));
   const uint32_t most = StreamLimits(stream).threads;
   const ThreadShare share(wanted < most ? wanted : most, options.threads != 0);

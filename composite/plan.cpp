@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "composite/blend.h"
 #include "xcf/hierarchy.h"
 
 namespace tessel {
@@ -21,25 +20,6 @@ Rect Union(const Rect& a, const Rect& b) {
 }
 
 bool HasAlpha(uint32_t bytesPerPixel) { return bytesPerPixel == 2 || bytesPerPixel == 4; }
-
-// Which layers become nodes, in the order of the load list: a walk of the
-// tree that skips what is hidden, with each group's children after it.
-struct Builder {
-  DrawPlan* plan;
-  int32_t baseType;
-  // The load list whose entries the nodes are; null for a loaded layer.
-  const LayerLoadEntry* entries;
-  uint32_t made;
-  uint32_t deepest;  // the levels of groups that are walked
-};
-
-// Whether a layer of the caller's own loading is drawn: visible, and
-// either a group or a layer whose pixels are in memory.
-bool LoadedLayerDraws(const XcfLayer* layer, XcfLayerInfo* info) {
-  if (XcfLayerGetInfo(layer, info) != ResultCode::Ok) return false;
-  if ((info->flags & kLayerVisible) == 0 || info->opacity == 0) return false;
-  return XcfLayerIsGroup(layer) != 0 || XcfLayerHasPixels(layer) != 0;
-}
 
 // The opacity of a mask that takes part in drawing the layer, or 0.
 uint32_t MaskOpacity(const XcfLayer* layer, bool wanted) {
@@ -72,134 +52,157 @@ void FillNode(PlanNode* node, XcfLayer* layer, const XcfLayerInfo& info, int32_t
   node->drawType = node->mask != MaskRole::None && !HasAlpha(node->bs) ? node->type + 1 : node->type;
   node->rect = Rect{info.offsetX, info.offsetY, static_cast<int64_t>(info.offsetX) + info.width,
                     static_cast<int64_t>(info.offsetY) + info.height};
-  node->prev = node->next = node->firstChild = node->lastChild = node->soleChild = kNoNode;
+  node->parent = node->prev = node->next = node->firstChild = node->lastChild = node->soleChild = kNoNode;
+  node->blend = RowBlend{nullptr, 0, 0, 0};
 }
 
-// Adds the nodes of a sibling list (or of `first` alone) below `parent`.
-ResultCode Walk(Builder* b, XcfLayer* first, bool siblings, uint32_t parent, uint32_t depth) {
-  DrawPlan* plan = b->plan;
-  for (XcfLayer* layer = first; layer != nullptr; layer = siblings ? layer->next : nullptr) {
-    XcfLayerInfo info;
-    uint32_t maskOpacity;
-    PixelSource source;
-    if (b->entries != nullptr) {
-      if (b->made >= plan->count || b->entries[b->made].layer != layer) continue;  // hidden
-      ResultCode result = XcfLayerGetInfo(layer, &info);
-      if (result != ResultCode::Ok) return result;
-      maskOpacity = MaskOpacity(layer, b->entries[b->made].loadMask != 0);
-      source = PixelSource::Tiles;
-    } else {
-      if (!LoadedLayerDraws(layer, &info)) continue;
-      const XcfChannel* mask = layer->mask;
-      const bool inMemory = mask != nullptr && mask->hierarchy != nullptr && mask->hierarchy->level != nullptr &&
-                            mask->hierarchy->level->pixels != nullptr;
-      maskOpacity = MaskOpacity(layer, (info.flags & kLayerApplyMask) != 0 && inMemory);
-      source = PixelSource::Memory;
-    }
-    const uint32_t k = b->made++;
-    PlanNode* node = &plan->nodes[k];
-    FillNode(node, layer, info, b->baseType, maskOpacity, source);
-    node->parent = parent;
-    node->depth = depth;
-    if (depth > plan->depth) plan->depth = depth;
-    uint32_t* lastOfList = parent == kNoNode ? &plan->last : &plan->nodes[parent].lastChild;
-    if (*lastOfList != kNoNode) {
-      plan->nodes[*lastOfList].next = k;
-      node->prev = *lastOfList;
-    } else if (parent != kNoNode) {
-      plan->nodes[parent].firstChild = k;
-    }
-    *lastOfList = k;
-    if (node->group && depth <= b->deepest) {
-      ResultCode result = Walk(b, layer->firstChild, true, k, depth + 1);
-      if (result != ResultCode::Ok) return result;
-    }
-    // Where it can leave a mark, found bottom-up once its children have theirs.
-    node->mark = node->rect;
-    uint32_t drawn = 0;
-    uint32_t only = kNoNode;
-    for (uint32_t c = node->firstChild; c != kNoNode; c = plan->nodes[c].next) {
-      if (!plan->nodes[c].draws) continue;
-      ++drawn;
-      only = c;
-    }
-    if (node->group && !(node->mask != MaskRole::None && node->maskOpacity < 255)) {
-      Rect children{0, 0, 0, 0};
-      for (uint32_t c = node->firstChild; c != kNoNode; c = plan->nodes[c].next)
-        if (plan->nodes[c].draws) children = Union(children, plan->nodes[c].mark);
-      node->mark = Intersect(node->rect, children);
-    }
-    // Into a transparent buffer of its own kind (RGB, gray or indexed, with
-    // alpha), a layer in normal mode leaves its own colour and its alpha at
-    // its opacity (indexed: its index, opaque, where it passes the
-    // threshold), and nothing where that alpha is 0; such a buffer drawn in
-    // normal mode at full opacity blends exactly as the layer would have. So
-    // a chain of such groups costs no buffers.
-    const PlanNode* sole = drawn == 1 ? &plan->nodes[only] : nullptr;
-    node->soleChild = node->group && sole != nullptr && node->mask == MaskRole::None &&
-                              node->info.mode == kModeNormal && node->info.opacity == 255 &&
-                              sole->info.mode == kModeNormal && (sole->drawType | 1u) == (node->type | 1u)
-                          ? only
-                          : kNoNode;
+// A node that the load list leaves out of the drawing: loaded and checked
+// with the others, never drawn.
+void Undrawn(PlanNode* node) {
+  node->draws = false;
+  node->source = PixelSource::None;
+  node->maskSource = PixelSource::None;
+  node->mask = MaskRole::None;
+}
+
+// Links node k as the last of its parent's children (or of the top level).
+void Link(DrawPlan* plan, uint32_t k, uint32_t parent) {
+  PlanNode* node = &plan->nodes[k];
+  node->parent = parent;
+  uint32_t* lastOfList = parent == kNoNode ? &plan->last : &plan->nodes[parent].lastChild;
+  if (*lastOfList != kNoNode) {
+    plan->nodes[*lastOfList].next = k;
+    node->prev = *lastOfList;
+  } else if (parent != kNoNode) {
+    plan->nodes[parent].firstChild = k;
   }
-  return ResultCode::Ok;
+  *lastOfList = k;
 }
 
-// What drawing the node as the design draws it, every group into a buffer
-// of its full size, would refuse: the arguments that BlendRow refuses, for
-// every layer that reaches it, the children of a group wherever they lie in
-// the group.
-ResultCode Check(DrawPlan& plan, uint32_t k, const Rect& target, uint32_t targetBytes, uint32_t deepest) {
-  const PlanNode& node = plan.nodes[k];
+// Where a drawn node can leave a mark, and whether a group draws as its one
+// child; its children have theirs already.
+void Settle(DrawPlan* plan, uint32_t k) {
+  PlanNode* node = &plan->nodes[k];
+  node->mark = node->rect;
+  uint32_t drawn = 0;
+  uint32_t only = kNoNode;
+  for (uint32_t c = node->firstChild; c != kNoNode; c = plan->nodes[c].next) {
+    if (!plan->nodes[c].draws) continue;
+    ++drawn;
+    only = c;
+  }
+  if (node->group && !(node->mask != MaskRole::None && node->maskOpacity < 255)) {
+    Rect children{0, 0, 0, 0};
+    for (uint32_t c = node->firstChild; c != kNoNode; c = plan->nodes[c].next)
+      if (plan->nodes[c].draws) children = Union(children, plan->nodes[c].mark);
+    node->mark = Intersect(node->rect, children);
+  }
+  // Into a transparent buffer of its own kind (RGB, gray or indexed, with
+  // alpha), a layer in normal mode leaves its own colour and its alpha at
+  // its opacity (indexed: its index, opaque, where it passes the
+  // threshold), and nothing where that alpha is 0; such a buffer drawn in
+  // normal mode at full opacity blends exactly as the layer would have. So
+  // a chain of such groups costs no buffers.
+  const PlanNode* sole = drawn == 1 ? &plan->nodes[only] : nullptr;
+  node->soleChild = node->group && sole != nullptr && node->mask == MaskRole::None &&
+                            node->info.mode == kModeNormal && node->info.opacity == 255 &&
+                            sole->info.mode == kModeNormal && (sole->drawType | 1u) == (node->type | 1u)
+                        ? only
+                        : kNoNode;
+}
+
+// What drawing the node with every group in a buffer of its full size
+// would refuse: the arguments that BlendRow refuses, for every layer that
+// reaches it, the children of a group wherever they lie in the group. Each
+// node that is drawn gets its row blend for the target it draws into
+// (`into` bytes: a group's sole child draws into the group's own target).
+ResultCode Check(DrawPlan& plan, uint32_t k, const Rect& target, uint32_t targetBytes, uint32_t into) {
+  PlanNode& node = plan.nodes[k];
   Reason* reason = &plan.refusalReason;
-  if (node.depth > deepest) {
-    ReasonNote(reason, "groups nested deeper than %u", deepest);
-    return ResultCode::CorruptData;
-  }
   if (!node.draws || Intersect(node.rect, target).Empty()) return ResultCode::Ok;
   if (node.bs == 0) {
     ReasonNote(reason, "%s: a group of type %u, which has no pixels", NameOf(node.layer).text, node.info.type);
     return ResultCode::InvalidArgument;
   }
   for (uint32_t c = node.lastChild; c != kNoNode; c = plan.nodes[c].prev) {
-    ResultCode result = Check(plan, c, node.rect, node.bs, deepest);
+    ResultCode result = Check(plan, c, node.rect, node.bs, node.soleChild == c ? into : node.bs);
     if (result != ResultCode::Ok) return result;
   }
   const char* why = BlendRowRefusal(node.drawType, node.info.opacity, targetBytes, node.info.mode);
-  if (why == nullptr) return ResultCode::Ok;
+  if (why == nullptr) {
+    node.blend = BlendRowChoose(node.drawType, node.info.opacity, into, node.info.mode);
+    return ResultCode::Ok;
+  }
   ReasonNote(reason, "%s: %s (type %u, mode %u, opacity %u, into %u bytes per pixel)", NameOf(node.layer).text, why,
              node.drawType, node.info.mode, node.info.opacity, targetBytes);
   return ResultCode::InvalidArgument;
 }
 
-ResultCode Build(Builder* b, XcfLayer* first, bool siblings, uint32_t count, const Rect& target, uint32_t targetBytes,
-                 uint32_t deepest) {
-  DrawPlan* plan = b->plan;
+// The plan whose nodes are the entries, in their order: each drawn entry
+// linked under its parent's node, in the order the entries give (file
+// order), marks found bottom-up.
+ResultCode Build(const ByteStream* stream, int32_t baseType, const LayerLoadEntry* entries, uint32_t count,
+                 PixelSource source, const Rect& target, uint32_t targetBytes, DrawPlan* plan) {
   *plan = DrawPlan{nullptr, count, kNoNode, kNoNode, 0, ResultCode::Ok, Reason{}};
   if (count > 0) {
     plan->nodes = static_cast<PlanNode*>(std::calloc(count, sizeof(PlanNode)));
-    if (plan->nodes == nullptr) return ResultCode::OutOfMemory;
+    if (plan->nodes == nullptr) return StreamRefuse(stream, ResultCode::OutOfMemory, "no memory for a drawing plan of %u layers", count);
   }
-  ResultCode result = Walk(b, first, siblings, kNoNode, 0);
-  // Every entry is a node: the load list and the walk see the same tree.
-  if (result == ResultCode::Ok && b->made != count) result = ResultCode::InvalidArgument;
+  ResultCode result = ResultCode::Ok;
+  for (uint32_t k = 0; k < count && result == ResultCode::Ok; ++k) {
+    const LayerLoadEntry& entry = entries[k];
+    // A pre-order list names only parents before their children, and draws
+    // a child only under a drawn group.
+    const uint32_t parent = entry.parent;
+    if (entry.layer == nullptr || (parent != kNoEntry && parent >= k) ||
+        (entry.drawn && parent != kNoEntry && !(plan->nodes[parent].group && entries[parent].drawn))) {
+      result = StreamFault(stream, "load list entry %u of %u does not follow the tree (parent %u)", k, count, parent);
+      break;
+    }
+    XcfLayerInfo info;
+    result = XcfLayerGetInfo(entry.layer, &info);
+    if (result != ResultCode::Ok) break;
+    PlanNode* node = &plan->nodes[k];
+    FillNode(node, entry.layer, info, baseType, MaskOpacity(entry.layer, entry.loadMask != 0), source);
+    node->depth = entry.depth;
+    if (!entry.drawn) {
+      Undrawn(node);
+      continue;
+    }
+    if (entry.depth > plan->depth) plan->depth = entry.depth;
+    Link(plan, k, parent == kNoEntry ? kNoNode : parent);
+  }
   if (result != ResultCode::Ok) {
     DrawPlanFree(plan);
     return result;
   }
+  for (uint32_t k = count; k-- > 0;)
+    if (entries[k].drawn) Settle(plan, k);
   for (uint32_t k = plan->last; k != kNoNode && plan->refusal == ResultCode::Ok; k = plan->nodes[k].prev)
-    plan->refusal = Check(*plan, k, target, targetBytes, deepest);
+    plan->refusal = Check(*plan, k, target, targetBytes, targetBytes);
   return ResultCode::Ok;
 }
 
-// Nodes a loaded layer makes: itself and its drawn descendants.
-uint32_t CountLoaded(XcfLayer* layer, uint32_t depth) {
+// The entries of a layer whose pixels and masks its caller loaded whole,
+// with its drawn descendants: visible, with opacity, and either groups or
+// layers whose pixels are in memory; a mask takes part when it is applied
+// and in memory. Counts them when entries is null.
+void CollectLoaded(XcfLayer* layer, uint32_t parent, uint32_t depth, LayerLoadEntry* entries, uint32_t* count) {
   XcfLayerInfo info;
-  if (!LoadedLayerDraws(layer, &info)) return 0;
-  uint32_t count = 1;
-  if (XcfLayerIsGroup(layer) && depth <= kDefaultLimits.groupDepth)
-    for (XcfLayer* child = layer->firstChild; child != nullptr; child = child->next) count += CountLoaded(child, depth + 1);
-  return count;
+  if (XcfLayerGetInfo(layer, &info) != ResultCode::Ok) return;
+  if ((info.flags & kLayerVisible) == 0 || info.opacity == 0) return;
+  const bool group = XcfLayerIsGroup(layer) != 0;
+  if (!group && XcfLayerHasPixels(layer) == 0) return;
+  const XcfChannel* mask = layer->mask;
+  const bool maskInMemory = mask != nullptr && mask->hierarchy != nullptr && mask->hierarchy->level != nullptr &&
+                            mask->hierarchy->level->pixels != nullptr;
+  const uint32_t self = (*count)++;
+  if (entries != nullptr)
+    entries[self] = LayerLoadEntry{layer, group ? 0u : 1u, (info.flags & kLayerApplyMask) && maskInMemory ? 1 : 0,
+                                   parent, depth, 1};
+  if (XcfLayerDrawsChildren(layer))
+    for (XcfLayer* child = layer->firstChild; child != nullptr; child = child->next)
+      CollectLoaded(child, self, depth + 1, entries, count);
 }
 
 }  // namespace
@@ -207,10 +210,8 @@ uint32_t CountLoaded(XcfLayer* layer, uint32_t depth) {
 ResultCode DrawPlanBuild(XcfImage* image, const LayerLoadEntry* entries, uint32_t count, uint32_t canvasBytes,
                          DrawPlan* plan) {
   if (image == nullptr || plan == nullptr || (entries == nullptr && count > 0)) return ResultCode::InvalidArgument;
-  const uint32_t deepest = StreamLimits(image->stream).groupDepth;
-  Builder b{plan, image->baseType, entries, 0, deepest};
-  ResultCode result =
-      Build(&b, image->layers, true, count, Rect{0, 0, image->width, image->height}, canvasBytes, deepest);
+  ResultCode result = Build(image->stream, image->baseType, entries, count, PixelSource::Tiles,
+                            Rect{0, 0, image->width, image->height}, canvasBytes, plan);
   if (result != ResultCode::Ok) return result;
   // The layer drawn first, when drawing it is a plain copy of its rows into
   // the cleared canvas (normal mode, full opacity, no alpha and no mask, the
@@ -232,8 +233,18 @@ ResultCode DrawPlanBuildLoaded(XcfLayer* layer, int32_t baseType, const Rect& ta
                                DrawPlan* plan) {
   if (layer == nullptr || plan == nullptr) return ResultCode::InvalidArgument;
   if (!XcfLayerIsGroup(layer) && layer->hierarchy == nullptr) return ResultCode::NotReady;
-  Builder b{plan, baseType, nullptr, 0, kDefaultLimits.groupDepth};
-  return Build(&b, layer, false, CountLoaded(layer, 0), targetRect, targetBytes, kDefaultLimits.groupDepth);
+  uint32_t count = 0;
+  CollectLoaded(layer, kNoEntry, 0, nullptr, &count);
+  LayerLoadEntry* entries = nullptr;
+  if (count > 0) {
+    entries = static_cast<LayerLoadEntry*>(std::calloc(count, sizeof(LayerLoadEntry)));
+    if (entries == nullptr) return ResultCode::OutOfMemory;
+    uint32_t filled = 0;
+    CollectLoaded(layer, kNoEntry, 0, entries, &filled);
+  }
+  ResultCode result = Build(nullptr, baseType, entries, count, PixelSource::Memory, targetRect, targetBytes, plan);
+  std::free(entries);
+  return result;
 }
 
 void DrawPlanFree(DrawPlan* plan) {

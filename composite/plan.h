@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "composite/blend.h"
 #include "plugin/reason.h"
 #include "xcf/layer.h"
 #include "xcf/layer_tree.h"
@@ -41,10 +42,12 @@ struct PlanNode {
   XcfLayerInfo info;
   // Links among the plan's nodes, kNoNode for none: siblings in file order
   // (next is lower in the stack), a group's children from its top.
+  // A node that the load list leaves out of the drawing (a child of a layer
+  // that is not a group) is linked to none.
   uint32_t parent, prev, next, firstChild, lastChild;
   uint32_t depth;  // 0 for a top-level layer
   bool group;
-  bool draws;      // false for a group without children
+  bool draws;      // false for a group without children, and for a node left out
   PixelSource source;
   MaskRole mask;
   PixelSource maskSource;  // Tiles or Memory for a mask that takes part, else None
@@ -61,6 +64,9 @@ struct PlanNode {
   // child is in normal mode draws exactly as that child drawn straight into
   // the group's target, clipped to the group: this child; else kNoNode.
   uint32_t soleChild;
+  // How its rows are blended into the target it draws into, chosen once
+  // the plan accepts them.
+  RowBlend blend;
 };
 
 struct DrawPlan {
@@ -68,17 +74,20 @@ struct DrawPlan {
   uint32_t count;
   uint32_t last;    // the bottom top-level node, drawn first (kNoNode without nodes)
   uint32_t direct;  // the node of source Canvas, or kNoNode
-  uint32_t depth;   // the deepest node's
-  // The first thing that drawing the picture as the design draws it (every
-  // group into a buffer of its full size) would refuse, in drawing order,
-  // or Ok. The bands then meet no refusal of their own.
+  uint32_t depth;   // the deepest drawn node's
+  // The first thing that drawing the picture layer by layer, every group
+  // into a buffer of its full size, would refuse, in drawing order, or Ok.
+  // The bands then meet no refusal of their own.
   ResultCode refusal;
   Reason refusalReason;  // why, when it refuses
 };
 
-// The plan of a picture over the load list of CompositeImage (whose entries
-// are the plan's nodes, in order): sources Tiles, and Canvas for the layer
-// drawn first when it can be. canvasBytes is the canvas's bytes per pixel.
+// The plan of a picture over the load list of CompositeImage: its entries
+// are the plan's nodes, in order, linked as the entries say (what is drawn,
+// under which group, whether a mask takes part), never worked out again.
+// Sources Tiles, and Canvas for the layer drawn first when it can be.
+// canvasBytes is the canvas's bytes per pixel. A list that does not follow
+// a tree is an internal fault.
 ResultCode DrawPlanBuild(XcfImage* image, const LayerLoadEntry* entries, uint32_t count, uint32_t canvasBytes,
                          DrawPlan* plan);
 // The plan of one layer, with its children, whose pixels and masks its

@@ -113,9 +113,10 @@ ResultCode BuildBitmap(XcfImage* image, HLOCAL* infoHandle, HLOCAL* bitsHandle, 
 ResultCode BuildBitmapWith(XcfImage* image, HLOCAL* infoHandle, HLOCAL* bitsHandle, ProgressCallback callback,
                            intptr_t userData, CompositeOptions options) {
   if (image == nullptr || infoHandle == nullptr || bitsHandle == nullptr) return ResultCode::InvalidArgument;
+  // The header and the body, read once for the whole call: a body that
+  // reads has a valid header, and the drawing finds it read.
   ResultCode result = XcfLoad(image);
   if (result != ResultCode::Ok) return result;
-  if ((image->flags & kImageHeaderValid) == 0) return ResultCode::NotReady;
   const uint32_t width = image->width;
   const uint32_t height = image->height;
   const bool rgb = image->baseType == kBaseRgb;

@@ -1,6 +1,8 @@
 #include "stream/byte_stream.h"
 
+#include <cassert>
 #include <cstdarg>
+#include <cstdio>
 #include <new>
 
 namespace tessel {
@@ -61,6 +63,17 @@ ResultCode StreamRefuse(const ByteStream* stream, ResultCode code, const char* f
   ReasonNoteV(stream != nullptr ? stream->reason : nullptr, format, args);
   va_end(args);
   return code;
+}
+
+ResultCode StreamFault(const ByteStream* stream, const char* format, ...) {
+  char text[sizeof(Reason{}.text)];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(text, sizeof text, format, args);
+  va_end(args);
+  ReasonNote(stream != nullptr ? stream->reason : nullptr, "internal fault: %s", text);
+  assert(!"internal fault");
+  return ResultCode::InvalidArgument;
 }
 
 const Limits& StreamLimits(const ByteStream* stream) {

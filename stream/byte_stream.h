@@ -68,6 +68,11 @@ uint32_t StreamReadOrView(ByteStream* stream, uint32_t count, uint8_t* buffer, c
 // Refuses the data: tells why in the stream's reason record (the first
 // refusal only) and returns the code.
 ResultCode StreamRefuse(const ByteStream* stream, ResultCode code, const char* format, ...) TESSEL_PRINTF(3, 4);
+// A fault of the reader itself, not of the data: two of its parts disagree,
+// or a count that cannot happen did. Said as "internal fault: ..." and
+// answered InvalidArgument (the host's "any other failure"); a debug build
+// stops here, so that a test meets it where it happens.
+ResultCode StreamFault(const ByteStream* stream, const char* format, ...) TESSEL_PRINTF(2, 3);
 // A reason record of its own for the stream while one step runs on it, so
 // that a step whose failure may not be the call's answer (one of several
 // layers checked at once) keeps its reason apart; the stream's own record

@@ -194,17 +194,15 @@ ResultCode XcfReadLayer(uint32_t index, XcfImage* image, XcfLayer** out) {
 ResultCode XcfBuildLayerTree(XcfImage* image) {
   if (image == nullptr) return ResultCode::InvalidArgument;
   if (image->layers != nullptr) return ResultCode::Ok;
-  if ((image->flags & kImageBodyAttempted) == 0) {
-    ResultCode result = XcfLoad(image);
-    if (result != ResultCode::Ok) return result;
-  }
-  if ((image->flags & kImageBodyValid) == 0) return ResultCode::NotReady;
+  // Reads the body once; answers NotReady when an earlier read failed.
+  ResultCode result = XcfLoad(image);
+  if (result != ResultCode::Ok) return result;
   uint32_t count = image->layerOffsets.count;
   ByteStream* stream = image->stream;
   if (count == 0) return StreamRefuse(stream, ResultCode::CorruptData, "the image has no layers");
 
   TreeIndex index;
-  ResultCode result = index.Init(count);
+  result = index.Init(count);
   if (result != ResultCode::Ok) StreamRefuse(stream, result, "no memory for a tree of %u layers", count);
   XcfLayer* root = nullptr;
   for (uint32_t i = 0; i < count && result == ResultCode::Ok; ++i) {
@@ -231,17 +229,22 @@ ResultCode XcfBuildLayerTree(XcfImage* image) {
   return ResultCode::Ok;
 }
 
-ResultCode XcfCollectLoadList(XcfLayer* layer, XcfImage* image, LayerLoadEntry* entries, uint32_t* count) {
-  if (layer == nullptr || image == nullptr || entries == nullptr || count == nullptr)
-    return ResultCode::InvalidArgument;
+int XcfLayerDrawsChildren(const XcfLayer* layer) { return XcfLayerIsGroup(layer); }
+
+namespace {
+
+ResultCode CollectUnder(XcfLayer* layer, XcfImage* image, LayerLoadEntry* entries, uint32_t* count, uint32_t parent,
+                        uint32_t depth, bool drawn) {
   XcfLayerInfo info;
   ResultCode result = XcfLayerGetInfo(layer, &info);
   if (result != ResultCode::Ok) return result;
   if ((info.flags & kLayerVisible) == 0 || info.opacity == 0) return ResultCode::Ok;
   // The tree holds one node per layer offset, so there is always a slot.
-  if (*count >= image->layerOffsets.count) return ResultCode::InvalidArgument;
-  LayerLoadEntry& entry = entries[*count];
-  entry = LayerLoadEntry{layer, (info.flags & kLayerGroup) ? 0u : 1u, 0};
+  if (*count >= image->layerOffsets.count)
+    return StreamFault(image->stream, "the load list outgrows the %u layers of the file", image->layerOffsets.count);
+  const uint32_t self = *count;
+  LayerLoadEntry& entry = entries[self];
+  entry = LayerLoadEntry{layer, (info.flags & kLayerGroup) ? 0u : 1u, 0, parent, depth, drawn ? 1u : 0u};
   if ((info.flags & kLayerHasMask) && (info.flags & kLayerApplyMask)) {
     result = XcfLayerReadMask(image->stream, layer);
     if (result != ResultCode::Ok) return result;
@@ -254,11 +257,20 @@ ResultCode XcfCollectLoadList(XcfLayer* layer, XcfImage* image, LayerLoadEntry* 
     entry.loadMask = maskInfo.opacity > 0 ? 1 : 0;
   }
   *count += 1;
+  const bool childrenDrawn = drawn && XcfLayerDrawsChildren(layer) != 0;
   for (XcfLayer* child = layer->firstChild; child != nullptr; child = child->next) {
-    result = XcfCollectLoadList(child, image, entries, count);
+    result = CollectUnder(child, image, entries, count, self, depth + 1, childrenDrawn);
     if (result != ResultCode::Ok) return result;
   }
   return ResultCode::Ok;
+}
+
+}  // namespace
+
+ResultCode XcfCollectLoadList(XcfLayer* layer, XcfImage* image, LayerLoadEntry* entries, uint32_t* count) {
+  if (layer == nullptr || image == nullptr || entries == nullptr || count == nullptr)
+    return ResultCode::InvalidArgument;
+  return CollectUnder(layer, image, entries, count, kNoEntry, 0, true);
 }
 
 }  // namespace tessel

@@ -10,11 +10,23 @@
 
 namespace tessel {
 
+constexpr uint32_t kNoEntry = UINT32_MAX;
+
+// One layer whose pixels a drawing loads, and where it lies in the tree of
+// what is loaded. Every layer's children are loaded as the tree holds them,
+// but only a group draws its own (XcfLayerDrawsChildren): the children of an
+// ordinary layer are loaded, and their damage answered, yet never drawn.
 struct LayerLoadEntry {
   XcfLayer* layer;      // not owned
   uint32_t loadPixels;  // 1 unless the layer is a group
   int32_t loadMask;     // 1 when the mask's pixels must be loaded
+  uint32_t parent;      // the entry of the layer it lies under, kNoEntry at the top level
+  uint32_t depth;       // 0 at the top level
+  uint32_t drawn;       // 1 when drawing takes it in: at the top level, or under a drawn group
 };
+
+// Whether drawing the layer takes in its children: a group's only.
+int XcfLayerDrawsChildren(const XcfLayer* layer);
 
 XcfLayer* XcfLayerLastSibling(XcfLayer* layer);
 // k steps along next (k > 0) or -k along prev; null when the list ends first.
@@ -28,7 +40,9 @@ ResultCode XcfReadLayer(uint32_t index, XcfImage* image, XcfLayer** out);
 // Reads every layer and links the tree; Ok at once when it exists already.
 ResultCode XcfBuildLayerTree(XcfImage* image);
 
-// Appends entries for the layer and its visible descendants, in pre-order.
+// Appends entries for the top-level layer and its visible descendants, in
+// pre-order (a layer before its children, siblings in file order); an
+// invisible or fully transparent layer is left out with its descendants.
 // entries has one slot per layer offset of the image; count starts at 0.
 ResultCode XcfCollectLoadList(XcfLayer* layer, XcfImage* image, LayerLoadEntry* entries, uint32_t* count);
 

@@ -106,6 +106,46 @@ Image ModesImage(bool gray) {
   return image;
 }
 
+// The shapes item paths can give the tree, each in a small file: a layer
+// under a layer that is not a group (loaded, its damage answered, never
+// drawn), two layers of the same path, a child of a hidden group, and the
+// paths the reader refuses (a parent missing, later in the file, a path
+// deeper than the tree, an empty path).
+std::vector<Sample> TreeShapeSamples() {
+  const auto red = Solid(6, 6, {255, 0, 0, 255});
+  const auto blue = Solid(8, 8, {0, 0, 255, 255});
+  Layer background{16, 16, 0, "background"};
+  background.pixels = Gradient(16, 16, 3, 0);
+  Layer base{8, 8, 1, "base", {PropOffsets(2, 2)}, blue};
+  Layer group{12, 12, 1, "group", {PropGroupItem(), PropOffsets(1, 1)}};
+  auto child = [&](const std::string& name, std::vector<int32_t> path, int32_t x) {
+    return Layer{6, 6, 1, name, {PropItemPath(path), PropOffsets(x, 4)}, red};
+  };
+  std::vector<Sample> samples;
+  Image image{16, 16, 0};
+  image.layers = {base, child("child", {0, 0}, 4), background};
+  samples.push_back({"tree-under-layer.xcf", WriteXcf(image)});
+  image.layers[1].hierarchyBpp = 7;
+  samples.push_back({"tree-under-layer-damaged.xcf", WriteXcf(image)});
+  image.layers = {group, child("left", {0, 0}, 1), child("right", {0, 0}, 8), background};
+  samples.push_back({"tree-repeated-path.xcf", WriteXcf(image)});
+  Layer hidden = group;
+  hidden.props.push_back(PropVisible(0));
+  image.layers = {hidden, child("child", {0, 0}, 4), background};
+  samples.push_back({"tree-hidden-parent.xcf", WriteXcf(image)});
+  image.layers = {group, child("child", {3, 0}, 4), background};
+  samples.push_back({"tree-missing-parent.xcf", WriteXcf(image)});
+  image.layers = {base, child("child", {1, 0}, 4), group, background};
+  samples.push_back({"tree-parent-later.xcf", WriteXcf(image)});
+  image.layers = {group, child("child", {0, 0, 0}, 4), background};
+  samples.push_back({"tree-deeper-than-tree.xcf", WriteXcf(image)});
+  Layer empty = child("child", {0}, 4);
+  empty.props[0] = PropRaw(30, {});
+  image.layers = {group, empty, background};
+  samples.push_back({"tree-empty-path.xcf", WriteXcf(image)});
+  return samples;
+}
+
 std::vector<Sample> Samples() {
   std::vector<Sample> samples;
   Bytes example = WriteXcf(ExampleImage());
@@ -152,6 +192,7 @@ std::vector<Sample> Samples() {
   Bytes padded(1000 + example.size(), 0xEE);
   std::copy(example.begin(), example.end(), padded.begin() + 1000);
   samples.push_back({"at-1000.bin", padded});
+  for (Sample& sample : TreeShapeSamples()) samples.push_back(std::move(sample));
   return samples;
 }
 

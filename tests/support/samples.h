@@ -25,6 +25,9 @@ Image IndexedGroupsImage(bool groupVisible);
 // background; RGB (RGBA layers) or grayscale (gray with alpha layers).
 Image ModesImage(bool gray);
 
+// One file for each shape item paths give the tree, drawn or refused.
+std::vector<Sample> TreeShapeSamples();
+
 // Every sample, compressed twins included.
 std::vector<Sample> Samples();
 

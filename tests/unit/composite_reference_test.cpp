@@ -1,13 +1,16 @@
-// The composition driver against a path that follows the design to the
-// letter: every visible layer and mask loaded whole, one after another,
-// the host told after each; then every group composited into a buffer of
-// its full size, cleared, its children drawn into it through the mask step
-// and BlendRow, and the buffer drawn like any layer. The driver checks the
-// tiles first and then decodes, band by band, only the rows each band
-// shows, into group buffers that cover the band and only what the children
-// can mark. Over thousands of random layer trees, whole and damaged, on one
-// thread and on several, and stopped at every progress call, the two must
-// give the same pixels, the same codes and the same progress calls.
+// The composition driver against a literal path: the load list walked as
+// the tree holds it (every layer's children, visible ones, in pre-order),
+// every entry's pixels and mask loaded whole, one after another, the host
+// told after each; then every group composited into a buffer of its full
+// size, cleared, its children drawn into it through the mask step and
+// BlendRow, and the buffer drawn like any layer (an ordinary layer draws
+// its own pixels alone, whatever lies under it in the tree). The driver
+// checks the tiles first and then decodes, band by band, only the rows
+// each band shows, into group buffers that cover the band and only what
+// the children can mark. Over thousands of layer trees made from random
+// item paths (of every shape the paths can take), whole and damaged, on
+// one thread and on several, and stopped at every progress call, the two
+// must give the same pixels, the same codes and the same progress calls.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -29,7 +32,7 @@ using xcftest::Bytes;
 
 namespace {
 
-// ---- The reference: the driver's steps as the design states them. -------
+// ---- The reference: the driver's steps, literally. ------------------------
 
 struct Origin {
   int64_t x, y;
@@ -123,15 +126,40 @@ ResultCode ReferenceLayer(XcfLayer* layer, PixelBuffer* target, const Origin* or
   return ResultCode::Ok;
 }
 
+// The load list: a visible layer with opacity, then its children, whatever
+// kind of layer it is; its mask read and its size checked.
+ResultCode ReferenceCollect(XcfLayer* layer, XcfImage* image, std::vector<LayerLoadEntry>* entries) {
+  XcfLayerInfo info;
+  ResultCode result = XcfLayerGetInfo(layer, &info);
+  if (result != ResultCode::Ok) return result;
+  if ((info.flags & kLayerVisible) == 0 || info.opacity == 0) return ResultCode::Ok;
+  LayerLoadEntry entry{layer, (info.flags & kLayerGroup) ? 0u : 1u, 0, kNoEntry, 0, 1};
+  if ((info.flags & kLayerHasMask) && (info.flags & kLayerApplyMask)) {
+    result = XcfLayerReadMask(image->stream, layer);
+    if (result != ResultCode::Ok) return result;
+    if (layer->mask == nullptr) return ResultCode::NotReady;
+    XcfChannelInfo maskInfo;
+    result = XcfChannelGetInfo(layer->mask, &maskInfo);
+    if (result != ResultCode::Ok) return result;
+    entry.loadMask = maskInfo.opacity > 0 ? 1 : 0;
+  }
+  entries->push_back(entry);
+  for (XcfLayer* child = layer->firstChild; child != nullptr; child = child->next) {
+    result = ReferenceCollect(child, image, entries);
+    if (result != ResultCode::Ok) return result;
+  }
+  return ResultCode::Ok;
+}
+
 ResultCode ReferenceImage(XcfImage* image, PixelBuffer* canvas, ProgressHook* progress) {
   ResultCode result = XcfBuildLayerTree(image);
   if (result != ResultCode::Ok) return result;
-  std::vector<LayerLoadEntry> entries(image->layerOffsets.count);
-  uint32_t count = 0;
+  std::vector<LayerLoadEntry> entries;
   for (XcfLayer* layer = image->layers; layer != nullptr; layer = layer->next) {
-    result = XcfCollectLoadList(layer, image, entries.data(), &count);
+    result = ReferenceCollect(layer, image, &entries);
     if (result != ResultCode::Ok) return result;
   }
+  const auto count = static_cast<uint32_t>(entries.size());
   result = PixelBufferClear(canvas);
   if (result != ResultCode::Ok || count == 0) return result;
   uint32_t compression = 0;
@@ -152,14 +180,9 @@ ResultCode ReferenceImage(XcfImage* image, PixelBuffer* canvas, ProgressHook* pr
   return ResultCode::Ok;
 }
 
-// ---- Random layer trees. --------------------------------------------------
+// ---- Random layer trees, from random item paths. --------------------------
 
 using xcftest::Random;
-
-struct Node {
-  xcftest::Layer layer;
-  std::vector<Node> children;
-};
 
 Bytes RandomPixels(Random& random, uint32_t count) {
   Bytes out(count);
@@ -177,21 +200,17 @@ struct Scale {
   int32_t offset;
 };
 
-// Offsets are the image's; a child's are drawn near its group's, so that
+// Offsets are the image's; a child's are drawn near its parent's, so that
 // children lie partly inside their groups and partly out.
-constexpr uint32_t kOtherChildCounts[] = {0, 2, 3};
-
-Node RandomNode(Random& random, uint32_t baseType, uint32_t depth, uint32_t* budget, const Scale& scale, int32_t x,
-                int32_t y) {
-  Node node;
-  xcftest::Layer& layer = node.layer;
-  const bool group = depth < 3 && random.Chance(35);
+xcftest::Layer RandomLayer(Random& random, uint32_t baseType, bool group, bool nested, const Scale& scale, int32_t x,
+                           int32_t y) {
+  xcftest::Layer layer;
   layer.width = static_cast<uint32_t>(random.Between(1, (group ? 12 : 8) * scale.size));
   layer.height = static_cast<uint32_t>(random.Between(1, (group ? 10 : 7) * scale.size));
   // Layer types of the image's kind mostly, now and then another kind.
   static const uint32_t kTypes[3][2] = {{0, 1}, {2, 3}, {4, 5}};
   layer.type = random.Chance(90) ? kTypes[baseType][random.Below(2)] : random.Below(6);
-  if (depth == 0) {
+  if (!nested) {
     x += random.Between(-7 * scale.offset, 12 * scale.offset);
     y += random.Between(-6 * scale.offset, 10 * scale.offset);
   } else {
@@ -214,43 +233,142 @@ Node RandomNode(Random& random, uint32_t baseType, uint32_t depth, uint32_t* bud
   }
   if (group) {
     layer.props.push_back(xcftest::PropGroupItem());
-    // One child as often as none, two or three: a group that draws as its
-    // one child would is drawn without a buffer.
-    const uint32_t children = random.Chance(40) ? 1 : random.Pick(kOtherChildCounts);
-    for (uint32_t i = 0; i < children && *budget > 0; ++i) {
-      --*budget;
-      node.children.push_back(RandomNode(random, baseType, depth + 1, budget, scale, x, y));
-    }
   } else {
     layer.pixels = RandomPixels(random, layer.width * layer.height * XcfBytesPerPixel(layer.type));
   }
-  return node;
+  return layer;
 }
 
-// Pre-order, each child with the item path of its place.
-void Flatten(Node& node, std::vector<int32_t> path, std::vector<xcftest::Layer>* out) {
-  if (path.size() > 1) node.layer.props.push_back(xcftest::PropItemPath(path));
-  out->push_back(node.layer);
-  for (size_t i = 0; i < node.children.size(); ++i) {
-    std::vector<int32_t> childPath = path;
-    childPath.push_back(static_cast<int32_t>(i));
-    Flatten(node.children[i], childPath, out);
-  }
+// The shapes an item path can give a layer.
+enum Shape {
+  kTopLevel,       // no item path
+  kUnderGroup,     // under a group, by its path and a position
+  kUnderLayer,     // under a layer that is not a group
+  kUnderHidden,    // under a layer or group that is not drawn (invisible)
+  kOneElement,     // a path of one element: under that top-level layer
+  kRepeated,       // the very path of a layer read before it
+  kMissing,        // naming a parent that is not there
+  kLater,          // naming a parent that comes later in the file
+  kTooDeep,        // longer than the tree is deep there
+  kEmpty,          // no element, or fewer than 4 bytes
+  kNegative,       // an element below 0
+  kFirstLayer,     // on the first layer of the file
+  kShapes,
+};
+constexpr const char* kShapeNames[kShapes] = {"top level", "under a group", "under a plain layer", "under a hidden one",
+                                              "one element", "repeated", "missing parent", "parent later",
+                                              "deeper than the tree", "empty", "negative", "on the first layer"};
+
+// A layer read so far, as the reader links it.
+struct Placed {
+  std::vector<int32_t> path;  // the top-level position, then the child positions
+  bool group;
+  bool hidden;
+  int32_t x, y;
+  uint32_t children;
+};
+
+bool Hidden(const xcftest::Layer& layer) {
+  for (const xcftest::Property& p : layer.props)
+    if (p.id == 8 && p.payload == Bytes{0, 0, 0, 0}) return true;
+  return false;
 }
 
-xcftest::Image RandomImage(Random& random) {
+// Layers in file order, each placed by a random item path: most at the top
+// level or under a layer read before them (a group mostly, but any layer),
+// now and then a path the reader must refuse.
+xcftest::Image RandomImage(Random& random, uint32_t* shapes) {
   const uint32_t baseType = random.Below(3);
   const Scale scale = random.Chance(10) ? Scale{18, 12} : Scale{1, 1};
   xcftest::Image image{static_cast<uint32_t>(random.Between(1, 10 * scale.size)),
                        static_cast<uint32_t>(random.Between(1, 8 * scale.size)), baseType};
   image.compression = static_cast<uint8_t>(random.Below(2));
   if (baseType == 2) image.props.push_back(xcftest::PropColormap(RandomPixels(random, 3 * 6)));
-  uint32_t budget = 9;
-  const uint32_t topLevel = 1 + random.Below(3);
-  for (uint32_t i = 0; i < topLevel && budget > 0; ++i) {
-    --budget;
-    Node node = RandomNode(random, baseType, 0, &budget, scale, 0, 0);
-    Flatten(node, {static_cast<int32_t>(i)}, &image.layers);
+  const uint32_t layers = 1 + random.Below(9);
+  std::vector<Placed> placed;
+  int32_t topLevel = 0;
+  for (uint32_t i = 0; i < layers; ++i) {
+    Shape shape = kTopLevel;
+    const uint32_t roll = random.Below(100);
+    if (i == 0) {
+      shape = roll < 2 ? kFirstLayer : kTopLevel;
+    } else if (roll < 4) {
+      shape = static_cast<Shape>(kMissing + random.Below(kFirstLayer - kMissing));
+    } else if (roll >= 35) {
+      shape = kUnderGroup;
+    }
+    // The parent: a group three times in four, when there is one.
+    const Placed* parent = nullptr;
+    if (shape == kUnderGroup || shape == kTooDeep) {
+      std::vector<const Placed*> groups, any;
+      for (const Placed& p : placed) {
+        if (p.path.empty() || p.path.size() > 4) continue;
+        any.push_back(&p);
+        if (p.group) groups.push_back(&p);
+      }
+      const auto& from = !groups.empty() && random.Chance(75) ? groups : any;
+      parent = from.empty() ? nullptr : from[random.Below(static_cast<uint32_t>(from.size()))];
+      if (parent == nullptr) shape = kTopLevel;
+    }
+    std::vector<int32_t> path;
+    bool hasPath = true;
+    Bytes raw;
+    bool useRaw = false;
+    switch (shape) {
+      case kTopLevel: hasPath = false; break;
+      case kFirstLayer: path = {0, 0}; break;
+      case kMissing: path = {topLevel + static_cast<int32_t>(random.Below(3)), 0}; break;
+      case kLater: path = {topLevel, 0}; break;
+      case kNegative: path = {random.Chance(50) ? -1 : 0, -1 - static_cast<int32_t>(random.Below(3)), 0}; break;
+      case kEmpty:
+        useRaw = true;
+        raw = random.Chance(50) ? Bytes{} : Bytes{0, 0};
+        break;
+      case kTooDeep:
+        path = parent->path;
+        path.push_back(static_cast<int32_t>(parent->children + random.Below(3)));
+        path.push_back(0);
+        break;
+      default: {
+        path = parent->path;
+        if (parent->path.size() == 1 && random.Chance(20)) {
+          shape = kOneElement;
+        } else {
+          // The last element is the layer's own position, which the reader
+          // does not consult: now and then that of a sibling read before.
+          const bool repeat = parent->children > 0 && random.Chance(25);
+          path.push_back(static_cast<int32_t>(repeat ? random.Below(parent->children) : parent->children));
+          if (repeat) shape = kRepeated;
+        }
+        if (shape == kUnderGroup && parent->hidden) shape = kUnderHidden;
+        if (shape == kUnderGroup && !parent->group) shape = kUnderLayer;
+        break;
+      }
+    }
+    ++shapes[shape];
+    const bool group = parent == nullptr || parent->path.size() < 4 ? random.Chance(35) : false;
+    xcftest::Layer layer =
+        RandomLayer(random, baseType, group, parent != nullptr, scale, parent ? parent->x : 0, parent ? parent->y : 0);
+    if (useRaw) layer.props.push_back(xcftest::PropRaw(30, raw));
+    else if (hasPath) layer.props.push_back(xcftest::PropItemPath(path));
+    Placed self{{}, group, Hidden(layer) || (parent != nullptr && parent->hidden), 0, 0, 0};
+    for (const xcftest::Property& p : layer.props)
+      if (p.id == 15) {
+        self.x = static_cast<int32_t>(LoadU32BE(p.payload.data()));
+        self.y = static_cast<int32_t>(LoadU32BE(p.payload.data() + 4));
+      }
+    if (!hasPath) {
+      self.path = {topLevel++};
+    } else if (shape == kUnderGroup || shape == kUnderLayer || shape == kUnderHidden || shape == kOneElement ||
+               shape == kRepeated) {
+      Placed& p = placed[static_cast<size_t>(parent - placed.data())];
+      self.path = p.path;
+      self.path.push_back(static_cast<int32_t>(p.children++));
+    } else {
+      self.path = {};  // refused: the tree is never built
+    }
+    image.layers.push_back(layer);
+    placed.push_back(self);
   }
   return image;
 }
@@ -264,6 +382,11 @@ struct Drawn {
     return code == o.code && calls == o.calls && (code != ResultCode::Ok || pixels == o.pixels);
   }
 };
+
+std::string Describe(const Drawn& drawn) {
+  return "code " + std::to_string(static_cast<int>(drawn.code)) + ", " + std::to_string(drawn.calls.size()) +
+         " progress calls";
+}
 
 // A progress hook that records its calls and answers "stop" at one of them.
 struct Recorder {
@@ -399,17 +522,21 @@ std::vector<Bytes> Damaged(Random& random, const Bytes& file) {
   return out;
 }
 
-TEST(CompositeReference, RandomLayerTreesDrawAsTheDesignDrawsThem) {
+TEST(CompositeReference, RandomItemPathTreesDrawAsTheLiteralPathDraws) {
   Random random{0x9E3779B97F4A7C15ull};
   const int kTrees = 3000;
   int drawn = 0, refused = 0, partialGroupMasks = 0, damaged = 0, damagedRefused = 0, cancels = 0, large = 0;
+  uint32_t shapes[kShapes] = {};
   for (int tree = 0; tree < kTrees; ++tree) {
-    const xcftest::Image image = RandomImage(random);
+    const xcftest::Image image = RandomImage(random, shapes);
     const Bytes file = xcftest::WriteXcf(image);
     large += image.width > 64 || image.height > 64;
     const Drawn expected = Draw(file, image, Reference);
-    for (uint32_t threads : {1u, 3u})
-      ASSERT_TRUE(Draw(file, image, Product, threads) == expected) << "tree " << tree << ", " << threads << " threads";
+    for (uint32_t threads : {1u, 3u}) {
+      const Drawn product = Draw(file, image, Product, threads);
+      ASSERT_TRUE(product == expected) << "tree " << tree << ", " << threads << " threads: " << Describe(product)
+                                       << ", literally " << Describe(expected);
+    }
     if (expected.code == ResultCode::Ok) {
       ++drawn;
     } else {
@@ -421,7 +548,9 @@ TEST(CompositeReference, RandomLayerTreesDrawAsTheDesignDrawsThem) {
           << "tree " << tree << ", stop at " << stop;
     for (const Bytes& variant : Damaged(random, file)) {
       const Drawn reference = Draw(variant, image, Reference);
-      ASSERT_TRUE(Draw(variant, image, Product, 1 + tree % 3) == reference) << "tree " << tree << ", damaged " << damaged;
+      const Drawn product = Draw(variant, image, Product, 1 + tree % 3);
+      ASSERT_TRUE(product == reference) << "tree " << tree << ", damaged " << damaged << ": " << Describe(product)
+                                        << ", literally " << Describe(reference);
       ++damaged;
       damagedRefused += reference.code != ResultCode::Ok;
     }
@@ -436,8 +565,11 @@ TEST(CompositeReference, RandomLayerTreesDrawAsTheDesignDrawsThem) {
   }
   std::printf(
       "%d trees (%d of several tile rows): %d drawn alike, %d refused alike; %d damaged variants, %d of them refused, "
-      "all alike; %d stops at a progress call, all alike; %d groups with a mask between 0 and 255\n",
+      "all alike; %d stops at a progress call, all alike; %d groups with a mask between 0 and 255\nlayers by the "
+      "shape of their item path:",
       kTrees, large, drawn, refused, damaged, damagedRefused, cancels, partialGroupMasks);
+  for (int shape = 0; shape < kShapes; ++shape) std::printf("%s %s %u", shape ? "," : "", kShapeNames[shape], shapes[shape]);
+  std::printf("\n");
   // The trees cover what the two paths could differ on.
   EXPECT_GT(drawn, kTrees / 2);
   EXPECT_GT(refused, kTrees / 20);
@@ -445,6 +577,9 @@ TEST(CompositeReference, RandomLayerTreesDrawAsTheDesignDrawsThem) {
   EXPECT_GT(damagedRefused, damaged / 2);
   EXPECT_GT(cancels, kTrees);
   EXPECT_GT(partialGroupMasks, kTrees / 10);
+  // Every shape a path can take, drawn or refused, many times over.
+  for (int shape = 0; shape < kShapes; ++shape) EXPECT_GT(shapes[shape], 20u) << kShapeNames[shape];
+  EXPECT_GT(shapes[kUnderLayer], static_cast<uint32_t>(kTrees / 10));
 }
 
 // The cases that showed the difference first, through GetPicture.
