@@ -81,7 +81,8 @@ const XcfLevel* LevelOf(const XcfHierarchy* hierarchy) { return hierarchy != nul
 // Columns [x, x + columns) of rows [y, y + rows) of a level into `out`.
 ResultCode DecodeRegion(ByteStream* stream, const XcfLevel* level, uint32_t x, uint32_t y, uint32_t columns,
                         uint32_t rows, uint8_t* out, int64_t stride) {
-  if (level == nullptr) return ResultCode::NotReady;
+  // The loading read every drawn entry's level before any band.
+  if (level == nullptr) return StreamFault(stream, "a layer or mask is drawn whose tiles were not loaded");
   const TileTarget target{out, stride, x, y, x + columns, y + rows};
   return XcfDecodeTileRows(stream, &level->tileOffsets, static_cast<uint32_t>(level->width),
                            static_cast<uint32_t>(level->height), static_cast<uint32_t>(level->bpp), level->compression,
@@ -170,9 +171,9 @@ class NodeDrawer {
   // a mask of more than one byte per pixel has been read since its first day.
   ResultCode MaskRows(const PlanNode& node, const Region& region, Rows* out) {
     const XcfChannel* mask = node.layer->mask;
-    if (mask == nullptr) return ResultCode::NotReady;
-    const XcfLevel* level = LevelOf(mask->hierarchy);
-    if (level == nullptr) return ResultCode::NotReady;
+    const XcfLevel* level = mask != nullptr ? LevelOf(mask->hierarchy) : nullptr;
+    if (level == nullptr)
+      return StreamFault(stream_, "%s: its mask takes part but was not loaded", NameOf(node.layer).text);
     const int64_t stride = static_cast<int64_t>(level->width) * level->bpp;
     if (node.maskSource == PixelSource::Memory) {
       const uint8_t* first = XcfChannelRow(mask, region.skipY);

@@ -1,6 +1,7 @@
 #include "plugin/exports.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "plugin/bitmap.h"
 #include "plugin/entry.h"
@@ -55,7 +56,11 @@ bool ArgumentsValid(const char* buffer, int32_t offsetOrSize, uint32_t flag, Rea
 int TellDebugger(int code, const Reason& reason) {
   if (code == host::kOk || !ReasonKept(&reason)) return code;
   char text[sizeof reason.text + 96];
-  std::snprintf(text, sizeof text, "tessel: %s: %s (code %d)\n", HostCodeText(code), reason.text, code);
+  // A fault of the plug-in's own says so alone, not as the file's.
+  if (std::strncmp(reason.text, "internal fault: ", 16) == 0)
+    std::snprintf(text, sizeof text, "tessel: %s (code %d)\n", reason.text, code);
+  else
+    std::snprintf(text, sizeof text, "tessel: %s: %s (code %d)\n", HostCodeText(code), reason.text, code);
   text[sizeof text - 1] = '\0';
   OutputDebugStringA(text);
   return code;

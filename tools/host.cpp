@@ -101,8 +101,11 @@ bool UseProcessors(uint32_t count, std::string* error) {
 }
 
 std::string FailureText(const std::string& subject, int code, const std::string& reason) {
-  return "tessel: " + subject + ": " + tessel::HostCodeText(code) + (reason.empty() ? "" : ": " + reason) + " (code " +
-         std::to_string(code) + ")";
+  // A fault of the plug-in's own is not the file's: its reason says so
+  // alone, without the code's meaning ("not readable").
+  const bool ours = reason.rfind("internal fault: ", 0) == 0;
+  const std::string meaning = ours ? "" : std::string(tessel::HostCodeText(code)) + (reason.empty() ? "" : ": ");
+  return "tessel: " + subject + ": " + meaning + reason + " (code " + std::to_string(code) + ")";
 }
 
 void ReportFailure(FILE* err, const std::string& subject, int code, const std::string& reason) {

@@ -6,12 +6,15 @@
 #include <string>
 #include <vector>
 
+#include "composite/plan.h"
 #include "plugin/entry.h"
 #include "plugin/reason.h"
 #include "stream/memory_source.h"
+#include "tests/support/document.h"
 #include "tests/support/picture.h"
 #include "tests/support/test_files.h"
 #include "xcf/hierarchy.h"
+#include "tools/host.h"
 #include "xcf/layer_tree.h"
 
 using namespace xcftest;
@@ -209,6 +212,45 @@ TEST(Reason, TighterLimitsAreAppliedAndSaid) {
   EXPECT_EQ(std::string(reason.text), "the data decompresses to more than " + std::to_string(file.size() - 1) + " bytes");
   limits.decompressedBytes = file.size();
   EXPECT_EQ(decode(Gzip(file), limits, nullptr), 0);
+}
+
+}  // namespace
+
+namespace {
+
+// A load list whose entries do not follow the tree, as a broken loader
+// would hand the plan: a child before its parent, a child drawn under a
+// layer that is not a group.
+TEST(Reason, TheReaderDisagreeingWithItselfIsItsOwnFault) {
+  Image image{8, 8, 0};
+  image.layers = {{8, 8, 0, "plain", {}, Solid(8, 8, {1, 2, 3})},
+                  {4, 4, 0, "under", {PropItemPath({0, 0})}, Solid(4, 4, {4, 5, 6})}};
+  Document doc(WriteXcf(image));
+  tessel::Reason reason{};
+  doc.counting.stream->reason = &reason;
+  ASSERT_EQ(tessel::XcfBuildLayerTree(doc.image), tessel::ResultCode::Ok);
+  tessel::XcfLayer* plain = doc.image->layers;
+  const std::vector<std::vector<tessel::LayerLoadEntry>> broken = {
+      {{plain, 1, 0, 1, 0, 1}, {plain->firstChild, 1, 0, tessel::kNoEntry, 0, 1}},
+      {{plain, 1, 0, tessel::kNoEntry, 0, 1}, {plain->firstChild, 1, 0, 0, 1, 1}},
+  };
+  for (const auto& entries : broken) {
+    tessel::DrawPlan plan{};
+    tessel::ResultCode result = tessel::ResultCode::Ok;
+    // A debug build stops at the fault, where it happens.
+    EXPECT_DEBUG_DEATH(result = tessel::DrawPlanBuild(doc.image, entries.data(), 2, 3, &plan), "internal fault");
+#ifdef NDEBUG
+    EXPECT_EQ(result, tessel::ResultCode::InvalidArgument);
+    EXPECT_EQ(std::string(reason.text).rfind("internal fault: load list entry", 0), 0u) << reason.text;
+    EXPECT_EQ(FailureText("a.xcf", 8, reason.text).rfind("tessel: a.xcf: internal fault: ", 0), 0u);
+#endif
+    tessel::DrawPlanFree(&plan);
+    reason = tessel::Reason{};
+  }
+  // The same tree as the loader lists it draws the plain layer alone.
+  Picture p = Decode(image);
+  ASSERT_EQ(p.code, 0);
+  EXPECT_EQ(p.At(2, 2), (Bytes{1, 2, 3}));
 }
 
 }  // namespace
