@@ -15,6 +15,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
 namespace {
 
 int Replay(const std::string& path) {
+  std::printf("replay: %s\n", path.c_str());
+  std::fflush(stdout);
   std::ifstream in(path, std::ios::binary);
   std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
@@ -44,5 +46,6 @@ int main(int argc, char** argv) {
     closedir(dir);
   }
   std::printf("replayed %d inputs\n", replayed);
-  return 0;
+  // A folder that holds nothing replays nothing: the inputs went missing.
+  return replayed > 0 ? 0 : 1;
 }
