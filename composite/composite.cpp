@@ -108,9 +108,9 @@ BandLayout LayBands(const DrawPlan& plan, uint32_t width, uint32_t height) {
 // call's threads. A band that fails keeps its code; the lowest such band's
 // is the result.
 struct SweepJob {
-  SweepJob(const DrawPlan& p, LoadJob* l, PixelBuffer* c, ByteStream* s, bool swap)
+  SweepJob(const DrawPlan& p, LoadJob* l, PixelBuffer* c, ByteStream* s, CompositeOptions options)
       : plan(p), load(l), canvas(c), stream(s), layout(LayBands(p, c->width, c->height)), bands(layout.bands),
-        swapRedBlue(swap) {}
+        swapRedBlue(options.swapRedBlue), rows(options.rows) {}
   const DrawPlan& plan;
   // Checked before the bands: a thread that finds no unit of it left goes
   // on to the bands, which are kept only if the check finds nothing.
@@ -120,6 +120,7 @@ struct SweepJob {
   BandLayout layout;
   uint32_t bands;
   bool swapRedBlue;
+  RowsHook* rows;
   std::atomic<uint32_t> next{0};
   std::atomic<bool> stop{false};
   Signal signal;  // guards what follows; notified when a band is done
@@ -167,6 +168,8 @@ void SweepBand(SweepJob* job, uint32_t band, ByteStream* stream, BandScratch* sc
   if (result != ResultCode::Ok) ReasonPrefix(aside.Record(), "rows %u to %u: ", y0, y1 - 1);
   // The bitmap's order, while the band's rows are in the cache.
   if (result == ResultCode::Ok && job->swapRedBlue) PixelBufferExchangeOuterBytes(&view);
+  if (result == ResultCode::Ok && job->rows != nullptr && job->rows->function != nullptr)
+    job->rows->function(job->rows, y0, y1 - y0, PixelBufferRow(canvas, y0), canvas->stride);
   job->signal.Lock();
   job->rowsDone += y1 - y0;
   if (result != ResultCode::Ok && band < job->failedBand) {
@@ -206,8 +209,8 @@ DWORD WINAPI SweepWorker(LPVOID context) {
 // drawing and the host hears of the entries before the failing one (of all
 // of them before a refusal), as if each had been loaded whole in turn.
 ResultCode Sweep(const DrawPlan& plan, LoadJob* load, PixelBuffer* canvas, ByteStream* stream, uint32_t threads,
-                 bool swapRedBlue, ProgressHook* progress, uint32_t count) {
-  SweepJob job(plan, load, canvas, stream, swapRedBlue);
+                 CompositeOptions options, ProgressHook* progress, uint32_t count) {
+  SweepJob job(plan, load, canvas, stream, options);
   const uint64_t total = canvas->height;
   Workers workers;
   if (threads > 1 && (job.bands > 1 || LoadJobShared(load))) workers.Start(threads - 1, SweepWorker, &job);
@@ -275,7 +278,7 @@ ResultCode CompositeLayer(XcfLayer* layer, PixelBuffer* target, const LayerOrigi
 }
 
 ResultCode CompositeImage(XcfImage* image, PixelBuffer* canvas, ProgressHook* progress) {
-  return CompositeImageWith(image, canvas, progress, CompositeOptions{0, false});
+  return CompositeImageWith(image, canvas, progress, CompositeOptions{0, false, nullptr});
 }
 
 ResultCode CompositeImageWith(XcfImage* image, PixelBuffer* canvas, ProgressHook* progress, CompositeOptions options) {
@@ -309,7 +312,15 @@ ResultCode CompositeImageWith(XcfImage* image, PixelBuffer* canvas, ProgressHook
     if (result != ResultCode::Ok) return result;
   }
   // Nothing visible: the picture is black (or palette index 0).
-  if (count == 0) return PixelBufferClear(canvas);
+  if (count == 0) {
+    result = PixelBufferClear(canvas);
+    if (result == ResultCode::Ok && options.rows != nullptr && options.rows->function != nullptr)
+      for (uint32_t y = 0; y < height; y += 2 * kTileSize) {
+        const uint32_t rows = height - y < 2 * kTileSize ? height - y : 2 * kTileSize;
+        options.rows->function(options.rows, y, rows, PixelBufferRow(canvas, y), canvas->stride);
+      }
+    return result;
+  }
 
   PlanHolder holder;
   result = DrawPlanBuild(image, entries, count, bytesPerPixel, &holder.plan);
@@ -322,7 +333,7 @@ ResultCode CompositeImageWith(XcfImage* image, PixelBuffer* canvas, ProgressHook
   LoadJob* load = nullptr;
   result = LoadJobCreate(image, entries, count, compression, &load);
   if (result != ResultCode::Ok) return result;
-  result = Sweep(holder.plan, load, canvas, stream, share.Threads(), options.swapRedBlue, progress, count);
+  result = Sweep(holder.plan, load, canvas, stream, share.Threads(), options, progress, count);
   LoadJobDestroy(&load);
   return result;
 }

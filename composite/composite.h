@@ -20,6 +20,17 @@ struct ProgressHook {
   ProgressFn function;
 };
 
+// Told of canvas rows [firstRow, firstRow + rowCount) as soon as they are
+// drawn (in the bitmap's order when it swaps red and blue), the top one at
+// `top`, `stride` bytes from one row to the next below it; on any of the
+// call's threads, several at once, each row once. The rows are the
+// picture's only if the call succeeds.
+struct RowsHook;
+using RowsFn = void (*)(RowsHook* hook, uint32_t firstRow, uint32_t rowCount, const uint8_t* top, int32_t stride);
+struct RowsHook {
+  RowsFn function;
+};
+
 // What a nested layer's offsets are taken relative to: the image
 // coordinates of its group buffer's first pixel.
 struct LayerOrigin {
@@ -38,6 +49,8 @@ struct CompositeOptions {
   // SwapRedBlue (plugin/bitmap.h) on each band as soon as it is drawn,
   // while its rows are in the cache.
   bool swapRedBlue;
+  // Told of the rows as they are drawn; null for none.
+  RowsHook* rows;
 };
 ResultCode CompositeImageWith(XcfImage* image, PixelBuffer* canvas, ProgressHook* progress, CompositeOptions options);
 

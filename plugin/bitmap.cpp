@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "composite/composite.h"
+#include "plugin/entry.h"
 #include "plugin/progress.h"
 
 namespace tessel {
@@ -100,18 +101,14 @@ ResultCode SwapRedBlue(PixelBuffer* buffer) {
   return ResultCode::Ok;
 }
 
-// BuildBitmap with the composition's options; tests reach it through
-// tests/support/product_hooks.h.
-ResultCode BuildBitmapWith(XcfImage* image, HLOCAL* infoHandle, HLOCAL* bitsHandle, ProgressCallback callback,
-                           intptr_t userData, CompositeOptions options);
-
 ResultCode BuildBitmap(XcfImage* image, HLOCAL* infoHandle, HLOCAL* bitsHandle, ProgressCallback callback,
                        intptr_t userData) {
-  return BuildBitmapWith(image, infoHandle, bitsHandle, callback, userData, CompositeOptions{0, true});
+  return BuildBitmapWith(image, infoHandle, bitsHandle, callback, userData, CompositeOptions{0, true, nullptr},
+                         nullptr);
 }
 
 ResultCode BuildBitmapWith(XcfImage* image, HLOCAL* infoHandle, HLOCAL* bitsHandle, ProgressCallback callback,
-                           intptr_t userData, CompositeOptions options) {
+                           intptr_t userData, CompositeOptions options, PictureSink* sink) {
   if (image == nullptr || infoHandle == nullptr || bitsHandle == nullptr) return ResultCode::InvalidArgument;
   // The header and the body, read once for the whole call: a body that
   // reads has a valid header, and the drawing finds it read.
@@ -148,6 +145,11 @@ ResultCode BuildBitmapWith(XcfImage* image, HLOCAL* infoHandle, HLOCAL* bitsHand
   // The bands of the composition put their rows in the bitmap's order as
   // they are drawn.
   options.swapRedBlue = true;
+  if (sink != nullptr) {
+    if (sink->begin != nullptr)
+      sink->begin(sink, info.locked, rgb ? kBitmapInfoHeaderSize : kBitmapInfoHeaderSize + kColourTableSize);
+    options.rows = &sink->rows;
+  }
   result = CompositeImageWith(image, canvas.buffer, callback != nullptr ? &progress.hook : nullptr, options);
   if (result != ResultCode::Ok) return result;
 

@@ -11,9 +11,15 @@
 
 namespace tessel {
 
+struct PictureSink;
+
 // Writes both handles only on success; they are unlocked and the host's.
 ResultCode BuildBitmap(XcfImage* image, HLOCAL* infoHandle, HLOCAL* bitsHandle, ProgressCallback callback,
                        intptr_t userData);
+// The same with the composition's options (the tests' thread counts) and a
+// sink told of the bitmap as it is made (plugin/entry.h), or null.
+ResultCode BuildBitmapWith(XcfImage* image, HLOCAL* infoHandle, HLOCAL* bitsHandle, ProgressCallback callback,
+                           intptr_t userData, CompositeOptions options, PictureSink* sink);
 
 // Exchanges the first and third byte of every pixel of 3 or more bytes.
 ResultCode SwapRedBlue(PixelBuffer* buffer);

@@ -6,15 +6,26 @@
 // the fuzz targets call these to hear the reason or to pass tighter limits.
 #pragma once
 
+#include "composite/composite.h"
 #include "plugin/exports.h"
 #include "plugin/limits.h"
 #include "plugin/reason.h"
 
 namespace tessel {
 
+// The bitmap as it is made, for a caller that writes it out while the rest
+// is drawn: its header and colour table once, before any row, then its rows
+// as they are drawn (RowsHook: any thread, several at once). On failure
+// what it was told is not the picture.
+struct PictureSink {
+  RowsHook rows;  // first: the hook is the sink
+  void (*begin)(PictureSink* sink, const uint8_t* info, uint32_t infoSize);
+};
+
 int GetPictureInfoWith(const char* buffer, int32_t offsetOrSize, uint32_t flag, PictureInfo* info,
                        const Limits& limits, Reason* reason);
 int GetPictureWith(const char* buffer, int32_t offsetOrSize, uint32_t flag, HLOCAL* info, HLOCAL* bits,
-                   ProgressCallback progress, intptr_t userData, const Limits& limits, Reason* reason);
+                   ProgressCallback progress, intptr_t userData, const Limits& limits, Reason* reason,
+                   PictureSink* sink = nullptr);
 
 }  // namespace tessel

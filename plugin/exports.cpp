@@ -185,7 +185,8 @@ int GetPictureInfoWith(const char* buffer, int32_t offsetOrSize, uint32_t flag, 
 }
 
 int GetPictureWith(const char* buffer, int32_t offsetOrSize, uint32_t flag, HLOCAL* info, HLOCAL* bits,
-                   ProgressCallback progress, intptr_t userData, const Limits& limits, Reason* reason) {
+                   ProgressCallback progress, intptr_t userData, const Limits& limits, Reason* reason,
+                   PictureSink* sink) {
   if (info == nullptr || bits == nullptr) {
     ReasonNote(reason, "nowhere to put the bitmap's handles");
     return host::kOtherError;
@@ -195,7 +196,8 @@ int GetPictureWith(const char* buffer, int32_t offsetOrSize, uint32_t flag, HLOC
   ResultCode result =
       OpenInputWith(buffer, offsetOrSize, InputKindOf(flag), &decode.stream, &decode.sink, 0, limits, reason);
   if (result == ResultCode::Ok) result = XcfImageCreate(decode.stream, &decode.image);
-  if (result == ResultCode::Ok) result = BuildBitmap(decode.image, info, bits, progress, userData);
+  if (result == ResultCode::Ok)
+    result = BuildBitmapWith(decode.image, info, bits, progress, userData, CompositeOptions{0, true, nullptr}, sink);
   return MapResultToHost(result);
 }
 

@@ -174,12 +174,12 @@ void HostPicture::Unlock() {
 }
 
 int DecodePicture(const PluginApi& api, const HostInput& input, ProgressCallback progress, intptr_t userData,
-                  HostPicture* picture, std::string* reason) {
+                  HostPicture* picture, std::string* reason, tessel::PictureSink* sink) {
   picture->Free();
   tessel::Reason why{};
   const int code = api.getPictureWith != nullptr
                        ? api.getPictureWith(input.buffer, input.offsetOrSize, input.flag, picture->InfoOut(),
-                                            picture->BitsOut(), progress, userData, tessel::kDefaultLimits, &why)
+                                            picture->BitsOut(), progress, userData, tessel::kDefaultLimits, &why, sink)
                        : api.getPicture(input.buffer, input.offsetOrSize, input.flag, picture->InfoOut(),
                                         picture->BitsOut(), progress, userData);
   *reason = why.text;
@@ -267,6 +267,33 @@ bool WritePicture(HostPicture& picture, const fs::path& out, std::string* error)
     return HasExtension(out, ".png") ? WritePng(path, dib, error, tessel::ProcessorsOfProcess())
                                      : WriteBmp(path, dib, error);
   });
+}
+
+PictureOutput::PictureOutput(const PluginApi& api, const fs::path& out) : out_(out) {
+  if (api.getPictureWith != nullptr && HasExtension(out, ".png"))
+    streamed_ = std::make_unique<PngStreamWriter>(PartialOf(out).string());
+}
+
+PictureOutput::~PictureOutput() {
+  std::error_code ec;
+  if (streamed_ && !done_) fs::remove(PartialOf(out_), ec);
+}
+
+bool PictureOutput::Write(HostPicture& picture, std::string* error) {
+  if (!streamed_) return WritePicture(picture, out_, error);
+  done_ = true;
+  std::error_code ec;
+  bool ok = streamed_->Finish(error);
+  if (ok) {
+    fs::rename(PartialOf(out_), out_, ec);
+    ok = !ec;
+    if (!ok) *error = ec.message();
+  }
+  if (!ok) {
+    *error = "cannot write " + out_.string() + ": " + *error;
+    fs::remove(PartialOf(out_), ec);
+  }
+  return ok;
 }
 
 bool WriteThumbnail(HostPicture& picture, uint32_t size, const fs::path& out, std::string* error) {

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -85,12 +86,34 @@ class HostPicture {
 
 // GetPicture; the host code, and the reason as PrintInfo. Both handles are
 // the picture's only on success.
+// A sink, where given, is told of the bitmap as it is made (natively only).
 int DecodePicture(const PluginApi& api, const HostInput& input, ProgressCallback progress, intptr_t userData,
-                  HostPicture* picture, std::string* reason);
+                  HostPicture* picture, std::string* reason, tessel::PictureSink* sink = nullptr);
 
 // Writes PNG or BMP, by the extension of `out`; the file is replaced in one
 // step, so a failure never leaves a partial one.
 bool WritePicture(HostPicture& picture, const std::filesystem::path& out, std::string* error);
+
+// Where `render` puts one picture: OUT, .png or .bmp, replaced in one step
+// so that a failure never leaves a partial file. Natively a PNG is written
+// while the picture is drawn, through Sink(), so that writing it costs
+// little more than drawing it; otherwise Write writes it once decoded.
+class PictureOutput {
+ public:
+  PictureOutput(const PluginApi& api, const std::filesystem::path& out);
+  ~PictureOutput();  // what was not finished is removed
+  PictureOutput(const PictureOutput&) = delete;
+  PictureOutput& operator=(const PictureOutput&) = delete;
+  // Null when nothing is written while the picture is drawn.
+  tessel::PictureSink* Sink() { return streamed_ ? streamed_->Sink() : nullptr; }
+  // After a decode that succeeded.
+  bool Write(HostPicture& picture, std::string* error);
+
+ private:
+  std::filesystem::path out_;
+  std::unique_ptr<PngStreamWriter> streamed_;
+  bool done_ = false;
+};
 
 // The picture scaled to fit size x size (ScaleToFit), written as PNG in
 // the same way.

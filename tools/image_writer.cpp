@@ -13,6 +13,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <map>
+#include <mutex>
 #include <thread>
 
 namespace {
@@ -133,8 +135,8 @@ bool WriteChunk(FILE* f, const Chunk& chunk) {
 // as raw deflate blocks that end on a byte boundary (its sync flush), none
 // of them final, so that pieces compressed apart on several threads and
 // laid one after the other, then a final empty block, are one stream. Runs
-// of a byte (flat areas, after the Sub filter) become matches at distance 1,
-// and no further match is searched for: on filtered photographs a general
+// of a byte (flat areas leave runs of 0) become matches at distance 1, and
+// no further match is searched for: on filtered photographs a general
 // search costs much and finds little (zlib's Z_RLE strategy).
 bool CompressPiece(const uint8_t* data, size_t size, PngEffort effort, std::vector<uint8_t>* out) {
   z_stream z{};
@@ -156,33 +158,52 @@ bool CompressPiece(const uint8_t* data, size_t size, PngEffort effort, std::vect
 // A final, empty stored block: the end of a stream of pieces.
 constexpr uint8_t kDeflateEnd[5] = {0x01, 0x00, 0x00, 0xFF, 0xFF};
 
-// Row y of the picture, top-down, as PNG has it: red first (the bitmap is
-// blue, green, red), or the palette index or gray level.
-void PlainRow(const Dib& dib, const DibLayout& l, uint32_t y, uint8_t* out) {
-  const uint8_t* src = dib.bits + static_cast<size_t>(l.height - 1 - y) * l.rowSize;  // bottom-up rows
-  if (l.bitCount == 8) {
-    std::memcpy(out, src, l.width);
+// Rows of a bitmap as the PNG writer reads them: the top one and the
+// distance to the next one below (negative for a bottom-up bitmap).
+struct SourceRows {
+  const uint8_t* top;
+  int64_t stride;
+  const uint8_t* Row(uint32_t i) const { return top + static_cast<int64_t>(i) * stride; }
+};
+
+// A bitmap row as PNG has it: red first (the bitmap is blue, green, red),
+// or the palette index or gray level.
+void PlainRow(const uint8_t* src, uint32_t width, uint32_t bpp, uint8_t* out) {
+  if (bpp == 1) {
+    std::memcpy(out, src, width);
     return;
   }
-  for (uint32_t x = 0; x < l.width; ++x, src += 3, out += 3) {
+  for (uint32_t x = 0; x < width; ++x, src += 3, out += 3) {
     out[0] = src[2];
     out[1] = src[1];
     out[2] = src[0];
   }
 }
 
-// The rows [first, end) as PNG's filtered scanlines, each the Sub filter's
-// byte and the differences of every byte from the same byte of the pixel
-// before: quick, and good enough on the large pictures `render` writes.
-void FilterRowsSub(const Dib& dib, const DibLayout& l, uint32_t first, uint32_t end, std::vector<uint8_t>* out) {
-  const uint32_t bpp = l.bitCount / 8;
-  const size_t bytes = static_cast<size_t>(l.width) * bpp;
-  out->resize((bytes + 1) * (end - first));
+// Rows as PNG's filtered scanlines, quick and good on the large pictures
+// `render` writes: the first of a piece by the Sub filter (each byte less
+// the same byte of the pixel before), so that a piece needs no row of
+// another; the others by the Average filter (less the mean of that byte
+// and the one above), which leaves the least on photographs and nothing
+// on flat areas.
+void FilterRowsFast(const SourceRows& rows, uint32_t count, uint32_t width, uint32_t bpp, std::vector<uint8_t>* out) {
+  const size_t bytes = static_cast<size_t>(width) * bpp;
+  out->resize((bytes + 1) * count);
+  std::vector<uint8_t> above(bytes), row(bytes);
   uint8_t* o = out->data();
-  for (uint32_t y = first; y < end; ++y, o += bytes + 1) {
-    o[0] = 1;  // Sub
-    PlainRow(dib, l, y, o + 1);
-    for (size_t i = bytes; i-- > bpp;) o[1 + i] = static_cast<uint8_t>(o[1 + i] - o[1 + i - bpp]);
+  for (uint32_t y = 0; y < count; ++y, o += bytes + 1) {
+    PlainRow(rows.Row(y), width, bpp, row.data());
+    if (y == 0) {
+      o[0] = 1;  // Sub
+      for (size_t i = 0; i < bpp && i < bytes; ++i) o[1 + i] = row[i];
+      for (size_t i = bpp; i < bytes; ++i) o[1 + i] = static_cast<uint8_t>(row[i] - row[i - bpp]);
+    } else {
+      o[0] = 3;  // Average
+      for (size_t i = 0; i < bpp && i < bytes; ++i) o[1 + i] = static_cast<uint8_t>(row[i] - (above[i] >> 1));
+      for (size_t i = bpp; i < bytes; ++i)
+        o[1 + i] = static_cast<uint8_t>(row[i] - ((row[i - bpp] + above[i]) >> 1));
+    }
+    above.swap(row);
   }
 }
 
@@ -193,14 +214,14 @@ uint8_t Paeth(int a, int b, int c) {
 
 // Every row by whichever of PNG's five filters leaves the least sum of
 // absolute differences (libpng's choice): for small pictures.
-void FilterRowsAdaptive(const Dib& dib, const DibLayout& l, std::vector<uint8_t>* out) {
-  const size_t bpp = l.bitCount / 8;
-  const size_t bytes = static_cast<size_t>(l.width) * bpp;
-  out->resize((bytes + 1) * l.height);
+void FilterRowsAdaptive(const SourceRows& rows, uint32_t count, uint32_t width, uint32_t bpp,
+                        std::vector<uint8_t>* out) {
+  const size_t bytes = static_cast<size_t>(width) * bpp;
+  out->resize((bytes + 1) * count);
   std::vector<uint8_t> above(bytes, 0), row(bytes), trial(bytes);
   uint8_t* o = out->data();
-  for (uint32_t y = 0; y < l.height; ++y, o += bytes + 1) {
-    PlainRow(dib, l, y, row.data());
+  for (uint32_t y = 0; y < count; ++y, o += bytes + 1) {
+    PlainRow(rows.Row(y), width, bpp, row.data());
     uint64_t best = UINT64_MAX;
     for (uint8_t filter = 0; filter < 5; ++filter) {
       uint64_t cost = 0;
@@ -222,79 +243,154 @@ void FilterRowsAdaptive(const Dib& dib, const DibLayout& l, std::vector<uint8_t>
 
 }  // namespace
 
+// The file of one PNG and its pieces: each piece of rows filtered and
+// compressed apart (on whichever thread gives it), then written as one
+// IDAT chunk as soon as every piece above it is, so that only the pieces
+// that come early are held.
+class PngPieces {
+ public:
+  PngPieces(std::string path, PngEffort effort) : path_(std::move(path)), effort_(effort) {}
+  ~PngPieces() {
+    if (file_ != nullptr) std::fclose(file_);
+  }
+
+  // The bitmap's header and colour table: the file and its first chunks.
+  void Begin(const uint8_t* info, size_t infoSize) {
+    std::lock_guard<std::mutex> hold(lock_);
+    const Dib header{info, infoSize, nullptr, 0};
+    if (info == nullptr || infoSize < 40) return Fail("the bitmap header is malformed");
+    layout_ = LayoutOf(header);
+    if ((layout_.bitCount != 8 && layout_.bitCount != 24) || (layout_.bitCount == 8 && infoSize < 40 + 1024))
+      return Fail("the bitmap header is malformed");
+    const bool gray = GrayTable(header);
+    Chunk ihdr{"IHDR", std::vector<uint8_t>(13, 0), 0};
+    PutU32BE(ihdr.data.data(), layout_.width);
+    PutU32BE(ihdr.data.data() + 4, layout_.height);
+    ihdr.data[8] = 8;                                              // bits per channel
+    ihdr.data[9] = layout_.bitCount == 24 ? 2 : (gray ? 0 : 3);  // RGB, gray or palette
+    ihdr.Seal();
+    Chunk palette{"PLTE", {}, 0};
+    if (layout_.bitCount == 8 && !gray) {
+      const uint8_t* table = info + 40;
+      for (int i = 0; i < 256; ++i)
+        palette.data.insert(palette.data.end(), {table[4 * i + 2], table[4 * i + 1], table[4 * i]});
+      palette.Seal();
+    }
+    errno = 0;
+    file_ = std::fopen(path_.c_str(), "wb");
+    static const uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    if (file_ == nullptr || std::fwrite(kSignature, 1, 8, file_) != 8 || !WriteChunk(file_, ihdr) ||
+        (!palette.data.empty() && !WriteChunk(file_, palette)))
+      return Fail(std::strerror(errno != 0 ? errno : EIO));
+    begun_ = true;
+  }
+
+  // Rows [first, first + count) of the picture; any thread, several at once.
+  void Piece(uint32_t first, uint32_t count, const SourceRows& rows) {
+    if (count == 0 || !begun_) return;
+    const uint32_t bpp = layout_.bitCount / 8;
+    Pending piece{count, Chunk{"IDAT", {}, 0}, 0};
+    std::vector<uint8_t> filtered;
+    if (effort_ == PngEffort::Small)
+      FilterRowsAdaptive(rows, count, layout_.width, bpp, &filtered);
+    else
+      FilterRowsFast(rows, count, layout_.width, bpp, &filtered);
+    if (first == 0) piece.chunk.data = {0x78, 0x01};  // the zlib header: deflate, 32 KiB window
+    const bool compressed = CompressPiece(filtered.data(), filtered.size(), effort_, &piece.chunk.data);
+    piece.adler = adler32(1, filtered.data(), static_cast<uInt>(filtered.size()));
+    piece.chunk.Seal();
+    std::lock_guard<std::mutex> hold(lock_);
+    if (!compressed) return Fail("no memory to compress the picture");
+    pending_.emplace(first, std::move(piece));
+    // Every piece that now follows the rows written goes out.
+    for (auto next = pending_.find(written_); next != pending_.end(); next = pending_.find(written_)) {
+      if (error_.empty() && !WriteChunk(file_, next->second.chunk)) Fail(std::strerror(errno != 0 ? errno : EIO));
+      const size_t line = static_cast<size_t>(layout_.width) * bpp + 1;
+      adler_ = adler32_combine(adler_, next->second.adler, static_cast<z_off_t>(line * next->second.rows));
+      written_ += next->second.rows;
+      pending_.erase(next);
+    }
+  }
+
+  // The stream's end and the file's; false with the reason.
+  bool Finish(std::string* error) {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (error_.empty() && (!begun_ || written_ != layout_.height)) Fail("the picture's rows did not all come");
+    if (error_.empty()) {
+      Chunk end{"IDAT", std::vector<uint8_t>(kDeflateEnd, kDeflateEnd + 5), 0};
+      end.data.resize(9);
+      PutU32BE(end.data.data() + 5, static_cast<uint32_t>(adler_));
+      end.Seal();
+      Chunk last{"IEND", {}, 0};
+      last.Seal();
+      errno = 0;
+      FILE* file = file_;
+      file_ = nullptr;
+      const bool ok = WriteChunk(file, end) && WriteChunk(file, last);
+      if (std::fclose(file) != 0 || !ok) Fail(std::strerror(errno != 0 ? errno : EIO));
+    }
+    if (!error_.empty()) *error = error_;
+    return error_.empty();
+  }
+
+ private:
+  struct Pending {
+    uint32_t rows;
+    Chunk chunk;
+    uLong adler;
+  };
+  void Fail(const std::string& why) {
+    if (error_.empty()) error_ = why;
+  }
+
+  std::string path_;
+  PngEffort effort_;
+  std::mutex lock_;  // guards what follows
+  FILE* file_ = nullptr;
+  bool begun_ = false;
+  DibLayout layout_{};
+  std::map<uint32_t, Pending> pending_;  // by first row
+  uint32_t written_ = 0;                 // rows written
+  uLong adler_ = 1;
+  std::string error_;
+};
+
 bool WritePng(const std::string& path, const Dib& dib, std::string* error, uint32_t threads, PngEffort effort) {
   if (!DibValid(dib, error)) return false;
   const DibLayout l = LayoutOf(dib);
-  const uint8_t* table = dib.info + 40;
-  const bool gray = GrayTable(dib);
-
-  // The scanlines in pieces of about a megabyte, filtered and compressed
-  // on `threads` threads; each piece becomes one IDAT chunk.
+  PngPieces png(path, effort);
+  png.Begin(dib.info, dib.infoSize);
+  // Pieces of about a megabyte, on `threads` threads; a small picture in one.
   const size_t line = static_cast<size_t>(l.width) * (l.bitCount / 8) + 1;
   const uint32_t rowsPerPiece = effort == PngEffort::Small ? std::max(1u, l.height)
                                                            : static_cast<uint32_t>(std::max<size_t>(1, (1u << 20) / line));
   const uint32_t pieces = l.height == 0 ? 0 : (l.height + rowsPerPiece - 1) / rowsPerPiece;
-  std::vector<Chunk> idat(pieces);
-  std::vector<uLong> adler(pieces);
+  const SourceRows rows{dib.bits + static_cast<size_t>(l.height - 1) * l.rowSize, -static_cast<int64_t>(l.rowSize)};
   std::atomic<uint32_t> next{0};
-  std::atomic<bool> compressed{true};
   auto work = [&] {
-    std::vector<uint8_t> rows;
     for (uint32_t p; (p = next++) < pieces;) {
       const uint32_t first = p * rowsPerPiece;
-      if (effort == PngEffort::Small)
-        FilterRowsAdaptive(dib, l, &rows);
-      else
-        FilterRowsSub(dib, l, first, std::min(l.height, first + rowsPerPiece), &rows);
-      Chunk& chunk = idat[p];
-      std::memcpy(chunk.type, "IDAT", 5);
-      if (p == 0) chunk.data = {0x78, 0x01};  // the zlib header: deflate, 32 KiB window
-      if (!CompressPiece(rows.data(), rows.size(), effort, &chunk.data)) compressed = false;
-      adler[p] = adler32(1, rows.data(), static_cast<uInt>(rows.size()));
-      chunk.Seal();
+      png.Piece(first, std::min(l.height - first, rowsPerPiece), SourceRows{rows.Row(first), rows.stride});
     }
   };
   std::vector<std::thread> workers;
   for (uint32_t t = 1; t < std::min(threads, pieces); ++t) workers.emplace_back(work);
   work();
   for (std::thread& w : workers) w.join();
-  if (!compressed) {
-    *error = "no memory to compress the picture";
-    return false;
-  }
-
-  // The stream's end and its Adler-32, joined from the pieces'.
-  uLong sum = 1;
-  for (uint32_t p = 0; p < pieces; ++p) {
-    const uint32_t rows = std::min(l.height, (p + 1) * rowsPerPiece) - p * rowsPerPiece;
-    sum = adler32_combine(sum, adler[p], static_cast<z_off_t>(line * rows));
-  }
-  Chunk end{"IDAT", std::vector<uint8_t>(kDeflateEnd, kDeflateEnd + 5), 0};
-  end.data.resize(9);
-  PutU32BE(end.data.data() + 5, static_cast<uint32_t>(sum));
-  end.Seal();
-
-  Chunk header{"IHDR", std::vector<uint8_t>(13, 0), 0};
-  PutU32BE(header.data.data(), l.width);
-  PutU32BE(header.data.data() + 4, l.height);
-  header.data[8] = 8;                                      // bits per channel
-  header.data[9] = l.bitCount == 24 ? 2 : (gray ? 0 : 3);  // RGB, gray or palette
-  header.Seal();
-  Chunk palette{"PLTE", {}, 0};
-  if (l.bitCount == 8 && !gray) {
-    for (int i = 0; i < 256; ++i) palette.data.insert(palette.data.end(), {table[4 * i + 2], table[4 * i + 1], table[4 * i]});
-    palette.Seal();
-  }
-  Chunk last{"IEND", {}, 0};
-  last.Seal();
-
-  std::unique_ptr<FILE, FileCloser> f(std::fopen(path.c_str(), "wb"));
-  static const uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-  bool ok = f && std::fwrite(kSignature, 1, 8, f.get()) == 8 && WriteChunk(f.get(), header) &&
-            (palette.data.empty() || WriteChunk(f.get(), palette));
-  for (uint32_t p = 0; ok && p < pieces; ++p) ok = WriteChunk(f.get(), idat[p]);
-  ok = ok && WriteChunk(f.get(), end) && WriteChunk(f.get(), last);
-  if (ok) ok = std::fclose(f.release()) == 0;
-  if (!ok) *error = std::strerror(errno != 0 ? errno : EIO);
-  return ok;
+  return png.Finish(error);
 }
+
+void PngStreamWriter::Begin(tessel::PictureSink* sink, const uint8_t* info, uint32_t infoSize) {
+  reinterpret_cast<PngStreamWriter*>(sink)->pieces_->Begin(info, infoSize);
+}
+
+void PngStreamWriter::Rows(tessel::RowsHook* hook, uint32_t first, uint32_t count, const uint8_t* top, int32_t stride) {
+  reinterpret_cast<PngStreamWriter*>(hook)->pieces_->Piece(first, count, SourceRows{top, stride});
+}
+
+PngStreamWriter::PngStreamWriter(const std::string& path)
+    : sink_{{Rows}, Begin}, pieces_(std::make_unique<PngPieces>(path, PngEffort::Fast)) {}
+
+PngStreamWriter::~PngStreamWriter() = default;
+
+bool PngStreamWriter::Finish(std::string* error) { return pieces_->Finish(error); }

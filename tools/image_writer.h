@@ -3,8 +3,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "plugin/entry.h"
 
 // The two blocks GetPicture hands over, locked.
 struct Dib {
@@ -40,7 +43,7 @@ OwnedDib NewDib(uint32_t width, uint32_t height, uint32_t bitCount);
 
 // The writers tell the system's reason for a file they cannot write.
 bool WriteBmp(const std::string& path, const Dib& dib, std::string* error);
-// How hard the PNG writer works: Fast (each row by the Sub filter, zlib's
+// How hard the PNG writer works: Fast (rows by the Average filter, zlib's
 // run-length strategy, in pieces on threads) for whole pictures, Small
 // (each row by its best filter, zlib's full search, one piece) for
 // thumbnails.
@@ -50,3 +53,28 @@ enum class PngEffort { Fast, Small };
 // pieces on `threads` threads.
 bool WritePng(const std::string& path, const Dib& dib, std::string* error, uint32_t threads = 1,
               PngEffort effort = PngEffort::Fast);
+
+class PngPieces;
+
+// A PNG written while the picture is drawn (PngEffort::Fast): its header
+// as soon as the bitmap's is known, then each band of rows filtered and
+// compressed on the thread that drew it and written as soon as the bands
+// above it are. Nothing of the picture is held but bands that come early.
+class PngStreamWriter {
+ public:
+  explicit PngStreamWriter(const std::string& path);
+  ~PngStreamWriter();
+  PngStreamWriter(const PngStreamWriter&) = delete;
+  PngStreamWriter& operator=(const PngStreamWriter&) = delete;
+
+  // What GetPictureWith tells of the bitmap as it is made.
+  tessel::PictureSink* Sink() { return &sink_; }
+  // Ends the file once the picture is whole; false with the reason.
+  bool Finish(std::string* error);
+
+ private:
+  static void Begin(tessel::PictureSink* sink, const uint8_t* info, uint32_t infoSize);
+  static void Rows(tessel::RowsHook* hook, uint32_t first, uint32_t count, const uint8_t* top, int32_t stride);
+  tessel::PictureSink sink_;  // first: the sink, and its hook, are the writer
+  std::unique_ptr<PngPieces> pieces_;
+};

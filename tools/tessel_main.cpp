@@ -302,8 +302,10 @@ bool RenderOne(const PluginApi& api, const RenderJob& job, const InputOptions& i
   }
   JobProgress progress{bar, index};
   HostPicture picture;
+  PictureOutput output(api, job.output);
   std::string reason;
-  int code = DecodePicture(api, input, OnProgress, reinterpret_cast<intptr_t>(&progress), &picture, &reason);
+  int code = DecodePicture(api, input, OnProgress, reinterpret_cast<intptr_t>(&progress), &picture, &reason,
+                           output.Sink());
   // Stopped after the last progress report: the picture is not wanted.
   if (code == 0 && interrupted) {
     code = 1;
@@ -313,7 +315,7 @@ bool RenderOne(const PluginApi& api, const RenderJob& job, const InputOptions& i
     bar->Say(FailureText(job.input, code, reason) + "\n");
     return false;
   }
-  if (!WritePicture(picture, job.output, &error)) {
+  if (!output.Write(picture, &error)) {
     bar->Say("tessel: " + error + "\n");
     return false;
   }

@@ -8,13 +8,6 @@
 #include "plugin/exports.h"
 #include "xcf/image.h"
 
-namespace tessel {
-// BuildBitmap with the composition's options (plugin/bitmap.cpp): a thread
-// count of the caller's, for the tests that compare counts.
-ResultCode BuildBitmapWith(XcfImage* image, HLOCAL* infoHandle, HLOCAL* bitsHandle, ProgressCallback callback,
-                           intptr_t userData, CompositeOptions options);
-}  // namespace tessel
-
 #ifndef _WIN32
 namespace tessel::platform {
 // The POSIX stand-in's count of local-memory handles allocated and not yet

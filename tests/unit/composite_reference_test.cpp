@@ -408,7 +408,7 @@ ResultCode Reference(XcfImage* image, PixelBuffer* canvas, ProgressHook* progres
 }
 
 ResultCode Product(XcfImage* image, PixelBuffer* canvas, ProgressHook* progress, uint32_t threads) {
-  return CompositeImageWith(image, canvas, progress, CompositeOptions{threads, false});
+  return CompositeImageWith(image, canvas, progress, CompositeOptions{threads, false, nullptr});
 }
 
 Drawn Draw(const Bytes& file, const xcftest::Image& shape, Driver driver, uint32_t threads = 1, int stopAt = -1) {

@@ -7,6 +7,7 @@
 
 #include "tests/support/picture.h"
 #include "tests/support/test_files.h"
+#include "tools/host.h"
 #include "tools/image_writer.h"
 
 using namespace xcftest;
@@ -126,6 +127,42 @@ TEST(PngWriter, WritesLargePicturesInPiecesOnThreads) {
     int colourType = -1;
     std::vector<png_color> palette;
     ASSERT_TRUE(ReadPng(path, &colourType, &palette) == expected) << way.threads << " threads";
+  }
+  // Written while it is drawn: the bands come on the drawing threads, in
+  // any order, and the file is only the picture once it is whole; a
+  // decode that fails leaves no file behind.
+  PluginApi api;
+  std::string error;
+  ASSERT_TRUE(PluginLoad("", &api, &error)) << error;
+  const Bytes file = WriteXcf(image);
+  const Bytes cut(file.begin(), file.begin() + static_cast<long>(file.size() / 2));
+  for (const Bytes* input : {&file, &cut}) {
+    HostInput in;
+    in.bytes.assign(input->begin(), input->end());
+    in.buffer = in.bytes.data();
+    in.offsetOrSize = static_cast<int32_t>(in.bytes.size());
+    in.flag = 1;
+    const std::string path = ScratchPath("streamed.png");
+    std::filesystem::remove(path);
+    HostPicture picture;
+    std::string reason;
+    {
+      PictureOutput output(api, path);
+      ASSERT_NE(output.Sink(), nullptr);
+      const int code = DecodePicture(api, in, nullptr, 0, &picture, &reason, output.Sink());
+      ASSERT_EQ(code == 0, input == &file) << reason;
+      if (code == 0) {
+        ASSERT_TRUE(output.Write(picture, &error)) << error;
+      }
+    }
+    if (input == &cut) {
+      EXPECT_FALSE(std::filesystem::exists(path));
+      EXPECT_FALSE(std::filesystem::exists(path + ".partial"));
+      continue;
+    }
+    int colourType = -1;
+    std::vector<png_color> palette;
+    ASSERT_TRUE(ReadPng(path, &colourType, &palette) == expected) << "streamed";
   }
 }
 #endif

@@ -15,6 +15,7 @@
 #include "stream/memory_source.h"
 #include "tests/support/local_handles.h"
 #include "tests/support/picture.h"
+#include "plugin/bitmap.h"
 #include "tests/support/product_hooks.h"
 #include "tests/support/samples.h"
 #include "tests/support/test_files.h"
@@ -59,7 +60,7 @@ Outcome Render(const Bytes& file, uint32_t threads, int stopAt = -1) {
   if (result == tessel::ResultCode::Ok) result = tessel::XcfImageCreate(stream, &image);
   if (result == tessel::ResultCode::Ok)
     result = tessel::BuildBitmapWith(image, &info, &bits, Listen, reinterpret_cast<intptr_t>(&listener),
-                                     tessel::CompositeOptions{threads, true});
+                                     tessel::CompositeOptions{threads, true, nullptr}, nullptr);
   tessel::XcfImageDestroy(&image);
   tessel::CloseInput(&stream, &sink);
   outcome.code = tessel::MapResultToHost(result);
@@ -213,7 +214,7 @@ TEST(Threads, ProgressFollowsTheRowsDrawn) {
   ASSERT_EQ(tessel::XcfImageCreate(stream, &document), tessel::ResultCode::Ok);
   ASSERT_EQ(tessel::PixelBufferNew(&canvas), tessel::ResultCode::Ok);
   ASSERT_EQ(tessel::PixelBufferWrap(canvas, 200, 3, 640, 600, bits.data()), tessel::ResultCode::Ok);
-  EXPECT_EQ(tessel::CompositeImageWith(document, canvas, &watch.hook, tessel::CompositeOptions{1, false}),
+  EXPECT_EQ(tessel::CompositeImageWith(document, canvas, &watch.hook, tessel::CompositeOptions{1, false, nullptr}),
             tessel::ResultCode::Ok);
   tessel::PixelBufferRelease(&canvas);
   tessel::XcfImageDestroy(&document);
