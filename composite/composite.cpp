@@ -211,9 +211,10 @@ DWORD WINAPI SweepWorker(LPVOID context) {
 ResultCode Sweep(const DrawPlan& plan, LoadJob* load, PixelBuffer* canvas, ByteStream* stream, uint32_t threads,
                  CompositeOptions options, ProgressHook* progress, uint32_t count) {
   SweepJob job(plan, load, canvas, stream, options);
-  // A picture the plan refuses draws nothing, not even ahead of the check:
-  // its blends were never chosen.
-  job.stop = plan.refusal != ResultCode::Ok;
+  // A picture the plan refuses, or whose layers' headers fail to read,
+  // draws nothing, not even ahead of the check: its blends were never
+  // chosen, or its layers' tiles never found.
+  job.stop = plan.refusal != ResultCode::Ok || !LoadJobPrepared(load);
   const uint64_t total = canvas->height;
   Workers workers;
   if (threads > 1 && (job.bands > 1 || LoadJobShared(load))) workers.Start(threads - 1, SweepWorker, &job);

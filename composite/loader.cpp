@@ -75,6 +75,7 @@ struct LoadJob {
   std::unique_ptr<Unit[]> units;
   uint32_t unitCount = 0;
   uint32_t next = 0;  // the next unit to take
+  bool prepared = false;  // every entry's headers and tile offsets read
   // The lowest entry known to fail: no later entry's answer matters.
   std::atomic<uint32_t> failedEntry{UINT32_MAX};
   Signal signal;  // guards the states, `next` and `running`; notified when a unit ends
@@ -136,7 +137,8 @@ ResultCode LoadJobCreate(XcfImage* image, const LayerLoadEntry* entries, uint32_
   std::unique_ptr<const XcfLevel*[]> levels(new (std::nothrow) const XcfLevel*[2 * static_cast<size_t>(count) + 1]());
   if (!levels) return StreamRefuse(stream, ResultCode::OutOfMemory, "no memory to check the layers' tiles");
   uint64_t unitCount = 0;
-  for (uint32_t i = 0; i < count; ++i) {
+  uint32_t i = 0;
+  for (; i < count; ++i) {
     XcfLayer* layer = entries[i].layer;
     EntryState& state = job->states[i];
     if (entries[i].loadPixels) {
@@ -154,10 +156,11 @@ ResultCode LoadJobCreate(XcfImage* image, const LayerLoadEntry* entries, uint32_
       unitCount += UnitsOf(levels[2 * i + 1]);
     }
   }
+  job->prepared = i == count;
   if (unitCount <= UINT32_MAX) job->units.reset(new (std::nothrow) Unit[unitCount > 0 ? unitCount : 1]);
   if (!job->units) return StreamRefuse(stream, ResultCode::OutOfMemory, "no memory to check the layers' tiles");
   uint32_t at = 0;
-  for (uint32_t i = 0; i < count; ++i) {
+  for (i = 0; i < count; ++i) {
     if (levels[2 * i] != nullptr) at = AddUnits(job->units.get(), at, i, false, levels[2 * i]);
     if (levels[2 * i + 1] != nullptr) at = AddUnits(job->units.get(), at, i, true, levels[2 * i + 1]);
   }
@@ -165,6 +168,8 @@ ResultCode LoadJobCreate(XcfImage* image, const LayerLoadEntry* entries, uint32_
   *out = job.release();
   return ResultCode::Ok;
 }
+
+bool LoadJobPrepared(const LoadJob* job) { return job->prepared; }
 
 void LoadJobDestroy(LoadJob** holder) {
   delete *holder;

@@ -33,6 +33,9 @@ struct LoadJob;
 ResultCode LoadJobCreate(XcfImage* image, const LayerLoadEntry* entries, uint32_t count, uint32_t compression,
                          LoadJob** out);
 void LoadJobDestroy(LoadJob** holder);
+// Whether every entry's headers and tile offsets were read: only then can
+// bands be drawn ahead of the tile check.
+bool LoadJobPrepared(const LoadJob* job);
 // Whether the job has units to share with other threads.
 bool LoadJobShared(const LoadJob* job);
 // Runs units, each thread with a stream of its own, until none is left to take.
