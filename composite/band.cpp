@@ -6,6 +6,8 @@
 
 #include "composite/blend.h"
 #include "composite/composite.h"
+#include "composite/layer_modes.h"
+#include "composite/linear_pixels.h"
 #include "composite/simd.h"
 #include "xcf/hierarchy.h"
 #include "xcf/tile.h"
@@ -234,6 +236,226 @@ class NodeDrawer {
   BandScratch* scratch_;
 };
 
+// ---- GIMP's arithmetic: rows of RGBA floats in linear light. --------------
+
+// Rows of floats, four a pixel.
+struct FloatRows {
+  float* first;
+  size_t stride;  // floats from one row to the next
+  float* Row(uint32_t i) const { return first + static_cast<size_t>(i) * stride; }
+};
+
+class GimpDrawer {
+ public:
+  GimpDrawer(const DrawPlan& plan, ByteStream* stream, BandScratch* scratch)
+      : plan_(plan), stream_(stream), scratch_(scratch) {}
+
+  // Node k onto a target of floats covering targetRect, within clip.
+  ResultCode Draw(uint32_t k, const FloatRows& target, const Rect& targetRect, const Rect& clip) {
+    const PlanNode& node = plan_.nodes[k];
+    if (!node.draws) return ResultCode::Ok;
+    const Rect part = Intersect(node.mark, clip);
+    if (part.Empty()) return ResultCode::Ok;
+    const auto columns = static_cast<uint32_t>(part.x1 - part.x0);
+    const auto rows = static_cast<uint32_t>(part.y1 - part.y0);
+    FloatRows into{target.first + static_cast<size_t>(part.y0 - targetRect.y0) * target.stride +
+                       4 * static_cast<size_t>(part.x0 - targetRect.x0),
+                   target.stride};
+    // Where the layer itself lies; outside it (a layer that clears what
+    // lies outside it) it is transparent.
+    const Rect inner = Intersect(node.rect, part);
+    if (node.group) return DrawGroup(node, into, part, inner, columns, rows);
+    return DrawLayer(node, into, part, inner, columns, rows);
+  }
+
+ private:
+  ResultCode DrawGroup(const PlanNode& node, const FloatRows& into, const Rect& part, const Rect& inner,
+                       uint32_t columns, uint32_t rows) {
+    const size_t stride = 4 * static_cast<size_t>(columns);
+    const size_t bytes = stride * rows * sizeof(float);
+    auto* pixels = reinterpret_cast<float*>(scratch_->groups[node.depth].Reserve(bytes));
+    if (pixels == nullptr) return Refuse("a group's buffer", bytes);
+    const FloatRows buffer{pixels, stride};
+    // A pass-through group's children draw onto what lies below; another's
+    // onto nothing, inside the group, and the group keeps its pixels in
+    // the picture's precision.
+    if (node.passThrough) {
+      for (uint32_t i = 0; i < rows; ++i) std::memcpy(buffer.Row(i), into.Row(i), stride * sizeof(float));
+    } else {
+      std::memset(pixels, 0, bytes);
+    }
+    const Rect childClip = node.passThrough ? part : inner;
+    for (uint32_t c = node.lastChild; c != kNoNode; c = plan_.nodes[c].prev) {
+      ResultCode result = Draw(c, buffer, part, childClip);
+      if (result != ResultCode::Ok) return result;
+    }
+    if (!node.passThrough) StoreInPrecision(plan_.format.precision, pixels, columns * rows);
+    return Blend(node, into, part, inner, columns, rows, [&](uint32_t i) { return buffer.Row(i); });
+  }
+
+  ResultCode DrawLayer(const PlanNode& node, const FloatRows& into, const Rect& part, const Rect& inner,
+                       uint32_t columns, uint32_t rows) {
+    const XcfLevel* level = LevelOf(node.layer->hierarchy);
+    const PixelReader reader = PixelReaderFor(plan_.format, node.info.type, plan_.palette);
+    const uint32_t bpp = reader.BytesPerPixel();
+    const uint32_t innerColumns = inner.Empty() ? 0 : static_cast<uint32_t>(inner.x1 - inner.x0);
+    const uint32_t innerRows = inner.Empty() ? 0 : static_cast<uint32_t>(inner.y1 - inner.y0);
+    const size_t rowBytes = static_cast<size_t>(innerColumns) * bpp;
+    uint8_t* raw = scratch_->rows.Reserve(rowBytes * innerRows);
+    auto* row = reinterpret_cast<float*>(scratch_->floatRow.Reserve(4 * sizeof(float) * columns));
+    if (raw == nullptr || row == nullptr) return Refuse("a layer's rows", rowBytes * innerRows);
+    if (innerRows > 0) {
+      ResultCode result = DecodeRegion(stream_, level, static_cast<uint32_t>(inner.x0 - node.rect.x0),
+                                       static_cast<uint32_t>(inner.y0 - node.rect.y0), innerColumns, innerRows, raw,
+                                       static_cast<int64_t>(rowBytes));
+      if (result != ResultCode::Ok) return result;
+    }
+    return Blend(node, into, part, inner, columns, rows, [&](uint32_t i) {
+      const int64_t y = part.y0 + i;
+      if (inner.Empty() || y < inner.y0 || y >= inner.y1) {
+        std::memset(row, 0, 4 * sizeof(float) * columns);
+        return row;
+      }
+      const auto before = static_cast<size_t>(inner.x0 - part.x0);
+      std::memset(row, 0, 4 * sizeof(float) * before);
+      ReadLinearRgba(reader, raw + static_cast<size_t>(y - inner.y0) * rowBytes, row + 4 * before, innerColumns);
+      std::memset(row + 4 * (before + innerColumns), 0, 4 * sizeof(float) * (columns - before - innerColumns));
+      return row;
+    });
+  }
+
+  // The node's rows (given row by row) onto the target, by its mode,
+  // opacity and mask.
+  template <typename SourceRow>
+  ResultCode Blend(const PlanNode& node, const FloatRows& into, const Rect& part, const Rect& inner, uint32_t columns,
+                   uint32_t rows, SourceRow sourceRow) {
+    float* coverage = nullptr;
+    uint8_t* maskRaw = nullptr;
+    size_t maskRowBytes = 0;
+    if (node.mask != MaskRole::None) {
+      const XcfChannel* mask = node.layer->mask;
+      const XcfLevel* level = mask != nullptr ? LevelOf(mask->hierarchy) : nullptr;
+      if (level == nullptr)
+        return StreamFault(stream_, "%s: its mask takes part but was not loaded", NameOf(node.layer).text);
+      coverage = reinterpret_cast<float*>(scratch_->coverage.Reserve(sizeof(float) * columns));
+      maskRowBytes = inner.Empty() ? 0 : static_cast<size_t>(inner.x1 - inner.x0) * static_cast<uint32_t>(level->bpp);
+      const size_t innerRows = inner.Empty() ? 0 : static_cast<size_t>(inner.y1 - inner.y0);
+      maskRaw = scratch_->mask.Reserve(maskRowBytes * innerRows);
+      if (coverage == nullptr || maskRaw == nullptr) return Refuse("a mask's rows", maskRowBytes * innerRows);
+      if (innerRows > 0) {
+        ResultCode result = DecodeRegion(stream_, level, static_cast<uint32_t>(inner.x0 - node.rect.x0),
+                                         static_cast<uint32_t>(inner.y0 - node.rect.y0),
+                                         static_cast<uint32_t>(inner.x1 - inner.x0), static_cast<uint32_t>(innerRows),
+                                         maskRaw, static_cast<int64_t>(maskRowBytes));
+        if (result != ResultCode::Ok) return result;
+      }
+    }
+    auto* modes = reinterpret_cast<float*>(scratch_->modes.Reserve(sizeof(float) * kGimpModeScratchPerPixel * columns));
+    if (modes == nullptr) return Refuse("the layer modes' rows", sizeof(float) * kGimpModeScratchPerPixel * columns);
+    for (uint32_t i = 0; i < rows; ++i) {
+      const float* source = sourceRow(i);
+      const int64_t y = part.y0 + i;
+      if (coverage != nullptr) {
+        std::memset(coverage, 0, sizeof(float) * columns);
+        if (!inner.Empty() && y >= inner.y0 && y < inner.y1)
+          ReadCoverage(plan_.format, maskRaw + static_cast<size_t>(y - inner.y0) * maskRowBytes,
+                       coverage + (inner.x0 - part.x0), static_cast<uint32_t>(inner.x1 - inner.x0));
+      }
+      if (node.passThrough) {
+        GimpPassThroughRun(node.gimp.opacity, into.Row(i), source, coverage, columns);
+      } else {
+        GimpModeOpRun(node.gimp, into.Row(i), source, coverage, columns, part.x0, y, modes);
+      }
+    }
+    return ResultCode::Ok;
+  }
+
+  ResultCode Refuse(const char* what, uint64_t bytes) {
+    return StreamRefuse(stream_, ResultCode::OutOfMemory, "no memory for %s (%llu bytes)", what,
+                        static_cast<unsigned long long>(bytes));
+  }
+
+  const DrawPlan& plan_;
+  ByteStream* stream_;
+  BandScratch* scratch_;
+};
+
+// The nearest colour of a palette to an RGB triple, the first of the
+// nearest (GIMP turns its flattened indexed pictures back into indices so).
+uint8_t NearestIndex(const DrawPlan& plan, const uint8_t* rgb) {
+  uint32_t best = 0;
+  uint32_t distance = UINT32_MAX;
+  for (uint32_t i = 0; i < plan.colours; ++i) {
+    const uint8_t* c = plan.colormap + 3 * i;
+    const int dr = c[0] - rgb[0], dg = c[1] - rgb[1], db = c[2] - rgb[2];
+    const auto d = static_cast<uint32_t>(dr * dr + dg * dg + db * db);
+    if (d < distance) {
+      distance = d;
+      best = i;
+    }
+  }
+  return static_cast<uint8_t>(best);
+}
+
+// The band of floats into the bitmap's pixels: over black in linear light,
+// then on the sRGB curve in 8 bits (gray: the luminance; indexed: the
+// nearest colour of the colormap).
+void StoreBand(const DrawPlan& plan, const FloatRows& band, PixelBuffer* target) {
+  uint8_t last[3] = {0, 0, 0};
+  uint8_t lastIndex = NearestIndex(plan, last);
+  for (uint32_t y = 0; y < target->height; ++y) {
+    const float* from = band.Row(y);
+    uint8_t* to = PixelBufferRow(target, y);
+    for (uint32_t x = 0; x < target->width; ++x, from += 4) {
+      const float a = from[3] > 0.0f ? (from[3] < 1.0f ? from[3] : 1.0f) : 0.0f;
+      uint8_t rgb[3];
+      for (int c = 0; c < 3; ++c) rgb[c] = FloatToU8(LinearToSrgb(from[c] * a));
+      switch (target->bytesPerPixel) {
+        case 3:
+          std::memcpy(to, rgb, 3);
+          to += 3;
+          break;
+        case 1:
+          if (plan.baseType == kBaseIndexed) {
+            if (std::memcmp(rgb, last, 3) != 0) {
+              std::memcpy(last, rgb, 3);
+              lastIndex = NearestIndex(plan, rgb);
+            }
+            *to++ = lastIndex;
+          } else {
+            const float y0 = (from[0] * 0.22248840f + from[1] * 0.71690369f + from[2] * 0.06060791f) * a;
+            *to++ = FloatToU8(LinearToSrgb(y0));
+          }
+          break;
+        default: break;
+      }
+    }
+  }
+}
+
+ResultCode DrawGimpPlanInto(const DrawPlan& plan, ByteStream* stream, BandScratch* scratch, PixelBuffer* target,
+                            const Rect& targetRect) {
+  const size_t stride = 4 * static_cast<size_t>(target->width);
+  const size_t bytes = stride * target->height * sizeof(float);
+  auto* pixels = reinterpret_cast<float*>(scratch->band.Reserve(bytes));
+  if (pixels == nullptr)
+    return StreamRefuse(stream, ResultCode::OutOfMemory, "no memory for a band of the picture (%llu bytes)",
+                        static_cast<unsigned long long>(bytes));
+  // Under everything an opaque black layer.
+  for (size_t i = 0; i < stride * target->height; i += 4) {
+    pixels[i] = pixels[i + 1] = pixels[i + 2] = 0.0f;
+    pixels[i + 3] = 1.0f;
+  }
+  const FloatRows band{pixels, stride};
+  GimpDrawer drawer(plan, stream, scratch);
+  for (uint32_t k = plan.last; k != kNoNode; k = plan.nodes[k].prev) {
+    ResultCode result = drawer.Draw(k, band, targetRect, targetRect);
+    if (result != ResultCode::Ok) return result;
+  }
+  StoreBand(plan, band, target);
+  return ResultCode::Ok;
+}
+
 }  // namespace
 
 ResultCode DrawPlanInto(const DrawPlan& plan, ByteStream* stream, BandScratch* scratch, PixelBuffer* target,
@@ -241,6 +463,7 @@ ResultCode DrawPlanInto(const DrawPlan& plan, ByteStream* stream, BandScratch* s
   if (target == nullptr || target->pixels == nullptr || scratch == nullptr) return ResultCode::InvalidArgument;
   if (!scratch->Fit(plan))
     return StreamRefuse(stream, ResultCode::OutOfMemory, "no memory for %u levels of group buffers", plan.depth + 1);
+  if (plan.gimp) return DrawGimpPlanInto(plan, stream, scratch, target, targetRect);
   NodeDrawer drawer(plan, stream, scratch);
   for (uint32_t k = plan.last; k != kNoNode; k = plan.nodes[k].prev) {
     ResultCode result = drawer.Draw(k, target, targetRect, targetRect);

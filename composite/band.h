@@ -46,6 +46,9 @@ class BandScratch {
   bool Fit(const DrawPlan& plan);
 
   ScratchBytes rows, widened, mask;
+  // GIMP's arithmetic: the band in floats, a layer's row and its mask's,
+  // and the modes' own.
+  ScratchBytes band, floatRow, coverage, modes;
   ScratchBytes* groups = nullptr;  // depth + 1 of them
   uint32_t levels = 0;
 };

@@ -81,7 +81,8 @@ struct BandLayout {
 };
 
 BandLayout LayBands(const DrawPlan& plan, uint32_t width, uint32_t height) {
-  const uint64_t perRow = static_cast<uint64_t>(width) * 4 * (plan.depth + 4);
+  // GIMP's arithmetic keeps four floats a pixel where the design's keeps bytes.
+  const uint64_t perRow = static_cast<uint64_t>(width) * (plan.gimp ? 16 : 4) * (plan.depth + 4);
   const uint64_t fit = kBandBytes / perRow;
   const uint32_t rows = fit >= 2 * kTileSize ? 2 * kTileSize : fit == 0 ? 1 : static_cast<uint32_t>(fit);
   uint64_t bytesAt[kTileSize] = {};

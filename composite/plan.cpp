@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "composite/linear_pixels.h"
 #include "xcf/hierarchy.h"
 
 namespace tessel {
@@ -56,6 +57,10 @@ void FillNode(PlanNode* node, XcfLayer* layer, const XcfLayerInfo& info, int32_t
   node->blend = RowBlend{nullptr, 0, 0, 0};
 }
 
+// A rectangle that holds every other: where a layer that clears what lies
+// outside itself leaves its mark.
+constexpr Rect kEverywhere{INT32_MIN, INT32_MIN, static_cast<int64_t>(INT32_MAX) * 2, static_cast<int64_t>(INT32_MAX) * 2};
+
 // A node that the load list leaves out of the drawing: loaded and checked
 // with the others, never drawn.
 void Undrawn(PlanNode* node) {
@@ -84,6 +89,22 @@ void Link(DrawPlan* plan, uint32_t k, uint32_t parent) {
 void Settle(DrawPlan* plan, uint32_t k) {
   PlanNode* node = &plan->nodes[k];
   node->mark = node->rect;
+  if (plan->gimp) {
+    // A layer or group that clears what lies outside it marks everywhere;
+    // a pass-through group wherever its children do; another group where
+    // its children do inside it.
+    Rect children{0, 0, 0, 0};
+    for (uint32_t c = node->firstChild; c != kNoNode; c = plan->nodes[c].next)
+      if (plan->nodes[c].draws) children = Union(children, plan->nodes[c].mark);
+    if (GimpModeOpMarksOutside(node->gimp)) {
+      node->mark = kEverywhere;
+    } else if (node->passThrough) {
+      node->mark = children;
+    } else if (node->group) {
+      node->mark = Intersect(node->rect, children);
+    }
+    return;
+  }
   uint32_t drawn = 0;
   uint32_t only = kNoNode;
   for (uint32_t c = node->firstChild; c != kNoNode; c = plan->nodes[c].next) {
@@ -138,12 +159,96 @@ ResultCode Check(DrawPlan& plan, uint32_t k, const Rect& target, uint32_t target
   return ResultCode::InvalidArgument;
 }
 
+// ---- GIMP's arithmetic: what each layer is drawn with. ---------------------
+
+bool Visible(const XcfLayer* layer) {
+  XcfLayerInfo info;
+  return XcfLayerGetInfo(layer, &info) == ResultCode::Ok && (info.flags & kLayerVisible) != 0;
+}
+
+// The mode, spaces and composite mode a layer is drawn with. A pass-through
+// group draws as a plain group where that gives the same picture, as GIMP
+// has it: when its visible children are none, or one, or all normal by
+// union in the same spaces, and either its opacity is full without a mask
+// or its composite space is theirs; it then takes their mode and spaces.
+bool Effective(const XcfLayer* layer, XcfLayerBlending* out, GimpModeOp* op) {
+  XcfLayerBlending own;
+  const char* why = nullptr;
+  if (XcfLayerGetBlending(layer, &own) != ResultCode::Ok || !GimpModeOpChoose(own, false, op, &why)) return false;
+  *out = own;
+  if (!XcfLayerIsGroup(layer) || own.mode != kGimpModePassThrough) return true;
+  XcfLayerBlending reduced{own.opacity, kGimpModeNormal, 0, 0, 0, own.applyMask};
+  GimpModeOp first{};
+  bool any = false;
+  for (const XcfLayer* child = layer->firstChild; child != nullptr; child = child->next) {
+    if (!Visible(child)) continue;
+    XcfLayerBlending b;
+    GimpModeOp o;
+    if (!Effective(child, &b, &o)) return true;
+    const uint32_t mode = b.mode == 0 ? kGimpModeNormal : b.mode;
+    if (!any) {
+      any = true;
+      first = o;
+      reduced.mode = mode;
+      reduced.blendSpace = static_cast<uint32_t>(o.blendSpace);
+      reduced.compositeSpace = static_cast<uint32_t>(o.compositeSpace);
+      reduced.compositeMode = static_cast<uint32_t>(o.composite);
+      continue;
+    }
+    if (reduced.mode != kGimpModeNormal || first.composite != GimpComposite::Union || mode != reduced.mode ||
+        o.blendSpace != first.blendSpace || o.compositeSpace != first.compositeSpace || o.composite != first.composite)
+      return true;
+  }
+  const bool masked = layer->maskOffset != 0 && own.applyMask;
+  if (any && !(own.opacity == 1.0f && !masked) && first.compositeSpace != op->compositeSpace) return true;
+  *out = reduced;
+  GimpModeOpChoose(reduced, false, op, &why);
+  return true;
+}
+
+// The bottom visible child of a group: what GIMP draws over nothing.
+const XcfLayer* BottomVisible(const XcfLayer* group) {
+  const XcfLayer* bottom = nullptr;
+  for (const XcfLayer* child = group->firstChild; child != nullptr; child = child->next)
+    if (Visible(child)) bottom = child;
+  return bottom;
+}
+
+// Each drawn node's op, parents before children; the first mode GIMP does
+// not have is the plan's refusal.
+void ChooseGimpOps(DrawPlan* plan, const LayerLoadEntry* entries) {
+  for (uint32_t k = 0; k < plan->count; ++k) {
+    if (!entries[k].drawn) continue;
+    PlanNode* node = &plan->nodes[k];
+    XcfLayerBlending blending;
+    GimpModeOp op{};
+    const char* why = "its layer mode is none of GIMP's (0 to 63)";
+    bool ok = Effective(node->layer, &blending, &op);
+    node->passThrough = ok && node->group && blending.mode == kGimpModePassThrough;
+    const uint32_t parent = node->parent;
+    const bool lastNode = parent != kNoNode && !plan->nodes[parent].passThrough &&
+                          BottomVisible(plan->nodes[parent].layer) == node->layer;
+    ok = ok && GimpModeOpChoose(blending, lastNode, &node->gimp, &why);
+    if (!ok && plan->refusal == ResultCode::Ok) {
+      plan->refusal = ResultCode::InvalidArgument;
+      ReasonNote(&plan->refusalReason, "%s: %s", NameOf(node->layer).text, why);
+    }
+    node->soleChild = kNoNode;
+  }
+}
+
 // The plan whose nodes are the entries, in their order: each drawn entry
 // linked under its parent's node, in the order the entries give (file
 // order), marks found bottom-up.
 ResultCode Build(const ByteStream* stream, int32_t baseType, const LayerLoadEntry* entries, uint32_t count,
                  PixelSource source, const Rect& target, uint32_t targetBytes, DrawPlan* plan) {
-  *plan = DrawPlan{nullptr, count, kNoNode, kNoNode, 0, ResultCode::Ok, Reason{}};
+  *plan = DrawPlan{};
+  plan->count = count;
+  plan->last = plan->direct = kNoNode;
+  plan->baseType = baseType;
+  // From version 4 on the picture is drawn as GIMP 2.10 draws it.
+  plan->gimp = stream != nullptr && stream->format != nullptr;
+  if (plan->gimp) plan->format = *stream->format;
   if (count > 0) {
     plan->nodes = static_cast<PlanNode*>(std::calloc(count, sizeof(PlanNode)));
     if (plan->nodes == nullptr) return StreamRefuse(stream, ResultCode::OutOfMemory, "no memory for a drawing plan of %u layers", count);
@@ -163,7 +268,11 @@ ResultCode Build(const ByteStream* stream, int32_t baseType, const LayerLoadEntr
     result = XcfLayerGetInfo(entry.layer, &info);
     if (result != ResultCode::Ok) break;
     PlanNode* node = &plan->nodes[k];
-    FillNode(node, entry.layer, info, baseType, MaskOpacity(entry.layer, entry.loadMask != 0), source);
+    // In GIMP's arithmetic a mask that takes part is applied whatever its
+    // own opacity.
+    const uint32_t maskOpacity =
+        plan->gimp ? (entry.loadMask != 0 ? 255u : 0u) : MaskOpacity(entry.layer, entry.loadMask != 0);
+    FillNode(node, entry.layer, info, baseType, maskOpacity, source);
     node->depth = entry.depth;
     if (!entry.drawn) {
       Undrawn(node);
@@ -176,8 +285,10 @@ ResultCode Build(const ByteStream* stream, int32_t baseType, const LayerLoadEntr
     DrawPlanFree(plan);
     return result;
   }
+  if (plan->gimp) ChooseGimpOps(plan, entries);
   for (uint32_t k = count; k-- > 0;)
     if (entries[k].drawn) Settle(plan, k);
+  if (plan->gimp) return ResultCode::Ok;
   for (uint32_t k = plan->last; k != kNoNode && plan->refusal == ResultCode::Ok; k = plan->nodes[k].prev)
     plan->refusal = Check(*plan, k, target, targetBytes, targetBytes);
   return ResultCode::Ok;
@@ -213,6 +324,14 @@ ResultCode DrawPlanBuild(XcfImage* image, const LayerLoadEntry* entries, uint32_
   ResultCode result = Build(image->stream, image->baseType, entries, count, PixelSource::Tiles,
                             Rect{0, 0, image->width, image->height}, canvasBytes, plan);
   if (result != ResultCode::Ok) return result;
+  if (plan->gimp) {
+    if (image->baseType == kBaseIndexed) {
+      plan->colours = 256;
+      if (XcfGetColormap(image, &plan->colours, plan->colormap) != ResultCode::Ok) plan->colours = 0;
+      LinearPalette(plan->colormap, plan->colours, plan->palette);
+    }
+    return ResultCode::Ok;
+  }
   // The layer drawn first, when drawing it is a plain copy of its rows into
   // the cleared canvas (normal mode, full opacity, no alpha and no mask, the
   // canvas's own format), is decoded straight into the canvas.

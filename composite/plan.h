@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "composite/blend.h"
+#include "composite/layer_modes.h"
 #include "plugin/reason.h"
 #include "xcf/layer.h"
 #include "xcf/layer_tree.h"
@@ -67,6 +68,11 @@ struct PlanNode {
   // How its rows are blended into the target it draws into, chosen once
   // the plan accepts them.
   RowBlend blend;
+  // In GIMP's arithmetic: how it is drawn onto what lies below it, and
+  // whether it is a group whose children draw straight onto that
+  // (pass-through).
+  GimpModeOp gimp;
+  bool passThrough;
 };
 
 struct DrawPlan {
@@ -75,6 +81,16 @@ struct DrawPlan {
   uint32_t last;    // the bottom top-level node, drawn first (kNoNode without nodes)
   uint32_t direct;  // the node of source Canvas, or kNoNode
   uint32_t depth;   // the deepest drawn node's
+  // The arithmetic of its rows: the design's 8-bit integers (XCF versions 0
+  // to 3), or GIMP 2.10's floats in linear light (version 4 on), with the
+  // picture's format, base type and colormap (256 entries, linear light,
+  // and as stored).
+  bool gimp;
+  XcfFormat format;
+  int32_t baseType;
+  uint32_t colours;
+  uint8_t colormap[768];
+  float palette[768];
   // The first thing that drawing the picture layer by layer, every group
   // into a buffer of its full size, would refuse, in drawing order, or Ok.
   // The bands then meet no refusal of their own.

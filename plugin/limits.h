@@ -29,8 +29,16 @@ struct Limits {
   // Threads one picture runs on, the caller's among them: 16; more gain
   // nothing on a picture's memory traffic.
   uint32_t threads;
+  // The newest XCF version read: 3, the plug-in's, since hosts choose
+  // between plug-ins by what IsSupported answers; a caller that asks (the
+  // tool, its thumbnailer) reads up to kNewestXcfVersion, the files of
+  // GIMP 2.10 and later.
+  uint32_t newestVersion;
 };
 
-constexpr Limits kDefaultLimits{32767, 32766, 32767, 512, 0xFFFFFFFFu, 16};
+constexpr uint32_t kNewestXcfVersion = 13;
+constexpr Limits kDefaultLimits{32767, 32766, 32767, 512, 0xFFFFFFFFu, 16, 3};
+// The defaults, reading every version this reader knows.
+constexpr Limits kEveryVersion{32767, 32766, 32767, 512, 0xFFFFFFFFu, 16, kNewestXcfVersion};
 
 }  // namespace tessel

@@ -10,7 +10,7 @@ namespace tessel {
 ResultCode StreamCreate(StreamReadFn read, StreamSeekFn seek, void* handle, StreamCloseFn close,
                         ByteStream** out) {
   if (out == nullptr || read == nullptr || seek == nullptr) return ResultCode::InvalidArgument;
-  auto* stream = new (std::nothrow) ByteStream{handle, read, seek, close, nullptr, nullptr, nullptr, nullptr, nullptr};
+  auto* stream = new (std::nothrow) ByteStream{handle, read, seek, close, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
   if (stream == nullptr) {
     *out = nullptr;
     return ResultCode::OutOfMemory;
@@ -53,7 +53,10 @@ ResultCode StreamFork(ByteStream* stream, ByteStream** out) {
   if (stream == nullptr || out == nullptr) return ResultCode::InvalidArgument;
   if (stream->fork == nullptr) return ResultCode::Unsupported;
   ResultCode result = stream->fork(stream->handle, out);
-  if (result == ResultCode::Ok) (*out)->limits = stream->limits;
+  if (result == ResultCode::Ok) {
+    (*out)->limits = stream->limits;
+    (*out)->format = stream->format;
+  }
   return result;
 }
 

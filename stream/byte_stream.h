@@ -20,6 +20,7 @@ using StreamCloseFn = int (*)(void* handle);
 // The bytes from the position of the next read to the end of the data.
 using StreamRemainingFn = uint64_t (*)(void* handle);
 struct ByteStream;
+struct XcfFormat;
 // A second stream over the same bytes, with a position of its own.
 using StreamForkFn = ResultCode (*)(void* handle, ByteStream** out);
 // Up to count bytes from the position of the next read, lent rather than
@@ -50,6 +51,10 @@ struct ByteStream {
   // (the defaults when none). A fork takes the limits, not the reason.
   Reason* reason;
   const Limits* limits;
+  // How the XCF data is laid out once its header is read (stream/xcf_rules.h:
+  // its version, the width of its pointers, its precision); null before,
+  // and for the design's versions 0 to 3. A fork takes it too.
+  const XcfFormat* format;
 };
 
 ResultCode StreamCreate(StreamReadFn read, StreamSeekFn seek, void* handle, StreamCloseFn close,

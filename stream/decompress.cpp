@@ -69,7 +69,8 @@ ResultCode DecompressHeaderPrefix(ByteStream* source, ByteSink* sink) {
   uint8_t signature[kXcfSignatureSize];
   result = ContainerReaderReadExact(d.reader, signature, sizeof signature);
   if (result != ResultCode::Ok) return result;
-  result = XcfCheckSignature(source, signature, XcfParseSignature(signature));
+  const int32_t version = XcfParseSignature(signature, StreamLimits(source).newestVersion);
+  result = XcfCheckSignature(source, signature, version);
   if (result != ResultCode::Ok) return result;
   result = WriteAll(sink, signature, sizeof signature);
   if (result != ResultCode::Ok) return result;
@@ -79,9 +80,14 @@ ResultCode DecompressHeaderPrefix(ByteStream* source, ByteSink* sink) {
   if (result == ResultCode::Ok)
     result = XcfCheckCanvas(source, LoadU32BE(header), LoadU32BE(header + 4), LoadU32BE(header + 8));
   if (result == ResultCode::Ok) result = WriteAll(sink, header, sizeof header);
+  if (result == ResultCode::Ok && XcfHasPrecision(version)) {
+    uint8_t precision[4];
+    result = CopyExact(d.reader, sink, precision, sizeof precision);
+  }
+  const uint32_t pointerBytes = XcfPointerBytes(version);
   if (result == ResultCode::Ok) result = CopyPropertyList(d.reader, sink, d.scratch);
-  if (result == ResultCode::Ok) result = CopyOffsetList(d.reader, sink);
-  if (result == ResultCode::Ok) result = CopyOffsetList(d.reader, sink);
+  if (result == ResultCode::Ok) result = CopyOffsetList(d.reader, sink, pointerBytes);
+  if (result == ResultCode::Ok) result = CopyOffsetList(d.reader, sink, pointerBytes);
   return result;
 }
 
@@ -121,13 +127,14 @@ ResultCode CopyPropertyList(ContainerReader* reader, ByteSink* sink, uint8_t* sc
   }
 }
 
-ResultCode CopyOffsetList(ContainerReader* reader, ByteSink* sink) {
-  if (reader == nullptr || sink == nullptr) return ResultCode::InvalidArgument;
+ResultCode CopyOffsetList(ContainerReader* reader, ByteSink* sink, uint32_t pointerBytes) {
+  if (reader == nullptr || sink == nullptr || (pointerBytes != 4 && pointerBytes != 8))
+    return ResultCode::InvalidArgument;
   for (;;) {
-    uint8_t offset[4];
-    ResultCode result = CopyExact(reader, sink, offset, sizeof offset);
+    uint8_t offset[8];
+    ResultCode result = CopyExact(reader, sink, offset, pointerBytes);
     if (result != ResultCode::Ok) return result;
-    if (LoadU32BE(offset) == 0) return ResultCode::Ok;
+    if (LoadU32BE(offset) == 0 && LoadU32BE(offset + pointerBytes - 4) == 0) return ResultCode::Ok;
   }
 }
 

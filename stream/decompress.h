@@ -18,6 +18,6 @@ ResultCode DecompressHeaderPrefix(ByteStream* source, ByteSink* sink);
 
 // Used by DecompressHeaderPrefix; scratch holds kDecompressChunk bytes.
 ResultCode CopyPropertyList(ContainerReader* reader, ByteSink* sink, uint8_t* scratch);
-ResultCode CopyOffsetList(ContainerReader* reader, ByteSink* sink);
+ResultCode CopyOffsetList(ContainerReader* reader, ByteSink* sink, uint32_t pointerBytes = 4);
 
 }  // namespace tessel

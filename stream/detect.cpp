@@ -33,12 +33,22 @@ ResultCode ReadContainerKind(ByteStream* stream, ContainerKind* kind) {
   return ResultCode::Ok;
 }
 
-int32_t XcfParseSignature(const uint8_t* bytes) {
-  if (bytes == nullptr || std::memcmp(bytes, kXcfMagic, 9) != 0) return -1;
+int32_t XcfTagVersion(const uint8_t* bytes) {
+  if (bytes == nullptr) return -1;
   for (int32_t version = 0; version < 4; ++version) {
     if (std::memcmp(bytes + 9, kVersionTags[version], 5) == 0) return version;
   }
-  return -2;
+  const uint8_t* tag = bytes + 9;
+  auto digit = [](uint8_t c) { return c >= '0' && c <= '9'; };
+  if (tag[0] != 'v' || !digit(tag[1]) || !digit(tag[2]) || !digit(tag[3]) || tag[4] != 0) return -1;
+  const int32_t version = (tag[1] - '0') * 100 + (tag[2] - '0') * 10 + (tag[3] - '0');
+  return version > 0 ? version : -1;
+}
+
+int32_t XcfParseSignature(const uint8_t* bytes, uint32_t newest) {
+  if (bytes == nullptr || std::memcmp(bytes, kXcfMagic, 9) != 0) return -1;
+  const int32_t version = XcfTagVersion(bytes);
+  return version >= 0 && static_cast<uint32_t>(version) <= newest ? version : -2;
 }
 
 ResultCode ProbeXcf(ByteStream* stream, int32_t* version) {

@@ -20,9 +20,14 @@ ContainerKind DetectContainer(const uint8_t* bytes);
 // NotRecognised for no known signature. The kind is written on success.
 ResultCode ReadContainerKind(ByteStream* stream, ContainerKind* kind);
 
-// From the first 14 bytes of XCF data: version 0 to 3, -1 when the signature
-// is not "gimp xcf ", -2 for an unknown version tag (the NUL included).
-int32_t XcfParseSignature(const uint8_t* bytes);
+// From the first 14 bytes of XCF data: the version, 0 to `newest` (3, the
+// design's, by default), -1 when the signature is not "gimp xcf ", -2 for
+// a version tag (the NUL included) that is none of "file" and "v001" to
+// the newest.
+int32_t XcfParseSignature(const uint8_t* bytes, uint32_t newest = 3);
+// The version a tag names, whether read here or not ("file" 0, "vNNN" N
+// from 1), or -1 for no version tag at all.
+int32_t XcfTagVersion(const uint8_t* bytes);
 
 // Reads the container signature and the first 14 bytes of XCF data through
 // the container's reader. With a version pointer, stores the parse result

@@ -141,7 +141,7 @@ int PrintInfo(const PluginApi& api, const HostInput& input, FILE* out, std::stri
   PictureInfo info{};
   tessel::Reason why{};
   int code = api.getPictureInfoWith != nullptr
-                 ? api.getPictureInfoWith(input.buffer, input.offsetOrSize, input.flag, &info, tessel::kDefaultLimits,
+                 ? api.getPictureInfoWith(input.buffer, input.offsetOrSize, input.flag, &info, *api.limits,
                                           &why)
                  : api.getPictureInfo(input.buffer, input.offsetOrSize, input.flag, &info);
   *reason = why.text;
@@ -179,7 +179,7 @@ int DecodePicture(const PluginApi& api, const HostInput& input, ProgressCallback
   tessel::Reason why{};
   const int code = api.getPictureWith != nullptr
                        ? api.getPictureWith(input.buffer, input.offsetOrSize, input.flag, picture->InfoOut(),
-                                            picture->BitsOut(), progress, userData, tessel::kDefaultLimits, &why, sink)
+                                            picture->BitsOut(), progress, userData, *api.limits, &why, sink)
                        : api.getPicture(input.buffer, input.offsetOrSize, input.flag, picture->InfoOut(),
                                         picture->BitsOut(), progress, userData);
   *reason = why.text;

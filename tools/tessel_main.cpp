@@ -537,6 +537,9 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "tessel: %s\n", error.c_str());
     return kExitFailed;
   }
+  // The tool reads the files of GIMP 2.10 and later too; the DLL's exports,
+  // which the Windows build calls, keep to versions 0 to 3.
+  api.limits = &tessel::kEveryVersion;
 #ifdef _WIN32
   SetConsoleCtrlHandler(OnConsoleControl, TRUE);
 #else

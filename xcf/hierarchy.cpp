@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <new>
 
+#include "stream/xcf_rules.h"
 #include "xcf/tile.h"
 
 namespace tessel {
@@ -105,6 +106,13 @@ ResultCode RefuseNoPixels(const ByteStream* stream, const XcfLayer* layer) {
   return StreamRefuse(stream, ResultCode::NotReady, "%s has no pixels (their offset is 0)", NameOf(layer).text);
 }
 
+// The bytes of one channel of a pixel: 1 in the design's versions, the
+// precision's component from version 4 on (an indexed picture's stay 1).
+uint32_t ComponentBytes(const ByteStream* stream, uint32_t layerType) {
+  if (stream->format == nullptr || layerType == kLayerIndexed || layerType == kLayerIndexedA) return 1;
+  return XcfComponentBytes(stream->format->precision.component);
+}
+
 // A layer's or its mask's hierarchy, prepared or loaded (`load`).
 ResultCode OpenLayerPixels(ByteStream* stream, XcfLayer* layer, uint32_t compression, bool load) {
   if (stream == nullptr || layer == nullptr) return ResultCode::InvalidArgument;
@@ -114,14 +122,19 @@ ResultCode OpenLayerPixels(ByteStream* stream, XcfLayer* layer, uint32_t compres
   const bool told = ReasonKept(stream->reason);
   return Named(stream, told, layer, false,
                OpenHierarchy(stream, layer->hierarchyOffset, layer->width, layer->height,
-                             XcfBytesPerPixel(layer->type), compression, load, &layer->hierarchy));
+                             XcfBytesPerPixel(layer->type) * ComponentBytes(stream, layer->type), compression, load,
+                             &layer->hierarchy));
 }
 
 ResultCode OpenChannelPixels(ByteStream* stream, XcfChannel* channel, uint32_t compression, bool load) {
   if (stream == nullptr || channel == nullptr || stream->seek == nullptr) return ResultCode::InvalidArgument;
   if ((channel->flags & kRecordComplete) == 0) return ResultCode::NotReady;
   if (channel->hierarchy != nullptr) return ResultCode::Ok;
-  return OpenHierarchy(stream, channel->hierarchyOffset, channel->width, channel->height, 0, compression, load,
+  // A mask of more than a byte a pixel in the design's versions is read
+  // byte by byte, as ever; from version 4 on its one channel has the
+  // picture's precision.
+  const uint32_t bpp = stream->format != nullptr ? ComponentBytes(stream, kLayerGray) : 0;
+  return OpenHierarchy(stream, channel->hierarchyOffset, channel->width, channel->height, bpp, compression, load,
                        &channel->hierarchy);
 }
 
@@ -211,9 +224,11 @@ ResultCode XcfHierarchyReadHeader(ByteStream* stream, XcfHierarchy* hierarchy) {
   uint32_t height;
   uint32_t bpp;
   uint32_t levelOffset;
-  if (!StreamReadU32(stream, &width) || !StreamReadU32(stream, &height) || !StreamReadU32(stream, &bpp) ||
-      !StreamReadU32(stream, &levelOffset))
+  if (!StreamReadU32(stream, &width) || !StreamReadU32(stream, &height) || !StreamReadU32(stream, &bpp))
     return StreamRefuse(stream, ResultCode::ReadError, "its hierarchy ends early");
+  const ResultCode pointer = XcfReadPointer(stream, &levelOffset);
+  if (pointer == ResultCode::TooLarge) return StreamRefuse(stream, pointer, "its level lies past 4 GiB");
+  if (pointer != ResultCode::Ok) return StreamRefuse(stream, ResultCode::ReadError, "its hierarchy ends early");
   if (width == 0 || height == 0 || bpp == 0)
     return StreamRefuse(stream, ResultCode::CorruptData, "its hierarchy of %u x %u x %u bytes has no pixels", width,
                         height, bpp);

@@ -28,6 +28,7 @@ ResultCode XcfImageDestroy(XcfImage** holder) {
   if (holder == nullptr) return ResultCode::InvalidArgument;
   XcfImage* image = *holder;
   if (image == nullptr) return ResultCode::Ok;
+  if (image->stream != nullptr && image->stream->format == &image->format) image->stream->format = nullptr;
   XcfPropertyListDestroy(&image->properties);
   XcfOffsetListFree(&image->layerOffsets);
   XcfOffsetListFree(&image->channelOffsets);
@@ -48,7 +49,7 @@ ResultCode XcfReadHeader(XcfImage* image) {
   uint8_t signature[kXcfSignatureSize];
   if (StreamRead(stream, sizeof signature, signature) < sizeof signature)
     return StreamRefuse(stream, ResultCode::ReadError, "fewer than the 14 bytes of an XCF signature");
-  image->version = XcfParseSignature(signature);
+  image->version = XcfParseSignature(signature, StreamLimits(stream).newestVersion);
   ResultCode result = XcfCheckSignature(stream, signature, image->version);
   if (result != ResultCode::Ok) return result;
 
@@ -59,6 +60,20 @@ ResultCode XcfReadHeader(XcfImage* image) {
     return StreamRefuse(stream, ResultCode::ReadError, "the header ends before the canvas size and base type");
   result = XcfCheckCanvas(stream, width, height, baseType);
   if (result != ResultCode::Ok) return result;
+  XcfFormat format{image->version, XcfPointerBytes(image->version), kGamma8};
+  if (XcfHasPrecision(image->version)) {
+    uint32_t word;
+    if (!StreamReadU32(stream, &word))
+      return StreamRefuse(stream, ResultCode::ReadError, "the header ends before its precision");
+    result = XcfDecodePrecision(stream, image->version, word, &format.precision);
+    if (result != ResultCode::Ok) return result;
+    // GIMP keeps indexed pictures in 8-bit gamma alone.
+    if (baseType == kBaseIndexed && (format.precision.component != XcfComponent::U8 || format.precision.linear))
+      return StreamRefuse(stream, ResultCode::CorruptData, "an indexed picture of precision %u", word);
+  }
+  image->format = format;
+  // Every reader of the data after the header reads it by its format.
+  if (XcfHasPrecision(image->version)) stream->format = &image->format;
   image->width = width;
   image->height = height;
   image->baseType = static_cast<int32_t>(baseType);

@@ -23,7 +23,7 @@ enum XcfBaseType : int32_t { kBaseRgb = 0, kBaseGray = 1, kBaseIndexed = 2 };
 struct XcfImage {
   uint32_t flags;
   ByteStream* stream;  // not owned
-  int32_t version;     // 0 to 3, or the negative parse result of a refused header
+  int32_t version;     // 0 to the newest read, or the negative parse result of a refused header
   uint32_t width;
   uint32_t height;
   int32_t baseType;    // -1 until the header is read
@@ -31,6 +31,7 @@ struct XcfImage {
   XcfOffsetList layerOffsets;    // first entry = top of the stack
   XcfOffsetList channelOffsets;  // read and kept, never followed
   XcfLayer* layers;    // first top-level layer; null until the tree is built
+  XcfFormat format;    // how the data after the header is laid out (its stream points here)
 };
 
 struct XcfHeaderInfo {

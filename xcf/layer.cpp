@@ -136,7 +136,11 @@ ResultCode XcfLayerReadRecord(XcfLayer* layer, ByteStream* stream) {
   result = ReadString(stream, &layer->name);
   if (result == ResultCode::Ok) result = ReadProperties(stream, &layer->properties);
   if (result != ResultCode::Ok) return result;
-  if (!StreamReadU32(stream, &layer->hierarchyOffset) || !StreamReadU32(stream, &layer->maskOffset))
+  result = XcfReadPointer(stream, &layer->hierarchyOffset);
+  if (result == ResultCode::Ok) result = XcfReadPointer(stream, &layer->maskOffset);
+  if (result == ResultCode::TooLarge)
+    return StreamRefuse(stream, result, "its pixels or mask lie past 4 GiB");
+  if (result != ResultCode::Ok)
     return StreamRefuse(stream, ResultCode::ReadError, "the record ends before its pixels' and mask's offsets");
   layer->flags |= kRecordComplete;
   return ResultCode::Ok;
@@ -165,6 +169,33 @@ ResultCode XcfLayerGetInfo(const XcfLayer* layer, XcfLayerInfo* out) {
   if (PropertyU32(props, kPropApplyMask, &apply) && apply != 0) info.flags |= kLayerApplyMask;
   if (XcfHasProperty(props, kPropGroupItem)) info.flags |= kLayerGroup;
   *out = info;
+  return ResultCode::Ok;
+}
+
+ResultCode XcfLayerGetBlending(const XcfLayer* layer, XcfLayerBlending* out) {
+  if (layer == nullptr || out == nullptr) return ResultCode::InvalidArgument;
+  if ((layer->flags & kRecordComplete) == 0) return ResultCode::NotReady;
+  const XcfPropertyList* props = layer->properties;
+  XcfLayerBlending blending{1.0f, 28, 0, 0, 0, true};
+  uint32_t value;
+  if (PropertyU32(props, kPropOpacity, &value)) blending.opacity = static_cast<float>(value > 255 ? 255 : value) / 255.0f;
+  XcfProperty opacity;
+  if (XcfFindProperty(props, kPropFloatOpacity, &opacity) && opacity.length == 4) {
+    const float f = XcfPropertyFloat(&opacity, 0);
+    // GIMP keeps an opacity between none and full.
+    blending.opacity = !(f > 0.0f) ? 0.0f : f < 1.0f ? f : 1.0f;
+  }
+  if (PropertyU32(props, kPropMode, &value)) blending.mode = value == 5 ? 19 : value;
+  const auto space = [&](uint32_t id, uint32_t* into) {
+    if (!PropertyU32(props, id, &value)) return;
+    const auto stored = static_cast<int32_t>(value);
+    *into = static_cast<uint32_t>(stored < 0 ? -static_cast<int64_t>(stored) : stored);
+  };
+  space(kPropBlendSpace, &blending.blendSpace);
+  space(kPropCompositeSpace, &blending.compositeSpace);
+  space(kPropCompositeMode, &blending.compositeMode);
+  if (PropertyU32(props, kPropApplyMask, &value)) blending.applyMask = value != 0;
+  *out = blending;
   return ResultCode::Ok;
 }
 
@@ -251,7 +282,9 @@ ResultCode XcfChannelReadRecord(ByteStream* stream, XcfChannel* channel) {
   result = ReadString(stream, &channel->name);
   if (result == ResultCode::Ok) result = ReadProperties(stream, &channel->properties);
   if (result != ResultCode::Ok) return result;
-  if (!StreamReadU32(stream, &channel->hierarchyOffset))
+  result = XcfReadPointer(stream, &channel->hierarchyOffset);
+  if (result == ResultCode::TooLarge) return StreamRefuse(stream, result, "the channel's pixels lie past 4 GiB");
+  if (result != ResultCode::Ok)
     return StreamRefuse(stream, ResultCode::ReadError, "the channel record ends before its pixels' offset");
   if (channel->hierarchyOffset == 0)
     return StreamRefuse(stream, ResultCode::CorruptData, "a channel without pixels (its offset is 0)");

@@ -70,6 +70,23 @@ struct XcfLayerInfo {
   uint32_t flags;
 };
 
+// What GIMP 2.10 draws a layer of a version 4 or later file with, beside
+// XcfLayerInfo: its opacity as a fraction (PROP_FLOAT_OPACITY where it is
+// stored, else PROP_OPACITY / 255), its mode as GIMP numbers it (0 to 63;
+// the old overlay, 5, read as soft light, as GIMP reads it), the spaces it
+// is blended and composited in and how it is composited (0 for the mode's
+// own; a negative stored value is GIMP's "auto" and its magnitude the space
+// it stood for), and whether its mask is applied (PROP_APPLY_MASK, applied
+// when absent).
+struct XcfLayerBlending {
+  float opacity;
+  uint32_t mode;
+  uint32_t blendSpace;      // 0 the mode's, 1 RGB linear, 2 RGB perceptual, 3 LAB
+  uint32_t compositeSpace;  // as blendSpace
+  uint32_t compositeMode;   // 0 the mode's, 1 union, 2 clip to backdrop, 3 clip to layer, 4 intersection
+  bool applyMask;
+};
+
 struct XcfChannelInfo {
   uint32_t width;
   uint32_t height;
@@ -94,6 +111,7 @@ ResultCode XcfLayerListDestroy(XcfLayer** holder);
 
 ResultCode XcfLayerReadRecord(XcfLayer* layer, ByteStream* stream);
 ResultCode XcfLayerGetInfo(const XcfLayer* layer, XcfLayerInfo* out);
+ResultCode XcfLayerGetBlending(const XcfLayer* layer, XcfLayerBlending* out);
 int XcfLayerIsGroup(const XcfLayer* layer);
 int XcfLayerHasItemPath(const XcfLayer* layer);
 // The item path as signed integers; the caller frees the array with free().

@@ -245,7 +245,14 @@ ResultCode CollectUnder(XcfLayer* layer, XcfImage* image, LayerLoadEntry* entrie
   const uint32_t self = *count;
   LayerLoadEntry& entry = entries[self];
   entry = LayerLoadEntry{layer, (info.flags & kLayerGroup) ? 0u : 1u, 0, parent, depth, drawn ? 1u : 0u};
-  if ((info.flags & kLayerHasMask) && (info.flags & kLayerApplyMask)) {
+  // From version 4 on a mask takes part as GIMP has it: when the file says
+  // it is applied, whatever its own opacity.
+  const bool gimp = image->stream->format != nullptr;
+  XcfLayerBlending blending{};
+  if (gimp && XcfLayerGetBlending(layer, &blending) != ResultCode::Ok) return ResultCode::NotReady;
+  const bool applied = gimp ? (info.flags & kLayerHasMask) && blending.applyMask
+                            : (info.flags & kLayerHasMask) && (info.flags & kLayerApplyMask);
+  if (applied) {
     result = XcfLayerReadMask(image->stream, layer);
     if (result != ResultCode::Ok) return result;
     if (layer->mask == nullptr)
@@ -254,7 +261,7 @@ ResultCode CollectUnder(XcfLayer* layer, XcfImage* image, LayerLoadEntry* entrie
     XcfChannelInfo maskInfo;
     result = XcfChannelGetInfo(layer->mask, &maskInfo);
     if (result != ResultCode::Ok) return result;
-    entry.loadMask = maskInfo.opacity > 0 ? 1 : 0;
+    entry.loadMask = gimp || maskInfo.opacity > 0 ? 1 : 0;
   }
   *count += 1;
   const bool childrenDrawn = drawn && XcfLayerDrawsChildren(layer) != 0;

@@ -3,11 +3,27 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "stream/xcf_rules.h"
+
 namespace tessel {
 
 namespace {
 constexpr uint32_t kBatch = 32;
 }  // namespace
+
+uint32_t XcfPointerBytesOf(const ByteStream* stream) {
+  return stream != nullptr && stream->format != nullptr ? stream->format->pointerBytes : 4;
+}
+
+ResultCode XcfReadPointer(ByteStream* stream, uint32_t* out) {
+  uint32_t high = 0;
+  uint32_t low;
+  if (XcfPointerBytesOf(stream) == 8 && !StreamReadU32(stream, &high)) return ResultCode::ReadError;
+  if (!StreamReadU32(stream, &low)) return ResultCode::ReadError;
+  if (high != 0) return ResultCode::TooLarge;
+  *out = low;
+  return ResultCode::Ok;
+}
 
 void XcfOffsetListFree(XcfOffsetList* list) {
   if (list == nullptr) return;
@@ -28,9 +44,12 @@ ResultCode XcfReadOffsetList(XcfOffsetList* list, ByteStream* stream) {
   uint32_t batch[kBatch];
   uint32_t pending = 0;
   for (;;) {
-    uint32_t value;
-    if (stream == nullptr || !StreamReadU32(stream, &value)) {
+    uint32_t value = 0;
+    const ResultCode pointer = stream != nullptr ? XcfReadPointer(stream, &value) : ResultCode::ReadError;
+    if (pointer != ResultCode::Ok) {
       XcfOffsetListFree(&read);
+      if (pointer == ResultCode::TooLarge)
+        return StreamRefuse(stream, pointer, "offset %u of a list lies past 4 GiB", read.count + pending + 1);
       return StreamRefuse(stream, ResultCode::ReadError, "a list of offsets ends early, after %u", read.count + pending);
     }
     if (value != 0) batch[pending++] = value;
@@ -43,7 +62,7 @@ ResultCode XcfReadOffsetList(XcfOffsetList* list, ByteStream* stream) {
         uint32_t grown = capacity == 0 ? kBatch : capacity * 2;
         // No more offsets can follow than the input holds words.
         if (stream->remaining != nullptr) {
-          const uint64_t most = read.count + pending + stream->remaining(stream->handle) / sizeof(uint32_t);
+          const uint64_t most = read.count + pending + stream->remaining(stream->handle) / XcfPointerBytesOf(stream);
           if (most < grown) grown = static_cast<uint32_t>(most);
         }
         void* array = std::realloc(read.offsets, static_cast<size_t>(grown) * sizeof(uint32_t));

@@ -20,6 +20,10 @@ constexpr uint32_t kPropCompression = 17;
 constexpr uint32_t kPropResolution = 19;
 constexpr uint32_t kPropGroupItem = 29;
 constexpr uint32_t kPropItemPath = 30;
+constexpr uint32_t kPropFloatOpacity = 33;
+constexpr uint32_t kPropCompositeMode = 35;
+constexpr uint32_t kPropCompositeSpace = 36;
+constexpr uint32_t kPropBlendSpace = 37;
 
 struct XcfProperty {
   uint32_t id;

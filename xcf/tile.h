@@ -12,7 +12,9 @@ namespace tessel {
 
 constexpr uint32_t kTileSize = 64;
 
-enum XcfCompression : uint32_t { kCompressionNone = 0, kCompressionRle = 1 };
+// zlib tiles come from XCF version 4 on (GIMP writes them from 8): each
+// tile one zlib stream of its pixels, interleaved as uncompressed ones.
+enum XcfCompression : uint32_t { kCompressionNone = 0, kCompressionRle = 1, kCompressionZlib = 2 };
 
 // Where decoded tiles land: only the level's pixels inside [x0, x1) x
 // [y0, y1) are written, pixel (x, y) at first + (y - y0) * stride +

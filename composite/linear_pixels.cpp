@@ -1,0 +1,169 @@
+#include "composite/linear_pixels.h"
+
+#include <cmath>
+#include <cstring>
+
+#include "xcf/layer.h"
+
+namespace tessel {
+
+float SrgbToLinear(float v) {
+  if (v <= 0.04045f) return v / 12.92f;
+  return static_cast<float>(std::pow((static_cast<double>(v) + 0.055) / 1.055, 2.4));
+}
+
+float LinearToSrgb(float v) {
+  if (v <= 0.0031308f) return v * 12.92f;
+  return static_cast<float>(1.055 * std::pow(static_cast<double>(v), 1.0 / 2.4) - 0.055);
+}
+
+const ComponentTables& Tables8() {
+  static const ComponentTables tables = [] {
+    ComponentTables t{};
+    for (int i = 0; i < 256; ++i) {
+      t.linear[i] = static_cast<float>(i) / 255.0f;
+      t.gamma[i] = SrgbToLinear(static_cast<float>(i) / 255.0f);
+    }
+    return t;
+  }();
+  return tables;
+}
+
+PixelReader PixelReaderFor(const XcfFormat& format, uint32_t layerType, const float* palette) {
+  const bool indexed = layerType == kLayerIndexed || layerType == kLayerIndexedA;
+  const uint32_t bytes = XcfBytesPerPixel(layerType);
+  const bool precise = !indexed;
+  const XcfPrecision precision = precise ? format.precision : kGamma8;
+  const ComponentTables& tables = Tables8();
+  return PixelReader{precision, bytes, format.version >= 12, indexed ? palette : nullptr,
+                     precision.linear ? tables.linear : tables.gamma};
+}
+
+namespace {
+
+float HalfToFloat(uint16_t h) {
+  const uint32_t sign = (h & 0x8000u) << 16;
+  const uint32_t exponent = (h >> 10) & 0x1Fu;
+  const uint32_t mantissa = h & 0x3FFu;
+  uint32_t bits;
+  if (exponent == 0) {
+    if (mantissa == 0) {
+      bits = sign;
+    } else {
+      // A subnormal half is a normal float.
+      int shift = 0;
+      uint32_t m = mantissa;
+      while ((m & 0x400u) == 0) {
+        m <<= 1;
+        ++shift;
+      }
+      bits = sign | (static_cast<uint32_t>(113 - shift) << 23) | ((m & 0x3FFu) << 13);
+    }
+  } else if (exponent == 31) {
+    bits = sign | 0x7F800000u | (mantissa << 13);
+  } else {
+    bits = sign | ((exponent + 112) << 23) | (mantissa << 13);
+  }
+  float f;
+  std::memcpy(&f, &bits, sizeof f);
+  return f;
+}
+
+// One component at p of `bytes` bytes, big- or little-endian, as a float.
+float Component(const uint8_t* p, XcfComponent component, bool bigEndian) {
+  uint64_t raw = 0;
+  const uint32_t bytes = XcfComponentBytes(component);
+  for (uint32_t i = 0; i < bytes; ++i) raw |= static_cast<uint64_t>(p[bigEndian ? i : bytes - 1 - i]) << (8 * (bytes - 1 - i));
+  switch (component) {
+    case XcfComponent::U8: return static_cast<float>(raw) / 255.0f;
+    case XcfComponent::U16: return static_cast<float>(raw) / 65535.0f;
+    case XcfComponent::U32: return static_cast<float>(static_cast<double>(raw) / 4294967295.0);
+    case XcfComponent::Half: return HalfToFloat(static_cast<uint16_t>(raw));
+    case XcfComponent::Float: {
+      const auto bits = static_cast<uint32_t>(raw);
+      float f;
+      std::memcpy(&f, &bits, sizeof f);
+      return f;
+    }
+    case XcfComponent::Double: {
+      double d;
+      std::memcpy(&d, &raw, sizeof d);
+      return static_cast<float>(d);
+    }
+  }
+  return 0.0f;
+}
+
+}  // namespace
+
+void ReadLinearRgba(const PixelReader& reader, const uint8_t* src, float* out, uint32_t n) {
+  const uint32_t channels = reader.channels;
+  const bool alpha = channels == 2 || channels == 4;
+  if (reader.palette != nullptr) {
+    for (uint32_t i = 0; i < n; ++i, src += channels, out += 4) {
+      const float* entry = reader.palette + 3 * static_cast<size_t>(src[0]);
+      out[0] = entry[0];
+      out[1] = entry[1];
+      out[2] = entry[2];
+      out[3] = alpha ? static_cast<float>(src[1]) / 255.0f : 1.0f;
+    }
+    return;
+  }
+  const uint32_t colours = channels >= 3 ? 3 : 1;
+  if (reader.precision.component == XcfComponent::U8) {
+    const float* table = reader.table8;
+    for (uint32_t i = 0; i < n; ++i, src += channels, out += 4) {
+      for (uint32_t c = 0; c < 3; ++c) out[c] = table[src[colours == 3 ? c : 0]];
+      out[3] = alpha ? static_cast<float>(src[channels - 1]) / 255.0f : 1.0f;
+    }
+    return;
+  }
+  const XcfComponent component = reader.precision.component;
+  const uint32_t bytes = XcfComponentBytes(component);
+  const bool gamma = !reader.precision.linear;
+  for (uint32_t i = 0; i < n; ++i, src += channels * bytes, out += 4) {
+    float colour[3];
+    for (uint32_t c = 0; c < colours; ++c) {
+      const float v = Component(src + c * bytes, component, reader.bigEndian);
+      colour[c] = gamma ? SrgbToLinear(v) : v;
+    }
+    for (uint32_t c = 0; c < 3; ++c) out[c] = colour[colours == 3 ? c : 0];
+    out[3] = alpha ? Component(src + (channels - 1) * bytes, component, reader.bigEndian) : 1.0f;
+  }
+}
+
+void ReadCoverage(const XcfFormat& format, const uint8_t* src, float* out, uint32_t n) {
+  const XcfComponent component = format.precision.component;
+  if (component == XcfComponent::U8) {
+    const float* table = format.precision.linear ? Tables8().linear : Tables8().gamma;
+    for (uint32_t i = 0; i < n; ++i) out[i] = table[src[i]];
+    return;
+  }
+  const uint32_t bytes = XcfComponentBytes(component);
+  for (uint32_t i = 0; i < n; ++i) out[i] = Component(src + static_cast<size_t>(i) * bytes, component, format.version >= 12);
+}
+
+void LinearPalette(const uint8_t* triples, uint32_t n, float* out) {
+  const float* table = Tables8().gamma;
+  for (uint32_t i = 0; i < 256; ++i)
+    for (uint32_t c = 0; c < 3; ++c) out[3 * i + c] = i < n ? table[triples[3 * i + c]] : 0.0f;
+}
+
+void StoreInPrecision(const XcfPrecision& precision, float* rgba, uint32_t n) {
+  const XcfComponent component = precision.component;
+  if (component == XcfComponent::Half || component == XcfComponent::Float || component == XcfComponent::Double) return;
+  const auto clamp = [](float v) { return !(v > 0.0f) ? 0.0f : v < 1.0f ? v : 1.0f; };
+  if (component != XcfComponent::U8) {
+    for (uint32_t i = 0; i < 4 * n; ++i) rgba[i] = clamp(rgba[i]);
+    return;
+  }
+  const ComponentTables& tables = Tables8();
+  for (uint32_t i = 0; i < n; ++i, rgba += 4) {
+    for (uint32_t c = 0; c < 3; ++c) {
+      rgba[c] = precision.linear ? tables.linear[FloatToU8(rgba[c])] : tables.gamma[FloatToU8(LinearToSrgb(rgba[c]))];
+    }
+    rgba[3] = tables.linear[FloatToU8(rgba[3])];
+  }
+}
+
+}  // namespace tessel
