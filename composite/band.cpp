@@ -397,6 +397,14 @@ uint8_t NearestIndex(const DrawPlan& plan, const uint8_t* rgb) {
   return static_cast<uint8_t>(best);
 }
 
+// A flattened value as GIMP stores it in the picture's precision and then
+// turns it into 8-bit gamma: an 8-bit linear picture's is rounded to 8 bits
+// on the linear scale first.
+uint8_t FlattenedToU8(const XcfPrecision& precision, float v) {
+  if (precision.component == XcfComponent::U8 && precision.linear) v = static_cast<float>(FloatToU8(v)) / 255.0f;
+  return FloatToU8(LinearToSrgb(v));
+}
+
 // The band of floats into the bitmap's pixels: over black in linear light,
 // then on the sRGB curve in 8 bits (gray: the luminance; indexed: the
 // nearest colour of the colormap).
@@ -409,7 +417,7 @@ void StoreBand(const DrawPlan& plan, const FloatRows& band, PixelBuffer* target)
     for (uint32_t x = 0; x < target->width; ++x, from += 4) {
       const float a = from[3] > 0.0f ? (from[3] < 1.0f ? from[3] : 1.0f) : 0.0f;
       uint8_t rgb[3];
-      for (int c = 0; c < 3; ++c) rgb[c] = FloatToU8(LinearToSrgb(from[c] * a));
+      for (int c = 0; c < 3; ++c) rgb[c] = FlattenedToU8(plan.format.precision, from[c] * a);
       switch (target->bytesPerPixel) {
         case 3:
           std::memcpy(to, rgb, 3);
@@ -424,7 +432,7 @@ void StoreBand(const DrawPlan& plan, const FloatRows& band, PixelBuffer* target)
             *to++ = lastIndex;
           } else {
             const float y0 = (from[0] * 0.22248840f + from[1] * 0.71690369f + from[2] * 0.06060791f) * a;
-            *to++ = FloatToU8(LinearToSrgb(y0));
+            *to++ = FlattenedToU8(plan.format.precision, y0);
           }
           break;
         default: break;

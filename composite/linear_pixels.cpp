@@ -135,7 +135,7 @@ void ReadLinearRgba(const PixelReader& reader, const uint8_t* src, float* out, u
 void ReadCoverage(const XcfFormat& format, const uint8_t* src, float* out, uint32_t n) {
   const XcfComponent component = format.precision.component;
   if (component == XcfComponent::U8) {
-    const float* table = format.precision.linear ? Tables8().linear : Tables8().gamma;
+    const float* table = Tables8().linear;
     for (uint32_t i = 0; i < n; ++i) out[i] = table[src[i]];
     return;
   }

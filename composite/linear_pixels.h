@@ -50,9 +50,8 @@ PixelReader PixelReaderFor(const XcfFormat& format, uint32_t layerType, const fl
 // n stored pixels as RGBA floats on the linear scale (alpha 1 for a layer
 // without alpha).
 void ReadLinearRgba(const PixelReader& reader, const uint8_t* src, float* out, uint32_t n);
-// n stored mask values as coverage, 0 to 1. A mask of an 8-bit gamma
-// picture is stored on the sRGB curve as GIMP keeps it (its channels are
-// gray of the picture's format), those of other precisions linear.
+// n stored mask values as coverage, 0 to 1: GIMP stores masks on a linear
+// scale whatever the picture's curve (a mask painted 50 % gray holds 55).
 void ReadCoverage(const XcfFormat& format, const uint8_t* src, float* out, uint32_t n);
 
 // A palette of n RGB triples, in linear light, for an indexed picture.
