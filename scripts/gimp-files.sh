@@ -1,16 +1,51 @@
 #!/usr/bin/env bash
 # Makes the XCF files of tests/gimp/ with GIMP itself (Debian's gimp, in
-# batch mode), from tests/gimp/make_files.scm. Not part of the test run: the
-# files are committed, and their expected pictures with them once looked at
-# (bash scripts/gimp-files.sh, then tests/gimp/expect.sh to render them).
+# batch mode). Not part of the test run: the files are committed with their
+# expected pictures.
+#   - tests/gimp/make_files.scm: files of versions 0 to 3 (the legacy
+#     modes); their pictures are tessel's, looked at and kept
+#     (tests/gimp/expect.sh renders them).
+#   - tests/gimp/make_modern.scm: files of versions 11 to 13 (every mode,
+#     composite mode and space, groups, masks, every precision, gray and
+#     indexed), each with GIMP's own flatten over black as its picture.
+#   - some of those rewritten with zlib tiles (tests/gimp/zlib_tiles.py),
+#     which GIMP's batch save never writes; GIMP loads each and flattens it
+#     again (the suite holds that picture to the RLE file's, pixel for
+#     pixel).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 out="$root/tests/gimp"
 command -v gimp >/dev/null || { echo "gimp-files: GIMP is needed (apt-get install gimp)" >&2; exit 1; }
+command -v python3 >/dev/null || { echo "gimp-files: python3 is needed" >&2; exit 1; }
 home=$(mktemp -d)
 trap 'rm -rf "$home"' EXIT
+mkdir -p "$out/expected"
 # GIMP keeps its settings in HOME: a fresh one, so that none of a user's apply.
-{ echo "(define OUT \"$out\")"; cat "$out/make_files.scm"; } |
-  HOME="$home" gimp -i -n -d -f -b - > "$home/log" 2>&1 || { cat "$home/log" >&2; exit 1; }
-grep -q "Error" "$home/log" && { cat "$home/log" >&2; exit 1; }
+batch() {  # batch SCRIPT: runs a Script-Fu file with OUT set to the folder
+  { echo "(define OUT \"$out\")"; cat "$1"; } | HOME="$home" gimp -i -n -d -f -b - > "$home/log" 2>&1 ||
+    { cat "$home/log" >&2; exit 1; }
+  if grep -q "Error" "$home/log"; then cat "$home/log" >&2; exit 1; fi
+}
+batch "$out/make_files.scm"
+batch "$out/make_modern.scm"
+
+for name in modern-modes modern-groups precision-u16-gamma; do
+  python3 "$out/zlib_tiles.py" "$out/$name.xcf" "$out/$name-zlib.xcf"
+  cat > "$home/reload.scm" <<SCM
+(let* ((image (car (gimp-file-load RUN-NONINTERACTIVE "$out/$name-zlib.xcf" "$name-zlib.xcf")))
+       (black (car (gimp-layer-new image (car (gimp-image-width image)) (car (gimp-image-height image))
+                                   RGB-IMAGE "black" 100 LAYER-MODE-NORMAL))))
+  (gimp-image-insert-layer image black 0 (car (gimp-image-get-layers image)))
+  (gimp-context-set-foreground '(0 0 0))
+  (gimp-drawable-fill black FILL-FOREGROUND)
+  (gimp-context-set-background '(0 0 0))
+  (let ((flat (car (gimp-image-flatten image))))
+    (if (not (= (car (gimp-image-get-precision image)) PRECISION-U8-GAMMA))
+      (gimp-image-convert-precision image PRECISION-U8-GAMMA))
+    (file-png-save2 RUN-NONINTERACTIVE image (car (gimp-image-get-active-drawable image))
+                    "$out/expected/$name-zlib.xcf.png" "$out/expected/$name-zlib.xcf.png" 0 9 0 0 0 0 0 0 0)))
+(gimp-quit 0)
+SCM
+  batch "$home/reload.scm"
+done
 ls -l "$out"/*.xcf*

@@ -23,13 +23,13 @@ Bytes Picture::At(uint32_t x, uint32_t y) const {
 
 Bytes Picture::Entry(uint32_t i) const { return Bytes(header.begin() + 40 + 4 * i, header.begin() + 44 + 4 * i); }
 
-Picture Decode(const Bytes& file, ProgressCallback callback, intptr_t userData) {
+Picture Decode(const Bytes& file, ProgressCallback callback, intptr_t userData, const tessel::Limits& limits) {
   Picture picture;
   HLOCAL info = nullptr;
   HLOCAL bits = nullptr;
   tessel::Reason reason{};
   picture.code = tessel::GetPictureWith(reinterpret_cast<const char*>(file.data()), static_cast<int32_t>(file.size()),
-                                        1, &info, &bits, callback, userData, tessel::kDefaultLimits, &reason);
+                                        1, &info, &bits, callback, userData, limits, &reason);
   picture.reason = reason.text;
   if (picture.code != 0 && picture.reason.empty()) ++unexplained;
   if (picture.code != 0) return picture;

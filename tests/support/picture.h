@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "plugin/exports.h"
+#include "plugin/limits.h"
 #include "tests/support/xcf_writer.h"
 
 namespace xcftest {
@@ -28,7 +29,9 @@ struct Picture {
 
 // Decodes bytes held in memory; frees both handles after copying them.
 // Every failure must come with its reason: those that do not are counted.
-Picture Decode(const Bytes& file, ProgressCallback callback = nullptr, intptr_t userData = 0);
+// The plug-in's own limits read versions 0 to 3; kEveryVersion every one.
+Picture Decode(const Bytes& file, ProgressCallback callback = nullptr, intptr_t userData = 0,
+               const tessel::Limits& limits = tessel::kDefaultLimits);
 Picture Decode(const Image& image);
 
 // Decode's failures, so far in this process, that came without a reason.
