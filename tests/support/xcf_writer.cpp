@@ -38,6 +38,13 @@ void ByteWriter::Str(const std::string& s) {
   bytes_.push_back(0);
 }
 
+void ByteWriter::Pointer(uint32_t v, uint32_t bytes) {
+  if (bytes == 8) U32(0);
+  U32(v);
+}
+
+void ByteWriter::PatchPointer(size_t at, uint32_t v, uint32_t bytes) { PatchU32(at + bytes - 4, v); }
+
 void ByteWriter::PatchU32(size_t at, uint32_t v) {
   bytes_[at] = static_cast<uint8_t>(v >> 24);
   bytes_[at + 1] = static_cast<uint8_t>(v >> 16);
@@ -63,6 +70,22 @@ void WriteProps(ByteWriter& w, const std::vector<Property>& props) {
   w.U32(0);
 }
 
+// Bytes of one component of a precision word (versions 4 on; 150, 8-bit
+// gamma, before them).
+uint32_t ComponentBytes(int version, uint32_t precision) {
+  if (version < 4) return 1;
+  if (version == 4) return precision == 0 ? 1 : precision == 1 || precision == 3 ? 2 : 4;
+  const uint32_t hundreds = precision / 100;
+  if (version <= 6) return hundreds == 1 ? 1 : hundreds == 2 || hundreds == 4 ? 2 : 4;
+  switch (hundreds) {
+    case 1: return 1;
+    case 2:
+    case 5: return 2;
+    case 7: return 8;
+    default: return 4;
+  }
+}
+
 // The plug-in's own table; a layer of a type it refuses is written with one
 // byte per pixel.
 uint32_t BytesPerPixel(uint32_t type) {
@@ -73,7 +96,7 @@ uint32_t BytesPerPixel(uint32_t type) {
 // Hierarchy, first level and tiles of a w x h x bpp pixel block; returns
 // the hierarchy's offset.
 uint32_t WriteHierarchy(ByteWriter& w, uint32_t width, uint32_t height, uint32_t bpp, uint32_t statedBpp,
-                        const Bytes& pixels, uint8_t compression, int32_t extraTiles) {
+                        const Bytes& pixels, uint8_t compression, int32_t extraTiles, uint32_t pointerBytes) {
   if (pixels.size() != static_cast<size_t>(width) * height * bpp)
     throw std::invalid_argument("pixel block does not match its size");
   uint32_t hierarchy = static_cast<uint32_t>(w.Size());
@@ -81,17 +104,17 @@ uint32_t WriteHierarchy(ByteWriter& w, uint32_t width, uint32_t height, uint32_t
   w.U32(height);
   w.U32(statedBpp);
   size_t levelAt = w.Size();
-  w.U32(0);  // first level, patched
-  w.U32(0);  // no further levels
-  w.PatchU32(levelAt, static_cast<uint32_t>(w.Size()));
+  w.Pointer(0, pointerBytes);  // first level, patched
+  w.Pointer(0, pointerBytes);  // no further levels
+  w.PatchPointer(levelAt, static_cast<uint32_t>(w.Size()), pointerBytes);
   w.U32(width);
   w.U32(height);
   uint32_t columns = (width + 63) / 64;
   uint32_t rows = (height + 63) / 64;
   int64_t listed = static_cast<int64_t>(columns) * rows + extraTiles;
   size_t tableAt = w.Size();
-  for (int64_t i = 0; i < listed; ++i) w.U32(0);
-  w.U32(0);
+  for (int64_t i = 0; i < listed; ++i) w.Pointer(0, pointerBytes);
+  w.Pointer(0, pointerBytes);
   uint32_t index = 0;
   std::vector<uint32_t> offsets;
   for (uint32_t r = 0; r < rows; ++r) {
@@ -108,6 +131,10 @@ uint32_t WriteHierarchy(ByteWriter& w, uint32_t width, uint32_t height, uint32_t
         w.Raw(tile);
         continue;
       }
+      if (compression == 2) {
+        w.Raw(Zlib(tile));
+        continue;
+      }
       Bytes plane(static_cast<size_t>(tw) * th);
       for (uint32_t k = 0; k < bpp; ++k) {
         for (size_t i = 0; i < plane.size(); ++i) plane[i] = tile[i * bpp + k];
@@ -117,7 +144,8 @@ uint32_t WriteHierarchy(ByteWriter& w, uint32_t width, uint32_t height, uint32_t
   }
   // Extra offsets point at the first tile; missing ones are simply absent.
   for (int64_t i = 0; i < listed; ++i)
-    w.PatchU32(tableAt + 4 * i, i < static_cast<int64_t>(offsets.size()) ? offsets[i] : offsets[0]);
+    w.PatchPointer(tableAt + pointerBytes * i, i < static_cast<int64_t>(offsets.size()) ? offsets[i] : offsets[0],
+                   pointerBytes);
   return hierarchy;
 }
 
@@ -162,49 +190,52 @@ Bytes WriteXcf(const Image& image) {
   w.U32(image.width);
   w.U32(image.height);
   w.U32(image.baseType);
+  const int version = image.tag == "file" ? 0 : std::atoi(image.tag.c_str() + 1);
+  if (version >= 4) w.U32(image.precision);
+  const uint32_t pw = version >= 11 ? 8 : 4;
   std::vector<Property> props = image.props;
   bool hasCompression = false;
   for (const Property& p : props) hasCompression |= p.id == 17;
   if (!hasCompression) props.push_back(PropCompression(image.compression));
   WriteProps(w, props);
   size_t layerTable = w.Size();
-  for (size_t i = 0; i < image.layers.size(); ++i) w.U32(0);
-  w.U32(0);
-  w.U32(0);  // no channels
+  for (size_t i = 0; i < image.layers.size(); ++i) w.Pointer(0, pw);
+  w.Pointer(0, pw);
+  w.Pointer(0, pw);  // no channels
 
   for (size_t i = 0; i < image.layers.size(); ++i) {
     const Layer& layer = image.layers[i];
-    w.PatchU32(layerTable + 4 * i, static_cast<uint32_t>(w.Size()));
+    w.PatchPointer(layerTable + pw * i, static_cast<uint32_t>(w.Size()), pw);
     w.U32(layer.width);
     w.U32(layer.height);
     w.U32(layer.type);
     w.Str(layer.name);
     WriteProps(w, layer.props);
     size_t pointers = w.Size();
-    w.U32(0);  // hierarchy
-    w.U32(0);  // mask
+    w.Pointer(0, pw);  // hierarchy
+    w.Pointer(0, pw);  // mask
     if (!layer.uniformPixel.empty()) {
       const uint32_t bpp = static_cast<uint32_t>(layer.uniformPixel.size());
-      w.PatchU32(pointers, static_cast<uint32_t>(w.Size()));
+      w.PatchPointer(pointers, static_cast<uint32_t>(w.Size()), pw);
       w.U32(layer.width);
       w.U32(layer.height);
       w.U32(bpp);
-      w.U32(static_cast<uint32_t>(w.Size() + 8));
-      w.U32(0);
+      w.Pointer(static_cast<uint32_t>(w.Size() + 2 * pw), pw);
+      w.Pointer(0, pw);
       w.U32(layer.width);
       w.U32(layer.height);
       const uint32_t columns = (layer.width + 63) / 64, rows = (layer.height + 63) / 64;
       const uint64_t tiles = static_cast<uint64_t>(columns) * rows;
       const size_t table = w.Size();
-      for (uint64_t i = 0; i <= tiles; ++i) w.U32(0);
+      for (uint64_t i = 0; i <= tiles; ++i) w.Pointer(0, pw);
       uint32_t first = 0;
       for (uint64_t i = 0; i < tiles; ++i) {
         if (i > 0 && !layer.colourPerTile) {
-          w.PatchU32(table + 4 * i, first);
+          w.PatchPointer(table + pw * i, first, pw);
           continue;
         }
         if (i == 0) first = static_cast<uint32_t>(w.Size());
-        w.PatchU32(table + 4 * i, static_cast<uint32_t>(w.Size()));
+        w.PatchPointer(table + pw * i, static_cast<uint32_t>(w.Size()), pw);
         const uint32_t c = static_cast<uint32_t>(i % columns), r = static_cast<uint32_t>(i / columns);
         const uint32_t tw = std::min<uint32_t>(64, layer.width - 64 * c), th = std::min<uint32_t>(64, layer.height - 64 * r);
         Bytes pixel = layer.uniformPixel;
@@ -213,28 +244,31 @@ Bytes WriteXcf(const Image& image) {
           for (uint32_t k = 0; k + (alpha ? 1 : 0) < bpp; ++k) pixel[k] = static_cast<uint8_t>(pixel[k] + i * (k + 1));
         if (image.compression == 0) {
           w.Raw(Solid(tw, th, pixel));
+        } else if (image.compression == 2) {
+          w.Raw(Zlib(Solid(tw, th, pixel)));
         } else {
           for (uint32_t k = 0; k < bpp; ++k) w.Raw(RleUniformPlane(tw * th, pixel[k]));
         }
       }
     } else if (!layer.pixels.empty()) {
-      uint32_t bpp = BytesPerPixel(layer.type);
+      const bool indexed = layer.type == 4 || layer.type == 5;
+      uint32_t bpp = BytesPerPixel(layer.type) * (indexed ? 1 : ComponentBytes(version, image.precision));
       uint32_t stated = layer.hierarchyBpp != 0 ? layer.hierarchyBpp : bpp;
       uint32_t at = WriteHierarchy(w, layer.width, layer.height, bpp, stated, layer.pixels, image.compression,
-                                   layer.extraTileOffsets);
-      w.PatchU32(pointers, at);
+                                   layer.extraTileOffsets, pw);
+      w.PatchPointer(pointers, at, pw);
     }
     if (layer.mask) {
       const Mask& mask = *layer.mask;
-      w.PatchU32(pointers + 4, static_cast<uint32_t>(w.Size()));
+      w.PatchPointer(pointers + pw, static_cast<uint32_t>(w.Size()), pw);
       w.U32(mask.width);
       w.U32(mask.height);
       w.Str("mask");
       WriteProps(w, mask.props);
       size_t hierarchyAt = w.Size();
-      w.U32(0);
-      uint32_t at = WriteHierarchy(w, mask.width, mask.height, mask.bpp, mask.bpp, mask.pixels, image.compression, 0);
-      w.PatchU32(hierarchyAt, at);
+      w.Pointer(0, pw);
+      uint32_t at = WriteHierarchy(w, mask.width, mask.height, mask.bpp, mask.bpp, mask.pixels, image.compression, 0, pw);
+      w.PatchPointer(hierarchyAt, at, pw);
     }
   }
   return w.bytes();
@@ -306,6 +340,15 @@ Bytes Deflate(const Bytes& data, gz_header* header, size_t extra) {
 }  // namespace
 
 Bytes Gzip(const Bytes& data) { return Deflate(data, nullptr, 0); }
+
+Bytes Zlib(const Bytes& data) {
+  uLongf size = compressBound(static_cast<uLong>(data.size()));
+  Bytes out(size);
+  if (compress2(out.data(), &size, data.data(), static_cast<uLong>(data.size()), 6) != Z_OK)
+    throw std::runtime_error("zlib");
+  out.resize(size);
+  return out;
+}
 
 Bytes GzipWithHeader(const Bytes& data, const std::string& name, bool headerChecksum) {
   std::string copy = name;

@@ -22,6 +22,9 @@ class ByteWriter {
   void Str(const std::string& s);  // length with the NUL, bytes, NUL; empty: length 0
   size_t Size() const { return bytes_.size(); }
   void PatchU32(size_t at, uint32_t v);
+  // A file pointer of 4 bytes, or 8 from version 11 on.
+  void Pointer(uint32_t v, uint32_t bytes);
+  void PatchPointer(size_t at, uint32_t v, uint32_t bytes);
   const Bytes& bytes() const { return bytes_; }
 
  private:
@@ -81,7 +84,10 @@ struct Image {
   uint32_t baseType = 0;
   std::string tag = "v001";
   std::vector<Property> props;  // PROP_COMPRESSION is added unless present
-  uint8_t compression = 1;      // tiles: 0 raw, 1 RLE
+  uint8_t compression = 1;      // tiles: 0 raw, 1 RLE, 2 zlib (version 4 on)
+  // From version 4 on: the precision word (150: 8-bit gamma); layers' and
+  // masks' pixels are then stored with its components (big-endian from 12).
+  uint32_t precision = 150;
   std::vector<Layer> layers;    // file order: top of the stack first
 };
 
@@ -94,6 +100,8 @@ Bytes RleEncodePlane(const uint8_t* plane, size_t n);
 Bytes RleUniformPlane(uint32_t n, uint8_t value);
 
 Bytes Gzip(const Bytes& data);
+// One zlib stream (zlib's header and checksum), as a zlib tile holds.
+Bytes Zlib(const Bytes& data);
 // gzip with a file name in its header (flag 0x08) and, if asked, a header
 // checksum (flag 0x02).
 Bytes GzipWithHeader(const Bytes& data, const std::string& name, bool headerChecksum);

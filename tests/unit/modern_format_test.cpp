@@ -1,0 +1,137 @@
+// Files of XCF version 4 on, as the tool reads them: every precision word
+// of every version, both widths of pointers, zlib tiles; the plug-in's
+// exports refuse them; damage in the new structures is refused with a code
+// and a reason, and asks the allocator for nothing beyond the input.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "plugin/entry.h"
+#include "tests/support/allocation_watch.h"
+#include "tests/support/picture.h"
+#include "tests/support/test_files.h"
+
+using namespace xcftest;
+
+namespace {
+
+// A 70 x 3 picture (two tile columns) of one opaque layer of the given
+// precision: every pixel the colour (r, g, b) stored as that precision's
+// full scale times value / 255 on the linear scale.
+Image OfPrecision(const std::string& tag, uint32_t precision, uint32_t componentBytes, uint8_t compression) {
+  Image image{70, 3, 0, tag};
+  image.precision = precision;
+  image.compression = compression;
+  Layer layer{70, 3, 0, "layer", {PropMode(28)}};
+  for (uint32_t i = 0; i < 70 * 3 * 3; ++i) {
+    // Full scale of every integer width: all bits set.
+    for (uint32_t b = 0; b < componentBytes; ++b) layer.pixels.push_back(0xFF);
+  }
+  image.layers = {layer};
+  return image;
+}
+
+int Code(const Bytes& file, std::string* reason = nullptr, const tessel::Limits& limits = tessel::kEveryVersion) {
+  const Picture p = Decode(file, nullptr, 0, limits);
+  if (reason != nullptr) *reason = p.reason;
+  return p.code;
+}
+
+TEST(ModernFormat, EveryIntegerPrecisionOfEveryVersionReadsItsFullScaleAsWhite) {
+  struct Case {
+    const char* tag;
+    uint32_t precision;
+    uint32_t bytes;
+  } cases[] = {{"v004", 0, 1},   {"v004", 1, 2},   {"v004", 2, 4},   {"v005", 100, 1}, {"v006", 250, 2},
+               {"v006", 350, 4}, {"v007", 150, 1}, {"v009", 200, 2}, {"v011", 300, 4}, {"v011", 150, 1},
+               {"v012", 250, 2}, {"v013", 350, 4}, {"v012", 100, 1}};
+  for (const Case& c : cases)
+    for (uint8_t compression : {0, 1, 2}) {
+      const Bytes file = WriteXcf(OfPrecision(c.tag, c.precision, c.bytes, compression));
+      const Picture p = Decode(file, nullptr, 0, tessel::kEveryVersion);
+      ASSERT_EQ(p.code, 0) << c.tag << " " << c.precision << ": " << p.reason;
+      for (uint32_t x : {0u, 63u, 64u, 69u}) EXPECT_EQ(p.At(x, 2), (Bytes{255, 255, 255})) << c.tag << " " << x;
+      // The plug-in reads versions 0 to 3 alone.
+      std::string reason;
+      EXPECT_EQ(Code(file, &reason, tessel::kDefaultLimits), 2) << c.tag;
+      EXPECT_NE(reason.find("is none of file, v001, v002, v003"), std::string::npos) << reason;
+    }
+}
+
+TEST(ModernFormat, FloatPrecisionsReadTheirValues) {
+  // Half 0.5 (0x3800), float 0.25, double 1.0: linear light, so 0.5 is 188
+  // and 0.25 is 137 on the sRGB curve.
+  struct Case {
+    uint32_t precision;
+    Bytes component;
+    uint8_t expected;
+  } cases[] = {{500, {0x38, 0x00}, 188}, {600, {0x3E, 0x80, 0x00, 0x00}, 137},
+               {700, {0x3F, 0xF0, 0, 0, 0, 0, 0, 0}, 255}, {550, {0x38, 0x00}, 128}};
+  for (const Case& c : cases) {
+    Image image{2, 2, 1, "v012"};
+    image.precision = c.precision;
+    Layer layer{2, 2, 2, "gray", {PropMode(28)}};
+    for (int i = 0; i < 4; ++i) layer.pixels.insert(layer.pixels.end(), c.component.begin(), c.component.end());
+    image.layers = {layer};
+    const Picture p = Decode(WriteXcf(image), nullptr, 0, tessel::kEveryVersion);
+    ASSERT_EQ(p.code, 0) << c.precision << ": " << p.reason;
+    EXPECT_EQ(p.At(1, 1), Bytes{c.expected}) << c.precision;
+  }
+}
+
+TEST(ModernFormat, DamageInTheNewStructuresIsRefusedWithItsReason) {
+  const Bytes good = WriteXcf(OfPrecision("v011", 150, 1, 2));
+  ASSERT_EQ(Code(good), 0);
+  struct Case {
+    std::string what;
+    Bytes file;
+    int code;
+    std::string reason;
+  };
+  std::vector<Case> cases;
+  // A version past those read, and a tag that names none.
+  Bytes newer = good;
+  std::memcpy(newer.data() + 9, "v027", 4);
+  cases.push_back({"newer", newer, 2, "XCF version 27 (tag \"v027\") is newer than the versions read here (up to 13)"});
+  Bytes odd = good;
+  std::memcpy(odd.data() + 9, "vx11", 4);
+  cases.push_back({"odd tag", odd, 2, "is none of file, v001 to v013"});
+  // A precision word no version has.
+  Bytes precision = good;
+  precision[29] = 151;
+  cases.push_back({"precision", precision, 2, "precision 151 is none that XCF version 11 knows"});
+  // A layer pointer past 4 GiB: its high word set. The list starts after
+  // the header (30 bytes with the precision) and the image's properties
+  // (compression: 9 bytes; the end: 8).
+  Bytes far = good;
+  far[30 + 9 + 8 + 3] = 1;
+  cases.push_back({"far", far, 8, "lies past 4 GiB"});
+  // zlib tiles cut short, damaged, and holding more than their pixels.
+  Bytes cut(good.begin(), good.end() - 20);
+  cases.push_back({"zlib cut", cut, 6, "zlib data ends early"});
+  Bytes damaged = good;
+  damaged[damaged.size() - 2] ^= 0x5A;  // the last tile's checksum
+  cases.push_back({"zlib damaged", damaged, 3, "zlib data"});
+  Image longer = OfPrecision("v011", 150, 1, 2);
+  longer.layers[0].pixels.clear();
+  longer.layers[0].uniformPixel = {9, 9, 9};  // one tile for all: the second tile's data lies before the first's end
+  cases.push_back({"zlib overlap", WriteXcf(longer), 3, "zlib data"});
+  for (const Case& c : cases) {
+    std::string reason;
+    size_t largest = 0;
+    int code;
+    {
+      AllocationWatch watch;
+      code = Code(c.file, &reason);
+      largest = watch.Largest();
+    }
+    EXPECT_EQ(code, c.code) << c.what << ": " << reason;
+    EXPECT_NE(reason.find(c.reason), std::string::npos) << c.what << ": " << reason;
+    if (AllocationWatch::Available()) {
+      EXPECT_LE(largest, std::max<size_t>(c.file.size(), 1 << 16)) << c.what;
+    }
+  }
+}
+
+}  // namespace
