@@ -19,7 +19,7 @@ case "$tier" in tool|all) ;; *) echo "usage: scripts/setup.sh [tool]" >&2; exit 
 packages=(cmake ninja-build g++ zlib1g-dev libbz2-dev)
 if [ "$tier" = all ]; then
   packages+=(
-    pkg-config dpkg-dev libpng-dev
+    pkg-config dpkg-dev libpng-dev libbabl-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     clang libclang-rt-14-dev
     help2man file bzip2 bubblewrap python3-gi gir1.2-gnomedesktop-3.0 shared-mime-info
