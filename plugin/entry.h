@@ -10,6 +10,7 @@
 #include "plugin/exports.h"
 #include "plugin/limits.h"
 #include "plugin/reason.h"
+#include "stream/xcf_rules.h"
 
 namespace tessel {
 
@@ -21,6 +22,13 @@ struct PictureSink {
   RowsHook rows;  // first: the hook is the sink
   void (*begin)(PictureSink* sink, const uint8_t* info, uint32_t infoSize);
 };
+
+// The XCF version and precision of a file, as GetPictureInfoWith reads its
+// header (the tool's `info` prints them).
+int GetPictureFormatWith(const char* buffer, int32_t offsetOrSize, uint32_t flag, XcfFormat* format,
+                         const Limits& limits, Reason* reason);
+// "8-bit gamma integer", "32-bit linear floating point", as GIMP names them.
+const char* PrecisionName(const XcfPrecision& precision);
 
 int GetPictureInfoWith(const char* buffer, int32_t offsetOrSize, uint32_t flag, PictureInfo* info,
                        const Limits& limits, Reason* reason);

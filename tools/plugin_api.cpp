@@ -39,6 +39,7 @@ bool PluginLoad(const std::string& path, PluginApi* api, std::string* error) {
   api->getPreview = GetPreview;
   api->getPictureInfoWith = tessel::GetPictureInfoWith;
   api->getPictureWith = tessel::GetPictureWith;
+  api->getPictureFormatWith = tessel::GetPictureFormatWith;
   return true;
 #endif
 }

@@ -18,6 +18,7 @@ struct PluginApi {
   // first failure's reason; the DLL cannot (it sends it to a debugger).
   decltype(&tessel::GetPictureInfoWith) getPictureInfoWith = nullptr;
   decltype(&tessel::GetPictureWith) getPictureWith = nullptr;
+  decltype(&tessel::GetPictureFormatWith) getPictureFormatWith = nullptr;
   // What those are asked to read: the plug-in's own limits (XCF versions 0
   // to 3), unless the program asks for more (the tool reads every version).
   const tessel::Limits* limits = &tessel::kDefaultLimits;

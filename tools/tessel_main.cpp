@@ -74,7 +74,8 @@ const char kInfoUsage[] =
     "usage: tessel info [--offset N | --memory] FILE\n"
     "Prints what GetPictureInfo tells of FILE: width, height, depth (24, or 8 for\n"
     "grayscale and indexed pictures) and the x and y densities (dots per inch, 0\n"
-    "when the file has none), one per line.\n"
+    "when the file has none), one per line; then, natively, the XCF version and\n"
+    "the precision of its pixels (\"8-bit gamma integer\" up to version 3).\n"
     "  --offset N   the XCF data starts N bytes into FILE\n"
     "  --memory     hand the plug-in the whole file as a memory block, not its name\n"
     "exit status: 0 the plug-in read FILE; 1 it could not (the reason is printed);\n"
@@ -228,6 +229,11 @@ int CommandInfo(const PluginApi& api, int argc, char** argv) {
   }
   std::string reason;
   int code = PrintInfo(api, input, stdout, &reason);
+  // Natively the version and precision too; the DLL cannot tell them.
+  tessel::XcfFormat format{};
+  if (code == 0 && api.getPictureFormatWith != nullptr &&
+      api.getPictureFormatWith(input.buffer, input.offsetOrSize, input.flag, &format, *api.limits, nullptr) == 0)
+    std::printf("version %d\nprecision %s\n", format.version, tessel::PrecisionName(format.precision));
   if (code == 0) return kExitOk;
   ReportFailure(stderr, input.path, code, reason);
   return kExitFailed;
