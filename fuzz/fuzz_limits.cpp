@@ -26,6 +26,9 @@ tessel::Limits Limits() {
   tessel::Limits limits = tessel::kDefaultLimits;
   limits.canvasWidth = limits.canvasHeight = 2048;
   limits.decompressedBytes = kDecompressBudget;
+  // Every version the reader knows, so that the structures of GIMP 2.10's
+  // files and its arithmetic are reached.
+  limits.newestVersion = tessel::kNewestXcfVersion;
   return limits;
 }
 

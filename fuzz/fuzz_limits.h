@@ -14,8 +14,9 @@ namespace tesselfuzz {
 constexpr uint32_t kDecompressBudget = 32u << 20;  // bytes a container may expand to
 
 // The plug-in's limits, tighter: canvases of at most 2048 x 2048 and
-// containers that expand to at most kDecompressBudget. The plug-in itself
-// needs no such limit; the runs need to be quick.
+// containers that expand to at most kDecompressBudget (the plug-in itself
+// needs no such limit; the runs need to be quick), and every XCF version
+// read, as the tool reads them.
 tessel::Limits Limits();
 
 // A MemorySink that accepts at most kDecompressBudget bytes.

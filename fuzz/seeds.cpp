@@ -42,6 +42,29 @@ Image Small(uint32_t baseType, uint8_t compression, uint32_t mode) {
   return image;
 }
 
+// The same of XCF version 11 on, as GIMP 2.10 stores it: a precision of
+// `bytes` a component, 8-byte pointers, tiles raw, RLE or zlib, one of
+// GIMP's modes, the group masked from version 13.
+Image Modern(const std::string& tag, uint32_t precision, uint32_t bytes, uint8_t compression, uint32_t mode) {
+  Image image{20, 12, 0, tag};
+  image.precision = precision;
+  image.compression = compression;
+  Layer group{16, 8, 1, "group", {PropGroupItem(), PropOffsets(2, 2), PropMode(mode == 61 ? 61 : 28)}};
+  if (tag >= std::string("v013")) group.mask = Mask{16, 8, {}, Pattern(16, 8, bytes, 4), bytes};
+  image.layers.push_back(group);
+  Layer child{9, 7, 1, "child", {PropItemPath({0, 0}), PropMode(mode), PropOffsets(4, 3)}};
+  child.pixels = Pattern(9, 7, 4 * bytes, mode);
+  child.mask = Mask{9, 7, {}, Pattern(9, 7, bytes, 3), bytes};
+  image.layers.push_back(child);
+  Layer top{70, 5, 1, "wide", {PropMode(mode), PropOpacity(180), PropOffsets(-3, 6)}};
+  top.pixels = Pattern(70, 5, 4 * bytes, 5);
+  image.layers.push_back(top);
+  Layer back{20, 12, 0, "back", {PropMode(28)}};
+  back.pixels = Pattern(20, 12, 3 * bytes, 8);
+  image.layers.push_back(back);
+  return image;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -69,6 +92,18 @@ int main(int argc, char** argv) {
         }
         ++count;
       }
+  // GIMP 2.10's versions: every mode once, every precision, every compression.
+  for (uint32_t mode = 23; mode < 64; ++mode, ++count)
+    Put(root + "/exports", "modern-mode-" + std::to_string(mode) + ".xcf",
+        WriteXcf(Modern(mode % 3 == 0 ? "v013" : "v011", 150, 1, static_cast<uint8_t>(mode % 3), mode)));
+  const struct {
+    uint32_t precision, bytes;
+  } kPrecisions[] = {{100, 1}, {250, 2}, {200, 2}, {300, 4}, {350, 4}, {500, 2}, {550, 2}, {600, 4}, {650, 4},
+                     {700, 8}, {750, 8}};
+  for (const auto& p : kPrecisions)
+    for (uint8_t compression = 0; compression < 3; ++compression, ++count)
+      Put(root + "/exports", "precision-" + std::to_string(p.precision) + "-" + std::to_string(compression) + ".xcf",
+          WriteXcf(Modern("v012", p.precision, p.bytes, compression, 30 + p.precision % 27)));
   Put(root + "/exports", "indexed-groups.xcf", WriteXcf(IndexedGroupsImage(true)));
   Put(root + "/exports", "example.xcf.gz", Gzip(WriteXcf(ExampleImage())));
 

@@ -26,7 +26,8 @@ for target in "${targets[@]}"; do
   echo "== fuzz_$target for ${seconds}s"
   if ! build/fuzz/bin/fuzz_$target -max_total_time="$seconds" -dict=fuzz/xcf.dict -rss_limit_mb=2560 \
       -timeout=30 -print_final_stats=1 -artifact_prefix="build/fuzz/findings/$target-" \
-      "$corpus" "build/fuzz/seeds/$target" "fuzz/regressions/$target" 2> "build/fuzz/$target.log"; then
+      "$corpus" "build/fuzz/seeds/$target" "fuzz/regressions/$target" \
+      $([ "$target" = exports ] && echo tests/gimp) 2> "build/fuzz/$target.log"; then
     status=1
     grep -E 'ERROR|SUMMARY|Test unit written' "build/fuzz/$target.log" || tail -20 "build/fuzz/$target.log"
   fi
