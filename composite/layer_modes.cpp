@@ -1,8 +1,10 @@
 #include "composite/layer_modes.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
+#include <utility>
 
 #include "composite/linear_pixels.h"
 
@@ -206,6 +208,12 @@ void Convert(const float* in, GimpSpace from, GimpSpace to, float* out) {
 }
 
 void ConvertRow(const float* in, GimpSpace from, GimpSpace to, float* out, uint32_t n) {
+  if (from == GimpSpace::Linear && to == GimpSpace::Perceptual) return RowToCurve(in, out, n);
+  if (from == GimpSpace::Perceptual && to == GimpSpace::Linear) return RowToLinear(in, out, n);
+  if (from == to) {
+    if (in != out) std::memcpy(out, in, 4 * sizeof(float) * n);
+    return;
+  }
   for (uint32_t i = 0; i < n; ++i) Convert(in + 4 * i, from, to, out + 4 * i);
 }
 
@@ -386,7 +394,8 @@ void LegacyColour(Formula f, const float* in, const float* layer, float* comp) {
 
 // ---- The modern modes' blend functions. ----------------------------------
 
-void BlendColour(Formula f, const float* in, const float* layer, float* comp) {
+template <Formula f>
+inline void BlendColour(const float* in, const float* layer, float* comp) {
   comp[3] = layer[3];
   switch (f) {
     case fHslColor: {
@@ -561,8 +570,9 @@ void CopyColour(float* out, const float* from) {
 }
 
 // out may be in.
-void Composite(GimpComposite mode, bool subtractive, const float* in, const float* layer, const float* comp,
-               float maskValue, float opacity, float* out) {
+template <GimpComposite mode, bool subtractive>
+inline void Composite(const float* in, const float* layer, const float* comp, float maskValue, float opacity,
+                      float* out) {
   const float ia = in[3];
   if (!subtractive) {
     switch (mode) {
@@ -661,6 +671,37 @@ void Composite(GimpComposite mode, bool subtractive, const float* in, const floa
     }
   }
 }
+
+// Each blend function over a row, compiled for its formula: comp for every
+// pixel where both have alpha (the others' colour is never looked at).
+using BlendRowFn = void (*)(const float* in, const float* layer, float* comp, uint32_t n);
+template <Formula f>
+void BlendRowOf(const float* in, const float* layer, float* comp, uint32_t n) {
+  for (uint32_t i = 0; i < n; ++i, in += 4, layer += 4, comp += 4)
+    if (in[3] != 0.0f && layer[3] != 0.0f) BlendColour<f>(in, layer, comp);
+}
+template <size_t... F>
+constexpr std::array<BlendRowFn, sizeof...(F)> BlendRows(std::index_sequence<F...>) {
+  return {BlendRowOf<static_cast<Formula>(F)>...};
+}
+constexpr auto kBlendRows = BlendRows(std::make_index_sequence<fLchLightness + 1>());
+
+// Each composite mode over a row, compiled for its mode.
+using CompositeRowFn = void (*)(float* in, const float* layer, const float* comp, const float* mask, float opacity,
+                                uint32_t n);
+template <GimpComposite mode, bool subtractive>
+void CompositeRowOf(float* in, const float* layer, const float* comp, const float* mask, float opacity, uint32_t n) {
+  for (uint32_t i = 0; i < n; ++i)
+    Composite<mode, subtractive>(in + 4 * i, layer + 4 * i, comp + 4 * i, mask != nullptr ? mask[i] : 1.0f, opacity,
+                                 in + 4 * i);
+}
+constexpr CompositeRowFn kCompositeRows[2][5] = {
+    {CompositeRowOf<GimpComposite::Union, false>, CompositeRowOf<GimpComposite::Union, false>,
+     CompositeRowOf<GimpComposite::ClipToBackdrop, false>, CompositeRowOf<GimpComposite::ClipToLayer, false>,
+     CompositeRowOf<GimpComposite::Intersection, false>},
+    {CompositeRowOf<GimpComposite::Union, true>, CompositeRowOf<GimpComposite::Union, true>,
+     CompositeRowOf<GimpComposite::ClipToBackdrop, true>, CompositeRowOf<GimpComposite::ClipToLayer, true>,
+     CompositeRowOf<GimpComposite::Intersection, true>}};
 
 void Normal(GimpComposite mode, const float* in, const float* layer, float m, float opacity, float* out) {
   const float la = layer[3] * opacity * m, ia = in[3];
@@ -1011,28 +1052,25 @@ void GimpModeOpRun(const GimpModeOp& op, float* target, const float* layer, cons
     case kBlend: {
       float* comp = scratch + 8 * static_cast<size_t>(n);
       const auto formula = static_cast<Formula>(op.formula);
-      for (uint32_t i = 0; i < n; ++i) {
-        const float* d = in + 4 * i;
-        const float* s = lay + 4 * i;
-        float* c = comp + 4 * i;
-        if (d[3] == 0.0f || s[3] == 0.0f) {
-          std::memcpy(c, s, 4 * sizeof(float));
-          if (op.subtractive) c[3] = 0.0f;
-          continue;
-        }
-        if (op.blendSpace == space) {
-          BlendColour(formula, d, s, c);
-        } else {
-          float bd[4], bs[4], bc[4];
-          Convert(d, space, op.blendSpace, bd);
-          Convert(s, space, op.blendSpace, bs);
-          BlendColour(formula, bd, bs, bc);
-          Convert(bc, op.blendSpace, space, c);
-        }
+      // Both rows in the blend space, blended, and back.
+      const float* bd = in;
+      const float* bs = lay;
+      if (op.blendSpace != space) {
+        float* rows = scratch + 12 * static_cast<size_t>(n);
+        ConvertRow(in, space, op.blendSpace, rows, n);
+        ConvertRow(lay, space, op.blendSpace, rows + 4 * static_cast<size_t>(n), n);
+        bd = rows;
+        bs = rows + 4 * static_cast<size_t>(n);
       }
-      for (uint32_t i = 0; i < n; ++i)
-        Composite(composite, op.subtractive, in + 4 * i, lay + 4 * i, comp + 4 * i, mask != nullptr ? mask[i] : 1.0f,
-                  opacity, in + 4 * i);
+      // Where either has no alpha the blend is not looked at: comp is the
+      // layer there (no content for a subtractive mode).
+      for (uint32_t i = 0; i < 4 * n; i += 4) {
+        std::memcpy(comp + i, lay + i, 4 * sizeof(float));
+        if (op.subtractive) comp[i + 3] = 0.0f;
+      }
+      kBlendRows[formula](bd, bs, comp, n);
+      if (op.blendSpace != space) ConvertRow(comp, op.blendSpace, space, comp, n);
+      kCompositeRows[op.subtractive ? 1 : 0][static_cast<int>(composite)](in, lay, comp, mask, opacity, n);
       break;
     }
     default:

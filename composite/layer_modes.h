@@ -45,7 +45,7 @@ bool GimpModeOpChoose(const XcfLayerBlending& blending, bool lastNode, GimpModeO
 bool GimpModeOpMarksOutside(const GimpModeOp& op);
 
 // Floats the op needs beside its rows, per pixel.
-constexpr uint32_t kGimpModeScratchPerPixel = 12;
+constexpr uint32_t kGimpModeScratchPerPixel = 20;
 
 // The layer's n pixels (and their mask's coverage, or null) onto the
 // target's, in place; (x, y) is the image position of the first pixel,

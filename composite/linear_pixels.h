@@ -16,6 +16,10 @@ namespace tessel {
 // beyond [0, 1] follow the curve's formulas, as babl's float conversions do.
 float SrgbToLinear(float v);
 float LinearToSrgb(float v);
+// The colours of n RGBA pixels through the curve (ToCurve) or back
+// (ToLinear), alpha kept; out may be in.
+void RowToCurve(const float* in, float* out, uint32_t n);
+void RowToLinear(const float* in, float* out, uint32_t n);
 
 // A float in [0, 1] as 8 bits, rounded; beyond, clamped (babl's rule).
 inline uint8_t FloatToU8(float v) {
