@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <new>
 
 #include "composite/blend.h"
@@ -245,6 +246,12 @@ struct FloatRows {
   float* Row(uint32_t i) const { return first + static_cast<size_t>(i) * stride; }
 };
 
+// A row of a layer in linear light, and on the sRGB curve where it is had so.
+struct LayerRow {
+  const float* linear;
+  const float* curve;
+};
+
 class GimpDrawer {
  public:
   GimpDrawer(const DrawPlan& plan, ByteStream* stream, BandScratch* scratch)
@@ -290,7 +297,7 @@ class GimpDrawer {
       if (result != ResultCode::Ok) return result;
     }
     if (!node.passThrough) StoreInPrecision(plan_.format.precision, pixels, columns * rows);
-    return Blend(node, into, part, inner, columns, rows, [&](uint32_t i) { return buffer.Row(i); });
+    return Blend(node, into, part, inner, columns, rows, [&](uint32_t i) { return LayerRow{buffer.Row(i), nullptr}; });
   }
 
   ResultCode DrawLayer(const PlanNode& node, const FloatRows& into, const Rect& part, const Rect& inner,
@@ -302,8 +309,12 @@ class GimpDrawer {
     const uint32_t innerRows = inner.Empty() ? 0 : static_cast<uint32_t>(inner.y1 - inner.y0);
     const size_t rowBytes = static_cast<size_t>(innerColumns) * bpp;
     uint8_t* raw = scratch_->rows.Reserve(rowBytes * innerRows);
-    auto* row = reinterpret_cast<float*>(scratch_->floatRow.Reserve(4 * sizeof(float) * columns));
+    // An 8-bit gamma layer is had on the curve too where its mode wants it
+    // so, as it is stored.
+    const bool curve = StoredOnCurve8(reader) && GimpModeOpUsesCurve(node.gimp);
+    auto* row = reinterpret_cast<float*>(scratch_->floatRow.Reserve(4 * sizeof(float) * columns * (curve ? 2 : 1)));
     if (raw == nullptr || row == nullptr) return Refuse("a layer's rows", rowBytes * innerRows);
+    float* curveRow = curve ? row + 4 * static_cast<size_t>(columns) : nullptr;
     if (innerRows > 0) {
       ResultCode result = DecodeRegion(stream_, level, static_cast<uint32_t>(inner.x0 - node.rect.x0),
                                        static_cast<uint32_t>(inner.y0 - node.rect.y0), innerColumns, innerRows, raw,
@@ -313,14 +324,19 @@ class GimpDrawer {
     return Blend(node, into, part, inner, columns, rows, [&](uint32_t i) {
       const int64_t y = part.y0 + i;
       if (inner.Empty() || y < inner.y0 || y >= inner.y1) {
-        std::memset(row, 0, 4 * sizeof(float) * columns);
-        return row;
+        std::memset(row, 0, 4 * sizeof(float) * columns * (curve ? 2 : 1));
+        return LayerRow{row, curveRow};
       }
       const auto before = static_cast<size_t>(inner.x0 - part.x0);
-      std::memset(row, 0, 4 * sizeof(float) * before);
-      ReadLinearRgba(reader, raw + static_cast<size_t>(y - inner.y0) * rowBytes, row + 4 * before, innerColumns);
-      std::memset(row + 4 * (before + innerColumns), 0, 4 * sizeof(float) * (columns - before - innerColumns));
-      return row;
+      const size_t after = columns - before - innerColumns;
+      const uint8_t* stored = raw + static_cast<size_t>(y - inner.y0) * rowBytes;
+      for (float* r : {row, curveRow}) {
+        if (r == nullptr) continue;
+        std::memset(r, 0, 4 * sizeof(float) * before);
+        (r == row ? ReadLinearRgba : ReadCurveRgba)(reader, stored, r + 4 * before, innerColumns);
+        std::memset(r + 4 * (before + innerColumns), 0, 4 * sizeof(float) * after);
+      }
+      return LayerRow{row, curveRow};
     });
   }
 
@@ -353,7 +369,7 @@ class GimpDrawer {
     auto* modes = reinterpret_cast<float*>(scratch_->modes.Reserve(sizeof(float) * kGimpModeScratchPerPixel * columns));
     if (modes == nullptr) return Refuse("the layer modes' rows", sizeof(float) * kGimpModeScratchPerPixel * columns);
     for (uint32_t i = 0; i < rows; ++i) {
-      const float* source = sourceRow(i);
+      const LayerRow source = sourceRow(i);
       const int64_t y = part.y0 + i;
       if (coverage != nullptr) {
         std::memset(coverage, 0, sizeof(float) * columns);
@@ -362,9 +378,9 @@ class GimpDrawer {
                        coverage + (inner.x0 - part.x0), static_cast<uint32_t>(inner.x1 - inner.x0));
       }
       if (node.passThrough) {
-        GimpPassThroughRun(node.gimp.opacity, into.Row(i), source, coverage, columns);
+        GimpPassThroughRun(node.gimp.opacity, into.Row(i), source.linear, coverage, columns);
       } else {
-        GimpModeOpRun(node.gimp, into.Row(i), source, coverage, columns, part.x0, y, modes);
+        GimpModeOpRun(node.gimp, into.Row(i), source.linear, source.curve, coverage, columns, part.x0, y, modes);
       }
     }
     return ResultCode::Ok;

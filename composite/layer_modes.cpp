@@ -1009,8 +1009,12 @@ bool GimpModeOpMarksOutside(const GimpModeOp& op) {
   return op.composite == GimpComposite::ClipToLayer || op.composite == GimpComposite::Intersection;
 }
 
-void GimpModeOpRun(const GimpModeOp& op, float* target, const float* layer, const float* mask, uint32_t n, int64_t x,
-                   int64_t y, float* scratch) {
+bool GimpModeOpUsesCurve(const GimpModeOp& op) {
+  return !op.copiesLayer && (op.compositeSpace == GimpSpace::Perceptual || op.blendSpace == GimpSpace::Perceptual);
+}
+
+void GimpModeOpRun(const GimpModeOp& op, float* target, const float* layer, const float* layerCurve, const float* mask,
+                   uint32_t n, int64_t x, int64_t y, float* scratch) {
   if (op.copiesLayer) {
     for (uint32_t i = 0; i < n; ++i, target += 4, layer += 4) {
       CopyColour(target, layer);
@@ -1026,8 +1030,12 @@ void GimpModeOpRun(const GimpModeOp& op, float* target, const float* layer, cons
     in = scratch;
     float* converted = scratch + 4 * static_cast<size_t>(n);
     ConvertRow(target, GimpSpace::Linear, space, in, n);
-    ConvertRow(layer, GimpSpace::Linear, space, converted, n);
-    lay = converted;
+    if (layerCurve != nullptr && space == GimpSpace::Perceptual) {
+      lay = layerCurve;
+    } else {
+      ConvertRow(layer, GimpSpace::Linear, space, converted, n);
+      lay = converted;
+    }
   }
   const auto kind = static_cast<Kind>(op.kind);
   const auto composite = op.composite;
@@ -1058,9 +1066,13 @@ void GimpModeOpRun(const GimpModeOp& op, float* target, const float* layer, cons
       if (op.blendSpace != space) {
         float* rows = scratch + 12 * static_cast<size_t>(n);
         ConvertRow(in, space, op.blendSpace, rows, n);
-        ConvertRow(lay, space, op.blendSpace, rows + 4 * static_cast<size_t>(n), n);
         bd = rows;
-        bs = rows + 4 * static_cast<size_t>(n);
+        if (layerCurve != nullptr && space == GimpSpace::Linear && op.blendSpace == GimpSpace::Perceptual) {
+          bs = layerCurve;
+        } else {
+          ConvertRow(lay, space, op.blendSpace, rows + 4 * static_cast<size_t>(n), n);
+          bs = rows + 4 * static_cast<size_t>(n);
+        }
       }
       // Where either has no alpha the blend is not looked at: comp is the
       // layer there (no content for a subtractive mode).

@@ -47,11 +47,16 @@ bool GimpModeOpMarksOutside(const GimpModeOp& op);
 // Floats the op needs beside its rows, per pixel.
 constexpr uint32_t kGimpModeScratchPerPixel = 20;
 
+// Whether the op looks at the layer on the sRGB curve.
+bool GimpModeOpUsesCurve(const GimpModeOp& op);
+
 // The layer's n pixels (and their mask's coverage, or null) onto the
 // target's, in place; (x, y) is the image position of the first pixel,
-// which dissolve's noise follows. scratch holds kGimpModeScratchPerPixel * n.
-void GimpModeOpRun(const GimpModeOp& op, float* target, const float* layer, const float* mask, uint32_t n, int64_t x,
-                   int64_t y, float* scratch);
+// which dissolve's noise follows. layerCurve, where not null, is the layer
+// on the sRGB curve already (stored so: what converting it would give).
+// scratch holds kGimpModeScratchPerPixel * n.
+void GimpModeOpRun(const GimpModeOp& op, float* target, const float* layer, const float* layerCurve, const float* mask,
+                   uint32_t n, int64_t x, int64_t y, float* scratch);
 
 // The pixels of a pass-through group, drawn onto a copy of what lies below,
 // back onto it by the group's opacity and mask (GIMP's replace).

@@ -189,6 +189,16 @@ void ReadLinearRgba(const PixelReader& reader, const uint8_t* src, float* out, u
   }
 }
 
+bool StoredOnCurve8(const PixelReader& reader) {
+  return reader.palette == nullptr && reader.precision.component == XcfComponent::U8 && !reader.precision.linear;
+}
+
+void ReadCurveRgba(const PixelReader& reader, const uint8_t* src, float* out, uint32_t n) {
+  PixelReader asStored = reader;
+  asStored.table8 = Tables8().linear;
+  ReadLinearRgba(asStored, src, out, n);
+}
+
 void ReadCoverage(const XcfFormat& format, const uint8_t* src, float* out, uint32_t n) {
   const XcfComponent component = format.precision.component;
   if (component == XcfComponent::U8) {

@@ -54,6 +54,12 @@ PixelReader PixelReaderFor(const XcfFormat& format, uint32_t layerType, const fl
 // n stored pixels as RGBA floats on the linear scale (alpha 1 for a layer
 // without alpha).
 void ReadLinearRgba(const PixelReader& reader, const uint8_t* src, float* out, uint32_t n);
+// Whether the layer's pixels are stored on the sRGB curve in 8 bits, so
+// that ReadCurveRgba gives them as they are.
+bool StoredOnCurve8(const PixelReader& reader);
+// n such pixels as RGBA floats on the curve (v / 255), alpha as ever.
+void ReadCurveRgba(const PixelReader& reader, const uint8_t* src, float* out, uint32_t n);
+
 // n stored mask values as coverage, 0 to 1: GIMP stores masks on a linear
 // scale whatever the picture's curve (a mask painted 50 % gray holds 55).
 void ReadCoverage(const XcfFormat& format, const uint8_t* src, float* out, uint32_t n);
