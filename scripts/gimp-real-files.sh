@@ -23,7 +23,7 @@ trap 'rm -rf "$home"' EXIT
 status=0
 count=0
 while IFS= read -r -d '' file; do
-  case "$file" in *.gz) tag=$(zcat "$file" | head -c 13 | tail -c 4);; *) tag=$(head -c 13 "$file" | tail -c 4);; esac
+  case "$file" in *.gz) tag=$( (zcat "$file" 2>/dev/null || true) | head -c 13 | tail -c 4);; *) tag=$(head -c 13 "$file" | tail -c 4);; esac
   case "$tag" in file|v001|v002|v003) continue;; esac
   count=$((count + 1))
   name=$(basename "$file")
