@@ -27,8 +27,6 @@ struct PictureSink {
 // header (the tool's `info` prints them).
 int GetPictureFormatWith(const char* buffer, int32_t offsetOrSize, uint32_t flag, XcfFormat* format,
                          const Limits& limits, Reason* reason);
-// "8-bit gamma integer", "32-bit linear floating point", as GIMP names them.
-const char* PrecisionName(const XcfPrecision& precision);
 
 int GetPictureInfoWith(const char* buffer, int32_t offsetOrSize, uint32_t flag, PictureInfo* info,
                        const Limits& limits, Reason* reason);

@@ -201,16 +201,6 @@ int GetPictureFormatWith(const char* buffer, int32_t offsetOrSize, uint32_t flag
   return host::kOk;
 }
 
-const char* PrecisionName(const XcfPrecision& precision) {
-  static constexpr const char* kNames[6][2] = {{"8-bit gamma integer", "8-bit linear integer"},
-                                               {"16-bit gamma integer", "16-bit linear integer"},
-                                               {"32-bit gamma integer", "32-bit linear integer"},
-                                               {"16-bit gamma floating point", "16-bit linear floating point"},
-                                               {"32-bit gamma floating point", "32-bit linear floating point"},
-                                               {"64-bit gamma floating point", "64-bit linear floating point"}};
-  return kNames[static_cast<int>(precision.component)][precision.linear ? 1 : 0];
-}
-
 int GetPictureWith(const char* buffer, int32_t offsetOrSize, uint32_t flag, HLOCAL* info, HLOCAL* bits,
                    ProgressCallback progress, intptr_t userData, const Limits& limits, Reason* reason,
                    PictureSink* sink) {

@@ -198,6 +198,17 @@ int CommandSupported(const PluginApi& api, int argc, char** argv) {
   return answer.byHandle == 1 || answer.byBlock == 1 ? kExitOk : kExitFailed;
 }
 
+// "8-bit gamma integer", "32-bit linear floating point", as GIMP names them.
+const char* PrecisionName(const tessel::XcfPrecision& precision) {
+  static constexpr const char* kNames[6][2] = {{"8-bit gamma integer", "8-bit linear integer"},
+                                               {"16-bit gamma integer", "16-bit linear integer"},
+                                               {"32-bit gamma integer", "32-bit linear integer"},
+                                               {"16-bit gamma floating point", "16-bit linear floating point"},
+                                               {"32-bit gamma floating point", "32-bit linear floating point"},
+                                               {"64-bit gamma floating point", "64-bit linear floating point"}};
+  return kNames[static_cast<int>(precision.component)][precision.linear ? 1 : 0];
+}
+
 int CommandInfo(const PluginApi& api, int argc, char** argv) {
   static const option kOptions[] = {{"offset", required_argument, nullptr, kOptOffset},
                                     {"memory", no_argument, nullptr, kOptMemory},
@@ -233,7 +244,7 @@ int CommandInfo(const PluginApi& api, int argc, char** argv) {
   tessel::XcfFormat format{};
   if (code == 0 && api.getPictureFormatWith != nullptr &&
       api.getPictureFormatWith(input.buffer, input.offsetOrSize, input.flag, &format, *api.limits, nullptr) == 0)
-    std::printf("version %d\nprecision %s\n", format.version, tessel::PrecisionName(format.precision));
+    std::printf("version %d\nprecision %s\n", format.version, PrecisionName(format.precision));
   if (code == 0) return kExitOk;
   ReportFailure(stderr, input.path, code, reason);
   return kExitFailed;

@@ -40,7 +40,9 @@
     (gimp-drawable-edit-fill layer FILL-FOREGROUND)
     (gimp-selection-none image)))
 
-; The base: an opaque gradient, or one whose alpha falls off downwards.
+; The base: an opaque gradient, or one whose alpha falls off downwards
+; (transparent: a Scheme boolean, #t or #f; Script-Fu's TRUE and FALSE are
+; numbers, both true to Scheme).
 (define (base image w h transparent)
   (let ((layer (new-layer image 0 0 RGBA-IMAGE "base" w h 0 0 100 LAYER-MODE-NORMAL)))
     (gradient layer '(250 200 60) '(30 80 160) 0 0 w h)
@@ -75,23 +77,25 @@
         LAYER-MODE-GRAIN-EXTRACT-LEGACY LAYER-MODE-GRAIN-MERGE-LEGACY LAYER-MODE-COLOR-ERASE-LEGACY))
 
 ; Every mode of a list in a cell of its own over the base, at full and at
-; partial opacity in turn.
-(define (mode-grid modes transparent)
+; partial opacity in turn (the other way round when `swapped`).
+(define (mode-grid-of modes transparent swapped)
   (let* ((image (car (gimp-image-new 320 200 RGB)))
          (cell-index 0))
     (base image 320 200 transparent)
     (for-each
       (lambda (mode)
         (cell image (* 40 (modulo cell-index 8)) (* 40 (quotient cell-index 8)) 40
-              (if (even? cell-index) 100 65) mode)
+              (if (eq? (even? cell-index) swapped) 65 100) mode)
         (set! cell-index (+ cell-index 1)))
       modes)
     image))
 
+(define (mode-grid modes transparent) (mode-grid-of modes transparent #f))
+
 ; Overlapping layers of one composite mode over a partly clear base.
 (define (composite-file composite)
   (let* ((image (car (gimp-image-new 120 90 RGB)))
-         (b (base image 120 90 TRUE))
+         (b (base image 120 90 #t))
          (one (cell image 10 10 60 100 LAYER-MODE-MULTIPLY))
          (two (cell image 40 20 60 80 LAYER-MODE-NORMAL))
          (three (cell image 25 35 50 100 LAYER-MODE-SCREEN)))
@@ -101,7 +105,7 @@
 ; Layers blended and composited in spaces other than their modes' own.
 (define (spaces)
   (let* ((image (car (gimp-image-new 160 80 RGB)))
-         (b (base image 160 80 TRUE))
+         (b (base image 160 80 #t))
          (a (cell image 0 0 40 100 LAYER-MODE-MULTIPLY))
          (c (cell image 40 0 40 100 LAYER-MODE-SCREEN))
          (d (cell image 80 0 40 100 LAYER-MODE-NORMAL))
@@ -125,7 +129,7 @@
 ; strength reduction, and a legacy multiply layer at the bottom of a group.
 (define (groups)
   (let* ((image (car (gimp-image-new 200 140 RGB)))
-         (b (base image 200 140 FALSE))
+         (b (base image 200 140 #f))
          (outer (new-group image 0 0 "outer" 85 LAYER-MODE-NORMAL))
          (o1 (cell image 10 10 70 100 LAYER-MODE-NORMAL))
          (inner (new-group image outer 0 "inner" 100 LAYER-MODE-MULTIPLY)))
@@ -163,7 +167,7 @@
 ; Masks: applied, not applied, gray, on a layer without alpha.
 (define (masks)
   (let* ((image (car (gimp-image-new 160 100 RGB)))
-         (b (base image 160 100 FALSE))
+         (b (base image 160 100 #f))
          (one (cell image 0 0 80 100 LAYER-MODE-NORMAL))
          (two (cell image 80 0 80 100 LAYER-MODE-MULTIPLY))
          (three (new-layer image 0 0 RGB-IMAGE "opaque" 80 50 40 50 100 LAYER-MODE-NORMAL)))
@@ -183,7 +187,7 @@
 ; A small picture of modes and a mask, for each precision.
 (define (precision-picture)
   (let* ((image (car (gimp-image-new 96 64 RGB)))
-         (b (base image 96 64 TRUE))
+         (b (base image 96 64 #t))
          (one (cell image 0 0 48 100 LAYER-MODE-MULTIPLY))
          (two (cell image 48 0 48 70 LAYER-MODE-SCREEN))
          (three (cell image 20 24 56 100 LAYER-MODE-OVERLAY))
@@ -242,9 +246,11 @@
       (gimp-image-convert-precision image precision)
       image)))
 
-(both (lambda () (mode-grid modern-modes FALSE)) "modern-modes")
-(both (lambda () (mode-grid modern-modes TRUE)) "modern-modes-transparent")
-(both (lambda () (mode-grid (cons LAYER-MODE-NORMAL legacy-modes) FALSE)) "legacy-modes-v11")
+(both (lambda () (mode-grid modern-modes #f)) "modern-modes")
+(both (lambda () (mode-grid modern-modes #t)) "modern-modes-transparent")
+(both (lambda () (mode-grid-of modern-modes #f #t)) "modern-modes-other-opacity")
+(both (lambda () (mode-grid-of modern-modes #t #t)) "modern-modes-transparent-other-opacity")
+(both (lambda () (mode-grid (cons LAYER-MODE-NORMAL legacy-modes) #f)) "legacy-modes-v11")
 (both (lambda () (composite-file LAYER-COMPOSITE-UNION)) "composite-union")
 (both (lambda () (composite-file LAYER-COMPOSITE-CLIP-TO-BACKDROP)) "composite-clip-to-backdrop")
 (both (lambda () (composite-file LAYER-COMPOSITE-CLIP-TO-LAYER)) "composite-clip-to-layer")

@@ -104,9 +104,9 @@ TEST(ModernFormat, DamageInTheNewStructuresIsRefusedWithItsReason) {
   // A layer pointer past 4 GiB: its high word set. The list starts after
   // the header (30 bytes with the precision) and the image's properties
   // (compression: 9 bytes; the end: 8).
-  Bytes far = good;
-  far[30 + 9 + 8 + 3] = 1;
-  cases.push_back({"far", far, 8, "lies past 4 GiB"});
+  Bytes beyond = good;
+  beyond[30 + 9 + 8 + 3] = 1;
+  cases.push_back({"far", beyond, 8, "lies past 4 GiB"});
   // zlib tiles cut short, damaged, and holding more than their pixels.
   Bytes cut(good.begin(), good.end() - 20);
   cases.push_back({"zlib cut", cut, 6, "zlib data ends early"});
