@@ -100,6 +100,11 @@ void AddOpaqueAlpha(const uint8_t* source, uint32_t bs, uint8_t* out, uint32_t n
   }
 }
 
+ResultCode RefuseMemory(const ByteStream* stream, const char* what, uint64_t bytes) {
+  return StreamRefuse(stream, ResultCode::OutOfMemory, "no memory for %s (%llu bytes)", what,
+                      static_cast<unsigned long long>(bytes));
+}
+
 class NodeDrawer {
  public:
   NodeDrawer(const DrawPlan& plan, ByteStream* stream, BandScratch* scratch)
@@ -227,10 +232,7 @@ class NodeDrawer {
     return ResultCode::Ok;
   }
 
-  ResultCode Refuse(const char* what, uint64_t bytes) {
-    return StreamRefuse(stream_, ResultCode::OutOfMemory, "no memory for %s (%llu bytes)", what,
-                        static_cast<unsigned long long>(bytes));
-  }
+  ResultCode Refuse(const char* what, uint64_t bytes) { return RefuseMemory(stream_, what, bytes); }
 
   const DrawPlan& plan_;
   ByteStream* stream_;
@@ -386,10 +388,7 @@ class GimpDrawer {
     return ResultCode::Ok;
   }
 
-  ResultCode Refuse(const char* what, uint64_t bytes) {
-    return StreamRefuse(stream_, ResultCode::OutOfMemory, "no memory for %s (%llu bytes)", what,
-                        static_cast<unsigned long long>(bytes));
-  }
+  ResultCode Refuse(const char* what, uint64_t bytes) { return RefuseMemory(stream_, what, bytes); }
 
   const DrawPlan& plan_;
   ByteStream* stream_;

@@ -37,6 +37,16 @@ struct Decode {
   }
 };
 
+// The input, as far as its header (a compressed file decompressed only so
+// far), and a document over it.
+ResultCode OpenDocument(const char* buffer, int32_t offsetOrSize, uint32_t flag, const Limits& limits, Reason* reason,
+                        Decode* decode) {
+  ResultCode result =
+      OpenInputWith(buffer, offsetOrSize, InputKindOf(flag), &decode->stream, &decode->sink, 1, limits, reason);
+  if (result == ResultCode::Ok) result = XcfImageCreate(decode->stream, &decode->image);
+  return result;
+}
+
 // The host's arguments, as both picture exports check them first.
 bool ArgumentsValid(const char* buffer, int32_t offsetOrSize, uint32_t flag, Reason* reason) {
   if (buffer == nullptr) {
@@ -162,9 +172,7 @@ int GetPictureInfoWith(const char* buffer, int32_t offsetOrSize, uint32_t flag, 
   }
   if (!ArgumentsValid(buffer, offsetOrSize, flag, reason)) return host::kOtherError;
   Decode decode;
-  ResultCode result =
-      OpenInputWith(buffer, offsetOrSize, InputKindOf(flag), &decode.stream, &decode.sink, 1, limits, reason);
-  if (result == ResultCode::Ok) result = XcfImageCreate(decode.stream, &decode.image);
+  ResultCode result = OpenDocument(buffer, offsetOrSize, flag, limits, reason, &decode);
   if (result == ResultCode::Ok) result = XcfLoad(decode.image);
   XcfHeaderInfo header{};
   if (result == ResultCode::Ok) result = XcfGetHeaderInfo(decode.image, &header);
@@ -192,9 +200,7 @@ int GetPictureFormatWith(const char* buffer, int32_t offsetOrSize, uint32_t flag
   }
   if (!ArgumentsValid(buffer, offsetOrSize, flag, reason)) return host::kOtherError;
   Decode decode;
-  ResultCode result =
-      OpenInputWith(buffer, offsetOrSize, InputKindOf(flag), &decode.stream, &decode.sink, 1, limits, reason);
-  if (result == ResultCode::Ok) result = XcfImageCreate(decode.stream, &decode.image);
+  ResultCode result = OpenDocument(buffer, offsetOrSize, flag, limits, reason, &decode);
   if (result == ResultCode::Ok) result = XcfReadHeader(decode.image);
   if (result != ResultCode::Ok) return MapResultToHost(result);
   *format = decode.image->format;

@@ -5,26 +5,6 @@
 ; at XCF versions 0 to 3, the versions tessel reads (GIMP 2.10 saves legacy
 ; behind as version 11).
 
-(define (new-layer image parent position type name w h x y opacity mode)
-  (let ((layer (car (gimp-layer-new image w h type name opacity mode))))
-    (gimp-image-insert-layer image layer parent position)
-    (gimp-layer-set-offsets layer x y)
-    layer))
-
-(define (new-group image parent position name opacity mode)
-  (let ((group (car (gimp-layer-group-new image))))
-    (gimp-image-insert-layer image group parent position)
-    (gimp-item-set-name group name)
-    (gimp-layer-set-opacity group opacity)
-    (gimp-layer-set-mode group mode)
-    group))
-
-(define (gradient layer from to x1 y1 x2 y2)
-  (gimp-context-set-foreground from)
-  (gimp-context-set-background to)
-  (gimp-context-set-gradient-fg-bg-rgb)
-  (gimp-drawable-edit-gradient-fill layer GRADIENT-LINEAR 0 FALSE 1 0 FALSE x1 y1 x2 y2))
-
 ; A filled ellipse in layer coordinates, its edge softened by a blur.
 (define (blob image layer colour x y w h blur)
   (let ((ox (car (gimp-drawable-offsets layer))) (oy (cadr (gimp-drawable-offsets layer))))
