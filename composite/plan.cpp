@@ -171,10 +171,9 @@ bool Visible(const XcfLayer* layer) {
 // has it: when its visible children are none, or one, or all normal by
 // union in the same spaces, and either its opacity is full without a mask
 // or its composite space is theirs; it then takes their mode and spaces.
-bool Effective(const XcfLayer* layer, XcfLayerBlending* out, GimpModeOp* op) {
+bool Effective(const XcfLayer* layer, XcfLayerBlending* out, GimpModeOp* op, const char** why) {
   XcfLayerBlending own;
-  const char* why = nullptr;
-  if (XcfLayerGetBlending(layer, &own) != ResultCode::Ok || !GimpModeOpChoose(own, false, op, &why)) return false;
+  if (XcfLayerGetBlending(layer, &own) != ResultCode::Ok || !GimpModeOpChoose(own, false, op, why)) return false;
   *out = own;
   if (!XcfLayerIsGroup(layer) || own.mode != kGimpModePassThrough) return true;
   XcfLayerBlending reduced{own.opacity, kGimpModeNormal, 0, 0, 0, own.applyMask};
@@ -184,7 +183,8 @@ bool Effective(const XcfLayer* layer, XcfLayerBlending* out, GimpModeOp* op) {
     if (!Visible(child)) continue;
     XcfLayerBlending b;
     GimpModeOp o;
-    if (!Effective(child, &b, &o)) return true;
+    const char* ignored = nullptr;
+    if (!Effective(child, &b, &o, &ignored)) return true;
     const uint32_t mode = b.mode == 0 ? kGimpModeNormal : b.mode;
     if (!any) {
       any = true;
@@ -202,7 +202,7 @@ bool Effective(const XcfLayer* layer, XcfLayerBlending* out, GimpModeOp* op) {
   const bool masked = layer->maskOffset != 0 && own.applyMask;
   if (any && !(own.opacity == 1.0f && !masked) && first.compositeSpace != op->compositeSpace) return true;
   *out = reduced;
-  GimpModeOpChoose(reduced, false, op, &why);
+  GimpModeOpChoose(reduced, false, op, why);
   return true;
 }
 
@@ -223,7 +223,7 @@ void ChooseGimpOps(DrawPlan* plan, const LayerLoadEntry* entries) {
     XcfLayerBlending blending;
     GimpModeOp op{};
     const char* why = "its layer mode is none of GIMP's (0 to 63)";
-    bool ok = Effective(node->layer, &blending, &op);
+    bool ok = Effective(node->layer, &blending, &op, &why);
     node->passThrough = ok && node->group && blending.mode == kGimpModePassThrough;
     const uint32_t parent = node->parent;
     const bool lastNode = parent != kNoNode && !plan->nodes[parent].passThrough &&

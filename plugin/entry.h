@@ -11,6 +11,7 @@
 #include "plugin/limits.h"
 #include "plugin/reason.h"
 #include "stream/xcf_rules.h"
+#include "xcf/layer_tree.h"
 
 namespace tessel {
 
@@ -23,6 +24,18 @@ struct PictureSink {
   void (*begin)(PictureSink* sink, const uint8_t* info, uint32_t infoSize);
 };
 
+// Told of each layer or mask whose filters the picture does not apply
+// (GIMP 3's non-destructive filters), before any row is drawn; `layer`
+// names it as a reason does (`layer 3 "Sky"`).
+struct FilterHook {
+  void (*tell)(FilterHook* hook, const char* layer, const XcfFoundFilters& found);
+};
+
+// Every layer's and mask's filters, as GetPictureWith would tell them, for
+// the tool's `info`.
+int GetPictureFiltersWith(const char* buffer, int32_t offsetOrSize, uint32_t flag, FilterHook* hook,
+                          const Limits& limits, Reason* reason);
+
 // The XCF version and precision of a file, as GetPictureInfoWith reads its
 // header (the tool's `info` prints them).
 int GetPictureFormatWith(const char* buffer, int32_t offsetOrSize, uint32_t flag, XcfFormat* format,
@@ -32,6 +45,6 @@ int GetPictureInfoWith(const char* buffer, int32_t offsetOrSize, uint32_t flag, 
                        const Limits& limits, Reason* reason);
 int GetPictureWith(const char* buffer, int32_t offsetOrSize, uint32_t flag, HLOCAL* info, HLOCAL* bits,
                    ProgressCallback progress, intptr_t userData, const Limits& limits, Reason* reason,
-                   PictureSink* sink = nullptr);
+                   PictureSink* sink = nullptr, FilterHook* filters = nullptr);
 
 }  // namespace tessel

@@ -47,6 +47,11 @@ ResultCode OpenDocument(const char* buffer, int32_t offsetOrSize, uint32_t flag,
   return result;
 }
 
+void TellFound(void* context, const XcfFoundFilters& found) {
+  auto* hook = static_cast<FilterHook*>(context);
+  hook->tell(hook, NameOf(found.layer).text, found);
+}
+
 // The host's arguments, as both picture exports check them first.
 bool ArgumentsValid(const char* buffer, int32_t offsetOrSize, uint32_t flag, Reason* reason) {
   if (buffer == nullptr) {
@@ -207,9 +212,24 @@ int GetPictureFormatWith(const char* buffer, int32_t offsetOrSize, uint32_t flag
   return host::kOk;
 }
 
+int GetPictureFiltersWith(const char* buffer, int32_t offsetOrSize, uint32_t flag, FilterHook* hook,
+                          const Limits& limits, Reason* reason) {
+  if (hook == nullptr || hook->tell == nullptr) {
+    ReasonNote(reason, "nowhere to tell the filters");
+    return host::kOtherError;
+  }
+  if (!ArgumentsValid(buffer, offsetOrSize, flag, reason)) return host::kOtherError;
+  Decode decode;
+  ResultCode result =
+      OpenInputWith(buffer, offsetOrSize, InputKindOf(flag), &decode.stream, &decode.sink, 0, limits, reason);
+  if (result == ResultCode::Ok) result = XcfImageCreate(decode.stream, &decode.image);
+  if (result == ResultCode::Ok) result = XcfVisitFilters(decode.image, TellFound, hook);
+  return MapResultToHost(result);
+}
+
 int GetPictureWith(const char* buffer, int32_t offsetOrSize, uint32_t flag, HLOCAL* info, HLOCAL* bits,
                    ProgressCallback progress, intptr_t userData, const Limits& limits, Reason* reason,
-                   PictureSink* sink) {
+                   PictureSink* sink, FilterHook* filters) {
   if (info == nullptr || bits == nullptr) {
     ReasonNote(reason, "nowhere to put the bitmap's handles");
     return host::kOtherError;
@@ -219,6 +239,9 @@ int GetPictureWith(const char* buffer, int32_t offsetOrSize, uint32_t flag, HLOC
   ResultCode result =
       OpenInputWith(buffer, offsetOrSize, InputKindOf(flag), &decode.stream, &decode.sink, 0, limits, reason);
   if (result == ResultCode::Ok) result = XcfImageCreate(decode.stream, &decode.image);
+  // Said before drawing, so that a note comes ahead of the picture's end.
+  if (result == ResultCode::Ok && filters != nullptr && filters->tell != nullptr)
+    result = XcfVisitFilters(decode.image, TellFound, filters);
   if (result == ResultCode::Ok)
     result = BuildBitmapWith(decode.image, info, bits, progress, userData, CompositeOptions{0, true, nullptr}, sink);
   return MapResultToHost(result);

@@ -36,7 +36,7 @@ struct Limits {
   uint32_t newestVersion;
 };
 
-constexpr uint32_t kNewestXcfVersion = 13;
+constexpr uint32_t kNewestXcfVersion = 26;
 constexpr Limits kDefaultLimits{32767, 32766, 32767, 512, 0xFFFFFFFFu, 16, 3};
 // The defaults, reading every version this reader knows.
 constexpr Limits kEveryVersion{32767, 32766, 32767, 512, 0xFFFFFFFFu, 16, kNewestXcfVersion};

@@ -88,6 +88,7 @@ ResultCode DecompressHeaderPrefix(ByteStream* source, ByteSink* sink) {
   if (result == ResultCode::Ok) result = CopyPropertyList(d.reader, sink, d.scratch);
   if (result == ResultCode::Ok) result = CopyOffsetList(d.reader, sink, pointerBytes);
   if (result == ResultCode::Ok) result = CopyOffsetList(d.reader, sink, pointerBytes);
+  if (result == ResultCode::Ok && XcfHasPathList(version)) result = CopyOffsetList(d.reader, sink, pointerBytes);
   return result;
 }
 

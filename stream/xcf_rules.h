@@ -75,6 +75,17 @@ struct XcfFormat {
 
 inline bool XcfHasPrecision(int32_t version) { return version >= 4; }
 inline uint32_t XcfPointerBytes(int32_t version) { return version >= 11 ? 8 : 4; }
+// GIMP 3's structures: a third list of pointers, to the paths, after the
+// channels' (version 18); a zero-terminated list of pointers to a layer's
+// non-destructive filters after its mask's (version 20), and to a channel's
+// after its pixels' (version 26).
+// The version the stream's data is laid out by: 0 to 3 read alike.
+inline int32_t XcfStreamVersion(const ByteStream* stream) {
+  return stream != nullptr && stream->format != nullptr ? stream->format->version : 0;
+}
+inline bool XcfHasPathList(int32_t version) { return version >= 18; }
+inline bool XcfLayerHasFilters(int32_t version) { return version >= 20; }
+inline bool XcfChannelHasFilters(int32_t version) { return version >= 26; }
 
 // The precision word of the header, by GIMP's xcf.txt: version 4 numbered
 // them 0 to 4, versions 5 and 6 by hundreds with the floats at 400 and 500,

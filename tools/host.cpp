@@ -174,16 +174,24 @@ void HostPicture::Unlock() {
 }
 
 int DecodePicture(const PluginApi& api, const HostInput& input, ProgressCallback progress, intptr_t userData,
-                  HostPicture* picture, std::string* reason, tessel::PictureSink* sink) {
+                  HostPicture* picture, std::string* reason, tessel::PictureSink* sink,
+                  tessel::FilterHook* filters) {
   picture->Free();
   tessel::Reason why{};
   const int code = api.getPictureWith != nullptr
                        ? api.getPictureWith(input.buffer, input.offsetOrSize, input.flag, picture->InfoOut(),
-                                            picture->BitsOut(), progress, userData, *api.limits, &why, sink)
+                                            picture->BitsOut(), progress, userData, *api.limits, &why, sink, filters)
                        : api.getPicture(input.buffer, input.offsetOrSize, input.flag, picture->InfoOut(),
                                         picture->BitsOut(), progress, userData);
   *reason = why.text;
   return code;
+}
+
+std::string UnappliedFilters(const std::string& file, const char* layer, const tessel::XcfFoundFilters& found) {
+  const uint32_t n = found.filters.count;
+  return file + ": " + layer + (found.onMask ? "'s mask" : "") + " has " + std::to_string(n) +
+         (n == 1 ? " filter (" : " filters (") + found.filters.operations + (n == 1 ? ") that is" : ") that are") +
+         " not applied";
 }
 
 bool WritableImagePath(const fs::path& out, std::string* error) {

@@ -86,9 +86,15 @@ class HostPicture {
 
 // GetPicture; the host code, and the reason as PrintInfo. Both handles are
 // the picture's only on success.
-// A sink, where given, is told of the bitmap as it is made (natively only).
+// A sink, where given, is told of the bitmap as it is made, and a filter
+// hook of the filters the picture does not apply (natively only).
 int DecodePicture(const PluginApi& api, const HostInput& input, ProgressCallback progress, intptr_t userData,
-                  HostPicture* picture, std::string* reason, tessel::PictureSink* sink = nullptr);
+                  HostPicture* picture, std::string* reason, tessel::PictureSink* sink = nullptr,
+                  tessel::FilterHook* filters = nullptr);
+
+// "FILE: layer 3 "Sky" has 2 filters (gegl:gaussian-blur, gegl:levels)
+// that are not applied": what the tool says of a filter hook's report.
+std::string UnappliedFilters(const std::string& file, const char* layer, const tessel::XcfFoundFilters& found);
 
 // Writes PNG or BMP, by the extension of `out`; the file is replaced in one
 // step, so a failure never leaves a partial one.

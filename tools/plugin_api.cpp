@@ -40,6 +40,7 @@ bool PluginLoad(const std::string& path, PluginApi* api, std::string* error) {
   api->getPictureInfoWith = tessel::GetPictureInfoWith;
   api->getPictureWith = tessel::GetPictureWith;
   api->getPictureFormatWith = tessel::GetPictureFormatWith;
+  api->getPictureFiltersWith = tessel::GetPictureFiltersWith;
   return true;
 #endif
 }

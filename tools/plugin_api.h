@@ -19,6 +19,7 @@ struct PluginApi {
   decltype(&tessel::GetPictureInfoWith) getPictureInfoWith = nullptr;
   decltype(&tessel::GetPictureWith) getPictureWith = nullptr;
   decltype(&tessel::GetPictureFormatWith) getPictureFormatWith = nullptr;
+  decltype(&tessel::GetPictureFiltersWith) getPictureFiltersWith = nullptr;
   // What those are asked to read: the plug-in's own limits (XCF versions 0
   // to 3), unless the program asks for more (the tool reads every version).
   const tessel::Limits* limits = &tessel::kDefaultLimits;

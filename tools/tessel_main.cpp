@@ -245,6 +245,14 @@ int CommandInfo(const PluginApi& api, int argc, char** argv) {
   if (code == 0 && api.getPictureFormatWith != nullptr &&
       api.getPictureFormatWith(input.buffer, input.offsetOrSize, input.flag, &format, *api.limits, nullptr) == 0)
     std::printf("version %d\nprecision %s\n", format.version, PrecisionName(format.precision));
+  // and the filters the picture does not apply, one line each.
+  if (code == 0 && api.getPictureFiltersWith != nullptr && format.version >= 20) {
+    tessel::FilterHook hook{[](tessel::FilterHook*, const char* layer, const tessel::XcfFoundFilters& found) {
+      std::printf("filters: %s%s: %s, not applied%s\n", layer, found.onMask ? "'s mask" : "",
+                  found.filters.operations, found.drawn ? "" : " (hidden)");
+    }};
+    api.getPictureFiltersWith(input.buffer, input.offsetOrSize, input.flag, &hook, *api.limits, nullptr);
+  }
   if (code == 0) return kExitOk;
   ReportFailure(stderr, input.path, code, reason);
   return kExitFailed;
@@ -321,8 +329,19 @@ bool RenderOne(const PluginApi& api, const RenderJob& job, const InputOptions& i
   HostPicture picture;
   PictureOutput output(api, job.output);
   std::string reason;
+  // GIMP 3's filters are not drawn: said of each visible layer that has
+  // some, and the picture is still written.
+  struct SayFilters {
+    tessel::FilterHook hook;  // first: the hook is the record
+    ProgressBar* bar;
+    const std::string* file;
+  } say{{[](tessel::FilterHook* hook, const char* layer, const tessel::XcfFoundFilters& found) {
+           auto* self = reinterpret_cast<SayFilters*>(hook);
+           if (found.drawn) self->bar->Say("tessel: " + UnappliedFilters(*self->file, layer, found) + "\n");
+         }},
+        bar, &job.input};
   int code = DecodePicture(api, input, OnProgress, reinterpret_cast<intptr_t>(&progress), &picture, &reason,
-                           output.Sink());
+                           output.Sink(), &say.hook);
   // Stopped after the last progress report: the picture is not wanted.
   if (code == 0 && interrupted) {
     code = 1;

@@ -32,6 +32,7 @@ ResultCode XcfImageDestroy(XcfImage** holder) {
   XcfPropertyListDestroy(&image->properties);
   XcfOffsetListFree(&image->layerOffsets);
   XcfOffsetListFree(&image->channelOffsets);
+  XcfOffsetListFree(&image->pathOffsets);
   XcfLayerListDestroy(&image->layers);
   delete image;
   *holder = nullptr;
@@ -106,6 +107,10 @@ ResultCode XcfLoad(XcfImage* image) {
   if (result == ResultCode::Ok) {
     result = XcfReadOffsetList(&image->channelOffsets, image->stream);
     if (result != ResultCode::Ok && !told) ReasonPrefix(reason, "channel offsets: ");
+  }
+  if (result == ResultCode::Ok && XcfHasPathList(image->version)) {
+    result = XcfReadOffsetList(&image->pathOffsets, image->stream);
+    if (result != ResultCode::Ok && !told) ReasonPrefix(reason, "path offsets: ");
   }
   if (result != ResultCode::Ok) return result;
   image->flags |= kImageBodyValid;

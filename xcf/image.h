@@ -30,6 +30,7 @@ struct XcfImage {
   XcfPropertyList* properties;
   XcfOffsetList layerOffsets;    // first entry = top of the stack
   XcfOffsetList channelOffsets;  // read and kept, never followed
+  XcfOffsetList pathOffsets;     // from version 18; read and kept, never followed
   XcfLayer* layers;    // first top-level layer; null until the tree is built
   XcfFormat format;    // how the data after the header is laid out (its stream points here)
 };

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <new>
 
+#include "stream/xcf_rules.h"
 #include "xcf/hierarchy.h"
 
 namespace tessel {
@@ -93,6 +94,7 @@ ResultCode XcfLayerDestroy(XcfLayer** holder) {
   XcfLayer* layer = *holder;
   if (layer == nullptr) return ResultCode::Ok;
   std::free(layer->name);
+  XcfOffsetListFree(&layer->filterOffsets);
   XcfPropertyListDestroy(&layer->properties);
   XcfHierarchyDestroy(&layer->hierarchy);
   XcfChannelDestroy(&layer->mask);
@@ -142,6 +144,10 @@ ResultCode XcfLayerReadRecord(XcfLayer* layer, ByteStream* stream) {
     return StreamRefuse(stream, result, "its pixels or mask lie past 4 GiB");
   if (result != ResultCode::Ok)
     return StreamRefuse(stream, ResultCode::ReadError, "the record ends before its pixels' and mask's offsets");
+  if (XcfLayerHasFilters(XcfStreamVersion(stream))) {
+    result = XcfReadOffsetList(&layer->filterOffsets, stream);
+    if (result != ResultCode::Ok) return result;
+  }
   layer->flags |= kRecordComplete;
   return ResultCode::Ok;
 }
@@ -191,8 +197,15 @@ ResultCode XcfLayerGetBlending(const XcfLayer* layer, XcfLayerBlending* out) {
     const auto stored = static_cast<int32_t>(value);
     *into = static_cast<uint32_t>(stored < 0 ? -static_cast<int64_t>(stored) : stored);
   };
+  // GIMP 3 names 2 "RGB (non-linear)" and adds 4, "RGB (perceptual)": both
+  // the sRGB curve for the sRGB pictures XCF holds.
+  const auto perceptual = [](uint32_t* space) {
+    if (*space == 4) *space = 2;
+  };
   space(kPropBlendSpace, &blending.blendSpace);
   space(kPropCompositeSpace, &blending.compositeSpace);
+  perceptual(&blending.blendSpace);
+  perceptual(&blending.compositeSpace);
   space(kPropCompositeMode, &blending.compositeMode);
   if (PropertyU32(props, kPropApplyMask, &value)) blending.applyMask = value != 0;
   *out = blending;
@@ -247,6 +260,64 @@ ResultCode XcfLayerReadMask(ByteStream* stream, XcfLayer* layer) {
   return ResultCode::Ok;
 }
 
+namespace {
+
+// A string of a filter record into text (cut to its size), the rest
+// skipped; false when the record ends first.
+bool ReadFilterString(ByteStream* stream, char* text, uint32_t size) {
+  uint32_t length;
+  text[0] = '\0';
+  if (!StreamReadU32(stream, &length) || !StreamHolds(stream, length)) return false;
+  uint32_t kept = length < size - 1 ? length : size - 1;
+  if (StreamRead(stream, kept, text) != kept) return false;
+  text[kept] = '\0';
+  char skipped[64];
+  for (uint32_t left = length - kept; left > 0;) {
+    const uint32_t piece = left < sizeof skipped ? left : static_cast<uint32_t>(sizeof skipped);
+    if (StreamRead(stream, piece, skipped) != piece) return false;
+    left -= piece;
+  }
+  return true;
+}
+
+void AppendOperation(XcfFilterList* list, const char* operation) {
+  const size_t size = sizeof list->operations;
+  const size_t used = std::strlen(list->operations);
+  const char* separator = list->count > 1 ? ", " : "";
+  const size_t needed = std::strlen(separator) + std::strlen(operation);
+  // Room is kept for the "..." that says the list was cut.
+  if (used + needed + 4 >= size) {
+    if (used + 4 < size && std::strstr(list->operations, "...") == nullptr) std::strcat(list->operations, ", ...");
+    return;
+  }
+  std::strcat(list->operations, separator);
+  std::strcat(list->operations, operation);
+}
+
+}  // namespace
+
+ResultCode XcfReadFilters(ByteStream* stream, const XcfOffsetList* offsets, XcfFilterList* out) {
+  if (stream == nullptr || offsets == nullptr || out == nullptr) return ResultCode::InvalidArgument;
+  XcfFilterList list{};
+  // Why a filter's record cannot be read is no refusal: the pixels are
+  // drawn without it either way.
+  Reason* reason = stream->reason;
+  stream->reason = nullptr;
+  for (uint32_t i = 0; i < offsets->count; ++i) {
+    char name[64];
+    char icon[64];
+    char operation[64];
+    const bool read = StreamSeek(stream, offsets->offsets[i]) == ResultCode::Ok &&
+                      ReadFilterString(stream, name, sizeof name) && ReadFilterString(stream, icon, sizeof icon) &&
+                      ReadFilterString(stream, operation, sizeof operation) && operation[0] != '\0';
+    ++list.count;
+    AppendOperation(&list, read ? Quote(operation).text : "?");
+  }
+  stream->reason = reason;
+  *out = list;
+  return ResultCode::Ok;
+}
+
 ResultCode XcfChannelCreate(XcfChannel** out) {
   if (out == nullptr) return ResultCode::InvalidArgument;
   auto* channel = new (std::nothrow) XcfChannel{};
@@ -260,6 +331,7 @@ ResultCode XcfChannelDestroy(XcfChannel** holder) {
   XcfChannel* channel = *holder;
   if (channel == nullptr) return ResultCode::Ok;
   std::free(channel->name);
+  XcfOffsetListFree(&channel->filterOffsets);
   XcfPropertyListDestroy(&channel->properties);
   XcfHierarchyDestroy(&channel->hierarchy);
   delete channel;
@@ -288,6 +360,10 @@ ResultCode XcfChannelReadRecord(ByteStream* stream, XcfChannel* channel) {
     return StreamRefuse(stream, ResultCode::ReadError, "the channel record ends before its pixels' offset");
   if (channel->hierarchyOffset == 0)
     return StreamRefuse(stream, ResultCode::CorruptData, "a channel without pixels (its offset is 0)");
+  if (XcfChannelHasFilters(XcfStreamVersion(stream))) {
+    result = XcfReadOffsetList(&channel->filterOffsets, stream);
+    if (result != ResultCode::Ok) return result;
+  }
   channel->flags |= kRecordComplete;
   return ResultCode::Ok;
 }

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "stream/byte_stream.h"
+#include "xcf/offset_list.h"
 #include "xcf/property_list.h"
 
 namespace tessel {
@@ -32,6 +33,7 @@ struct XcfChannel {
   char* name;
   XcfPropertyList* properties;
   uint32_t hierarchyOffset;
+  XcfOffsetList filterOffsets;  // from version 26: its filters, never applied
   XcfHierarchy* hierarchy;  // owned; null until loaded
 };
 
@@ -44,6 +46,7 @@ struct XcfLayer {
   XcfPropertyList* properties;
   uint32_t hierarchyOffset; // 0 = no pixels
   uint32_t maskOffset;      // 0 = no mask
+  XcfOffsetList filterOffsets;  // from version 20: its non-destructive filters, never applied
   XcfHierarchy* hierarchy;  // owned; null until loaded
   XcfChannel* mask;         // owned; null until read
   XcfLayer* prev;           // sibling list in file order: next is lower in the stack
@@ -118,6 +121,17 @@ int XcfLayerHasItemPath(const XcfLayer* layer);
 ResultCode XcfLayerGetItemPath(const XcfLayer* layer, int32_t** path, uint32_t* length);
 // Reads the mask record once; a mask of another size than the layer is discarded.
 ResultCode XcfLayerReadMask(ByteStream* stream, XcfLayer* layer);
+
+// The non-destructive filters of a layer or channel (GIMP 3): each stored
+// as its name, icon and GEGL operation, then its arguments and mask. The
+// stored pixels are those without them, and this reader draws those; the
+// operations are read to say so. A filter whose record cannot be read
+// counts, named "?".
+struct XcfFilterList {
+  uint32_t count;
+  char operations[256];  // "gegl:gaussian-blur, gegl:levels", cut short with "..."
+};
+ResultCode XcfReadFilters(ByteStream* stream, const XcfOffsetList* offsets, XcfFilterList* out);
 
 ResultCode XcfChannelCreate(XcfChannel** out);
 ResultCode XcfChannelDestroy(XcfChannel** holder);

@@ -280,4 +280,49 @@ ResultCode XcfCollectLoadList(XcfLayer* layer, XcfImage* image, LayerLoadEntry* 
   return CollectUnder(layer, image, entries, count, kNoEntry, 0, true);
 }
 
+namespace {
+
+ResultCode VisitUnder(XcfImage* image, XcfLayer* layer, bool drawn, XcfFilterVisit visit, void* context) {
+  XcfLayerInfo info;
+  ResultCode result = XcfLayerGetInfo(layer, &info);
+  if (result != ResultCode::Ok) return result;
+  drawn = drawn && (info.flags & kLayerVisible) != 0 && info.opacity > 0;
+  XcfFoundFilters found{layer, false, drawn, {}};
+  if (layer->filterOffsets.count > 0) {
+    result = XcfReadFilters(image->stream, &layer->filterOffsets, &found.filters);
+    if (result != ResultCode::Ok) return result;
+    visit(context, found);
+  }
+  if (layer->maskOffset != 0 && XcfChannelHasFilters(image->version)) {
+    result = XcfLayerReadMask(image->stream, layer);
+    if (result != ResultCode::Ok) return result;
+    if (layer->mask != nullptr && layer->mask->filterOffsets.count > 0) {
+      found.onMask = true;
+      result = XcfReadFilters(image->stream, &layer->mask->filterOffsets, &found.filters);
+      if (result != ResultCode::Ok) return result;
+      visit(context, found);
+    }
+  }
+  const bool childrenDrawn = drawn && XcfLayerDrawsChildren(layer) != 0;
+  for (XcfLayer* child = layer->firstChild; child != nullptr; child = child->next) {
+    result = VisitUnder(image, child, childrenDrawn, visit, context);
+    if (result != ResultCode::Ok) return result;
+  }
+  return ResultCode::Ok;
+}
+
+}  // namespace
+
+ResultCode XcfVisitFilters(XcfImage* image, XcfFilterVisit visit, void* context) {
+  if (image == nullptr || visit == nullptr) return ResultCode::InvalidArgument;
+  ResultCode result = XcfBuildLayerTree(image);
+  if (result != ResultCode::Ok) return result;
+  if (!XcfLayerHasFilters(image->version)) return ResultCode::Ok;
+  for (XcfLayer* layer = image->layers; layer != nullptr; layer = layer->next) {
+    result = VisitUnder(image, layer, true, visit, context);
+    if (result != ResultCode::Ok) return result;
+  }
+  return ResultCode::Ok;
+}
+
 }  // namespace tessel

@@ -46,4 +46,18 @@ ResultCode XcfBuildLayerTree(XcfImage* image);
 // entries has one slot per layer offset of the image; count starts at 0.
 ResultCode XcfCollectLoadList(XcfLayer* layer, XcfImage* image, LayerLoadEntry* entries, uint32_t* count);
 
+// A layer, or its mask, whose filters the file keeps but the drawing does
+// not apply (XcfReadFilters).
+struct XcfFoundFilters {
+  const XcfLayer* layer;
+  bool onMask;  // the filters are its mask's
+  bool drawn;   // visible, under visible groups: the picture lacks what they would do
+  XcfFilterList filters;
+};
+using XcfFilterVisit = void (*)(void* context, const XcfFoundFilters& found);
+
+// Tells each layer and mask of the tree that has filters, in file order
+// (a group before its children); builds the tree first.
+ResultCode XcfVisitFilters(XcfImage* image, XcfFilterVisit visit, void* context);
+
 }  // namespace tessel
