@@ -34,11 +34,14 @@ struct Limits {
   // tool, its thumbnailer) reads up to kNewestXcfVersion, the files of
   // GIMP 2.10 and later.
   uint32_t newestVersion;
+  // Whether .xcf.xz is read (through liblzma, natively only): not by the
+  // plug-in, whose file patterns hosts go by; by the tool and thumbnailer.
+  bool readsXz = false;
 };
 
 constexpr uint32_t kNewestXcfVersion = 26;
 constexpr Limits kDefaultLimits{32767, 32766, 32767, 512, 0xFFFFFFFFu, 16, 3};
 // The defaults, reading every version this reader knows.
-constexpr Limits kEveryVersion{32767, 32766, 32767, 512, 0xFFFFFFFFu, 16, kNewestXcfVersion};
+constexpr Limits kEveryVersion{32767, 32766, 32767, 512, 0xFFFFFFFFu, 16, kNewestXcfVersion, true};
 
 }  // namespace tessel

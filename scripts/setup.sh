@@ -16,7 +16,7 @@ source "$root/scripts/apt.sh"
 tier=${1:-all}
 case "$tier" in tool|all) ;; *) echo "usage: scripts/setup.sh [tool]" >&2; exit 2 ;; esac
 
-packages=(cmake ninja-build g++ zlib1g-dev libbz2-dev)
+packages=(cmake ninja-build g++ zlib1g-dev libbz2-dev liblzma-dev)
 if [ "$tier" = all ]; then
   packages+=(
     pkg-config dpkg-dev libpng-dev libbabl-dev

@@ -6,6 +6,10 @@
 #include <cstdlib>
 #include <new>
 
+#ifdef TESSEL_HAVE_LZMA
+#include <lzma.h>
+#endif
+
 namespace tessel {
 
 namespace {
@@ -144,6 +148,64 @@ struct Bzip2Traits {
   static uint32_t AvailOut(const Decoder* d) { return d->bz.avail_out; }
 };
 
+#ifdef TESSEL_HAVE_LZMA
+struct XzDecoder {
+  ByteStream* source;  // not owned
+  lzma_stream xz;
+  uint8_t* input;
+  uint32_t inputSize;
+  uint32_t flags;
+};
+
+// The memory liblzma may take for one stream's dictionary: GIMP's and xz's
+// presets need at most 64 MiB; more is refused rather than tried.
+constexpr uint64_t kXzMemoryLimit = 256u << 20;
+
+struct XzTraits {
+  using Decoder = XzDecoder;
+  static constexpr uint32_t kHeaderSize = 6;
+
+  static constexpr const char* kName = "xz";
+  static ResultCode CheckHeader(const ByteStream* source, const uint8_t* h) {
+    static constexpr uint8_t kMagic[6] = {0xFD, '7', 'z', 'X', 'Z', 0};
+    for (uint32_t i = 0; i < kHeaderSize; ++i)
+      if (h[i] != kMagic[i]) return StreamRefuse(source, ResultCode::NotRecognised, "xz: no xz signature");
+    return ResultCode::Ok;
+  }
+  static ResultCode Refuse(const Decoder* d, int status) {
+    ResultCode code = ResultCode::Unsupported;
+    const char* why = "unknown liblzma status";
+    switch (status) {
+      case LZMA_MEM_ERROR: code = ResultCode::OutOfMemory; why = "no memory for the decompressor"; break;
+      case LZMA_MEMLIMIT_ERROR: code = ResultCode::TooLarge; why = "the stream needs more than 256 MiB to decompress"; break;
+      case LZMA_FORMAT_ERROR: code = ResultCode::NotRecognised; why = "no valid xz stream header"; break;
+      case LZMA_OPTIONS_ERROR: code = ResultCode::UnsupportedVersion; why = "the stream asks for options liblzma does not know"; break;
+      case LZMA_DATA_ERROR: code = ResultCode::CorruptData; why = "the compressed data is damaged"; break;
+      case LZMA_BUF_ERROR: code = ResultCode::CorruptData; why = "the compressed data ends early"; break;
+      default: break;
+    }
+    return StreamRefuse(d->source, code, "xz: %s (status %d)", why, status);
+  }
+  static int Init(Decoder* d) {
+    d->xz = LZMA_STREAM_INIT;
+    return lzma_stream_decoder(&d->xz, kXzMemoryLimit, 0);
+  }
+  static int Step(Decoder* d) { return lzma_code(&d->xz, LZMA_RUN); }
+  static void End(Decoder* d) { lzma_end(&d->xz); }
+  static bool IsStreamEnd(int status) { return status == LZMA_STREAM_END; }
+  static uint32_t AvailIn(const Decoder* d) { return static_cast<uint32_t>(d->xz.avail_in); }
+  static void SetInput(Decoder* d, uint8_t* data, uint32_t n) {
+    d->xz.next_in = data;
+    d->xz.avail_in = n;
+  }
+  static void SetOutput(Decoder* d, void* data, uint32_t n) {
+    d->xz.next_out = static_cast<uint8_t*>(data);
+    d->xz.avail_out = n;
+  }
+  static uint32_t AvailOut(const Decoder* d) { return static_cast<uint32_t>(d->xz.avail_out); }
+};
+#endif
+
 template <typename Traits>
 ResultCode DecoderCheckHeader(typename Traits::Decoder* d) {
   if (d == nullptr) return ResultCode::InvalidArgument;
@@ -207,9 +269,18 @@ void DecoderFree(typename Traits::Decoder* d) {
 
 }  // namespace
 
+bool ContainerReadsXz() {
+#ifdef TESSEL_HAVE_LZMA
+  return true;
+#else
+  return false;
+#endif
+}
+
 ResultCode ContainerReaderOpen(ContainerKind kind, ByteStream* source, ContainerReader** out) {
   if (out == nullptr || source == nullptr) return ResultCode::InvalidArgument;
-  if (kind != ContainerKind::Plain && kind != ContainerKind::Gzip && kind != ContainerKind::Bzip2)
+  if (kind != ContainerKind::Plain && kind != ContainerKind::Gzip && kind != ContainerKind::Bzip2 &&
+      !(kind == ContainerKind::Xz && ContainerReadsXz()))
     return ResultCode::InvalidArgument;
   auto* reader = new (std::nothrow) ContainerReader{source, kind, nullptr};
   if (reader == nullptr) return StreamRefuse(source, ResultCode::OutOfMemory, "no memory for a container reader");
@@ -222,6 +293,13 @@ ResultCode ContainerReaderOpen(ContainerKind kind, ByteStream* source, Container
     if (d != nullptr) d->source = source;
     reader->decoder = d;
   }
+#ifdef TESSEL_HAVE_LZMA
+  if (kind == ContainerKind::Xz) {
+    auto* d = new (std::nothrow) XzDecoder{};
+    if (d != nullptr) d->source = source;
+    reader->decoder = d;
+  }
+#endif
   if (kind != ContainerKind::Plain && reader->decoder == nullptr) {
     delete reader;
     return StreamRefuse(source, ResultCode::OutOfMemory, "no memory for a decompressor");
@@ -236,6 +314,9 @@ ResultCode ContainerReaderClose(ContainerReader** holder) {
   if (reader == nullptr) return ResultCode::Ok;
   if (reader->kind == ContainerKind::Gzip) DecoderFree<GzipTraits>(static_cast<GzipDecoder*>(reader->decoder));
   if (reader->kind == ContainerKind::Bzip2) DecoderFree<Bzip2Traits>(static_cast<Bzip2Decoder*>(reader->decoder));
+#ifdef TESSEL_HAVE_LZMA
+  if (reader->kind == ContainerKind::Xz) DecoderFree<XzTraits>(static_cast<XzDecoder*>(reader->decoder));
+#endif
   delete reader;
   *holder = nullptr;
   return ResultCode::Ok;
@@ -247,6 +328,9 @@ ResultCode ContainerReaderCheckHeader(ContainerReader* reader) {
     case ContainerKind::Plain: return ResultCode::Ok;
     case ContainerKind::Gzip: return DecoderCheckHeader<GzipTraits>(static_cast<GzipDecoder*>(reader->decoder));
     case ContainerKind::Bzip2: return DecoderCheckHeader<Bzip2Traits>(static_cast<Bzip2Decoder*>(reader->decoder));
+#ifdef TESSEL_HAVE_LZMA
+    case ContainerKind::Xz: return DecoderCheckHeader<XzTraits>(static_cast<XzDecoder*>(reader->decoder));
+#endif
     default: return ResultCode::Unsupported;
   }
 }
@@ -264,6 +348,9 @@ ResultCode ContainerReaderRead(ContainerReader* reader, void* buffer, uint32_t* 
       return DecoderRead<GzipTraits>(static_cast<GzipDecoder*>(reader->decoder), buffer, count);
     case ContainerKind::Bzip2:
       return DecoderRead<Bzip2Traits>(static_cast<Bzip2Decoder*>(reader->decoder), buffer, count);
+#ifdef TESSEL_HAVE_LZMA
+    case ContainerKind::Xz: return DecoderRead<XzTraits>(static_cast<XzDecoder*>(reader->decoder), buffer, count);
+#endif
     default: return ResultCode::Unsupported;
   }
 }

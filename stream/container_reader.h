@@ -1,6 +1,6 @@
-// Delivers XCF bytes from a source holding plain, gzip or bzip2 data. gzip
-// is inflated with zlib, bzip2 with libbzip2; only the first gzip member or
-// bzip2 stream is read.
+// Delivers XCF bytes from a source holding plain, gzip, bzip2 or xz data.
+// gzip is inflated with zlib, bzip2 with libbzip2, xz with liblzma (in
+// native builds); only the first gzip member, bzip2 or xz stream is read.
 #pragma once
 
 #include <cstdint>
@@ -9,7 +9,10 @@
 
 namespace tessel {
 
-enum class ContainerKind : int32_t { Unknown = -1, Plain = 0, Gzip = 1, Bzip2 = 2 };
+enum class ContainerKind : int32_t { Unknown = -1, Plain = 0, Gzip = 1, Bzip2 = 2, Xz = 3 };
+
+// Whether this build reads xz at all.
+bool ContainerReadsXz();
 
 struct ContainerReader {
   ByteStream* source;  // not owned

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "stream/container_reader.h"
+
 namespace tessel {
 
 namespace {
@@ -16,6 +18,7 @@ ContainerKind DetectContainer(const uint8_t* bytes) {
   if (std::memcmp(bytes, kXcfMagic, 9) == 0) return ContainerKind::Plain;
   if (bytes[0] == 0x1F && bytes[1] == 0x8B) return ContainerKind::Gzip;
   if (bytes[0] == 'B' && bytes[1] == 'Z' && bytes[2] == 'h') return ContainerKind::Bzip2;
+  if (std::memcmp(bytes, "\xFD" "7zXZ\0", 6) == 0) return ContainerKind::Xz;
   return ContainerKind::Unknown;
 }
 
@@ -27,8 +30,10 @@ ResultCode ReadContainerKind(ByteStream* stream, ContainerKind* kind) {
   // Whatever reads the container next starts from its first byte.
   StreamSeek(stream, 0);
   const ContainerKind detected = DetectContainer(head);
-  if (detected == ContainerKind::Unknown)
-    return StreamRefuse(stream, ResultCode::NotRecognised, "no XCF, gzip or bzip2 signature");
+  const bool xz = StreamLimits(stream).readsXz && ContainerReadsXz();
+  if (detected == ContainerKind::Unknown || (detected == ContainerKind::Xz && !xz))
+    return StreamRefuse(stream, ResultCode::NotRecognised,
+                        xz ? "no XCF, gzip, bzip2 or xz signature" : "no XCF, gzip or bzip2 signature");
   *kind = detected;
   return ResultCode::Ok;
 }

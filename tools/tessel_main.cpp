@@ -365,7 +365,7 @@ fs::path OutputIn(const fs::path& dir, const std::string& input, const char* ext
   std::string name = fs::path(input).filename().string();
   std::string lower = name;
   for (char& c : lower) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-  for (const char* suffix : {".xcf.bz2", ".xcfbz2", ".xcf.gz", ".xcfgz", ".xcf"}) {
+  for (const char* suffix : {".xcf.bz2", ".xcfbz2", ".xcf.gz", ".xcfgz", ".xcf.xz", ".xcf"}) {
     const size_t n = std::strlen(suffix);
     if (lower.size() > n && lower.compare(lower.size() - n, n, suffix) == 0) {
       name.resize(name.size() - n);

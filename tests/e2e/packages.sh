@@ -20,7 +20,7 @@ contents=$(dpkg-deb --contents "$deb" | awk '$1 !~ /^d/ {print $6}' | sort | tr 
 [ "$contents" = "./usr/bin/tessel ./usr/share/man/man1/tessel.1 ./usr/share/thumbnailers/tessel.thumbnailer " ] ||
   fail "$deb holds $contents"
 depends=$(dpkg-deb --field "$deb" Depends)
-for library in libc6 libstdc++6 zlib1g libbz2-1.0; do
+for library in libc6 libstdc++6 zlib1g libbz2-1.0 liblzma5; do
   grep -q "$library" <<<"$depends" || fail "$deb does not depend on $library: $depends"
 done
 echo "$(basename "$deb"): $contents; Depends: $depends"
