@@ -4,6 +4,7 @@
 # usage: cli.sh BIN WORK_DIR
 set -euo pipefail
 bin=$(cd "$1" && pwd)
+gimp3=$(cd "$(dirname "${BASH_SOURCE[0]}")/../gimp3" && pwd)
 work=$2
 rm -rf "$work" && mkdir -p "$work" && cd "$work"
 "$bin/xcfgen" .
@@ -79,4 +80,17 @@ done
 status=0
 "$tessel" render -o twice a.xcf dir/a.xcf 2> /dev/null || status=$?
 [ "$status" = 2 ] && [ ! -e twice ] || fail "two inputs named alike"
+# A file GIMP 3 saved with two filters on a layer: the picture is drawn from
+# the stored pixels and written, and the filters are said; info lists them.
+# The same document as GIMP 3 compresses it to .xcf.xz draws the same.
+"$tessel" render "$gimp3/gimp3-filters.xcf" filtered.png 2> errors.txt
+[ "$(cat errors.txt)" = "tessel: $gimp3/gimp3-filters.xcf: layer 1 \"Sky\" has 2 filters (gegl:levels, gegl:gaussian-blur) that are not applied" ] ||
+  fail "filters: $(cat errors.txt)"
+[ -s filtered.png ] || fail "no picture for the filtered file"
+"$tessel" info "$gimp3/gimp3-filters.xcf" | grep -qx 'filters: layer 1 "Sky": gegl:levels, gegl:gaussian-blur, not applied' ||
+  fail "info does not list the filters"
+"$tessel" render -o xz "$gimp3/gimp3-groups.xcf.xz"
+"$tessel" render "$gimp3/gimp3-groups.xcf" plain.png
+cmp xz/gimp3-groups.png plain.png || fail ".xcf.xz draws another picture"
+
 echo "cli: as expected"

@@ -2,6 +2,9 @@
 
 #include <bzlib.h>
 #include <zlib.h>
+#ifdef TESSEL_HAVE_LZMA
+#include <lzma.h>
+#endif
 
 #include <algorithm>
 #include <cstring>
@@ -182,6 +185,29 @@ Property PropColormap(const std::vector<uint8_t>& triples) {
 }
 Property PropRaw(uint32_t id, const Bytes& payload) { return {id, payload}; }
 
+namespace {
+
+// A zero-terminated table of n pointers, to be patched; where it starts.
+size_t PointerTable(ByteWriter& w, size_t n, uint32_t pw) {
+  const size_t at = w.Size();
+  for (size_t i = 0; i <= n; ++i) w.Pointer(0, pw);
+  return at;
+}
+
+void WriteFilters(ByteWriter& w, size_t table, const std::vector<Filter>& filters, int version, uint32_t pw) {
+  for (size_t i = 0; i < filters.size(); ++i) {
+    w.PatchPointer(table + pw * i, static_cast<uint32_t>(w.Size()), pw);
+    w.Str(filters[i].name);
+    w.Str("gegl");
+    w.Str(filters[i].operation);
+    if (version >= 22) w.Str("1");
+    WriteProps(w, {});
+    w.Pointer(0, pw);  // no mask
+  }
+}
+
+}  // namespace
+
 Bytes WriteXcf(const Image& image) {
   ByteWriter w;
   w.Raw("gimp xcf ", 9);
@@ -202,6 +228,7 @@ Bytes WriteXcf(const Image& image) {
   for (size_t i = 0; i < image.layers.size(); ++i) w.Pointer(0, pw);
   w.Pointer(0, pw);
   w.Pointer(0, pw);  // no channels
+  const size_t pathTable = version >= 18 ? PointerTable(w, image.paths, pw) : 0;
 
   for (size_t i = 0; i < image.layers.size(); ++i) {
     const Layer& layer = image.layers[i];
@@ -214,6 +241,7 @@ Bytes WriteXcf(const Image& image) {
     size_t pointers = w.Size();
     w.Pointer(0, pw);  // hierarchy
     w.Pointer(0, pw);  // mask
+    const size_t filterTable = version >= 20 ? PointerTable(w, layer.filters.size(), pw) : 0;
     if (!layer.uniformPixel.empty()) {
       const uint32_t bpp = static_cast<uint32_t>(layer.uniformPixel.size());
       w.PatchPointer(pointers, static_cast<uint32_t>(w.Size()), pw);
@@ -267,9 +295,16 @@ Bytes WriteXcf(const Image& image) {
       WriteProps(w, mask.props);
       size_t hierarchyAt = w.Size();
       w.Pointer(0, pw);
+      const size_t maskFilters = version >= 26 ? PointerTable(w, mask.filters.size(), pw) : 0;
       uint32_t at = WriteHierarchy(w, mask.width, mask.height, mask.bpp, mask.bpp, mask.pixels, image.compression, 0, pw);
       w.PatchPointer(hierarchyAt, at, pw);
+      if (version >= 26) WriteFilters(w, maskFilters, mask.filters, version, pw);
     }
+    if (version >= 20) WriteFilters(w, filterTable, layer.filters, version, pw);
+  }
+  for (uint32_t i = 0; version >= 18 && i < image.paths; ++i) {
+    w.PatchPointer(pathTable + pw * i, static_cast<uint32_t>(w.Size()), pw);
+    w.Str("path");
   }
   return w.bytes();
 }
@@ -369,6 +404,18 @@ Bytes Bzip2(const Bytes& data) {
   out.resize(size);
   return out;
 }
+
+#ifdef TESSEL_HAVE_LZMA
+Bytes Xz(const Bytes& data) {
+  Bytes out(lzma_stream_buffer_bound(data.size()));
+  size_t size = 0;
+  if (lzma_easy_buffer_encode(1, LZMA_CHECK_CRC64, nullptr, data.data(), data.size(), out.data(), &size, out.size()) !=
+      LZMA_OK)
+    throw std::runtime_error("xz");
+  out.resize(size);
+  return out;
+}
+#endif
 
 Bytes Solid(uint32_t width, uint32_t height, const Bytes& pixel) {
   Bytes out;

@@ -49,12 +49,21 @@ Property PropResolution(float x, float y);
 Property PropColormap(const std::vector<uint8_t>& triples);
 Property PropRaw(uint32_t id, const Bytes& payload);
 
+// A non-destructive filter of GIMP 3 (version 20 on): its record holds its
+// name, icon and GEGL operation (then, from version 22, the operation's
+// version), no arguments and no mask.
+struct Filter {
+  std::string name;
+  std::string operation;
+};
+
 struct Mask {
   uint32_t width = 0;
   uint32_t height = 0;
   std::vector<Property> props;
   Bytes pixels;       // width * height * bpp
   uint32_t bpp = 1;
+  std::vector<Filter> filters;  // written from version 26 on
 };
 
 struct Layer {
@@ -65,6 +74,7 @@ struct Layer {
   std::vector<Property> props;
   Bytes pixels;       // width * height * bytes per pixel; empty: no hierarchy
   std::optional<Mask> mask;
+  std::vector<Filter> filters;  // written from version 20 on
   // Knobs for damaged files: the bytes per pixel the hierarchy states
   // (0: the true one), and tile offsets added (or, negative, removed).
   uint32_t hierarchyBpp = 0;
@@ -89,6 +99,7 @@ struct Image {
   // masks' pixels are then stored with its components (big-endian from 12).
   uint32_t precision = 150;
   std::vector<Layer> layers;    // file order: top of the stack first
+  uint32_t paths = 0;           // version 18 on: records in the list of paths (never read)
 };
 
 Bytes WriteXcf(const Image& image);
@@ -106,6 +117,10 @@ Bytes Zlib(const Bytes& data);
 // checksum (flag 0x02).
 Bytes GzipWithHeader(const Bytes& data, const std::string& name, bool headerChecksum);
 Bytes Bzip2(const Bytes& data);
+#ifdef TESSEL_HAVE_LZMA
+// One xz stream, at xz's preset 1 (a dictionary of 1 MiB).
+Bytes Xz(const Bytes& data);
+#endif
 
 // Helpers for pixels.
 Bytes Solid(uint32_t width, uint32_t height, const Bytes& pixel);

@@ -1,8 +1,9 @@
-// gzip and bzip2 containers: header checks, decoding, the header prefix.
+// gzip, bzip2 and xz containers: header checks, decoding, the header prefix.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <filesystem>
+#include <vector>
 
 #include "tests/support/print.h"
 #include "plugin/bitmap.h"
@@ -33,10 +34,10 @@ struct Input {
   ByteStream* stream = nullptr;
   MemorySink* sink = nullptr;
   ~Input() { CloseInput(&stream, &sink); }
-  ResultCode Open(const Bytes& bytes, int headerOnly = 0) {
+  ResultCode Open(const Bytes& bytes, int headerOnly = 0, const Limits& limits = kDefaultLimits) {
     CloseInput(&stream, &sink);
-    return OpenInput(reinterpret_cast<const char*>(bytes.data()), static_cast<int32_t>(bytes.size()), 1, &stream,
-                     &sink, headerOnly);
+    return OpenInputWith(reinterpret_cast<const char*>(bytes.data()), static_cast<int32_t>(bytes.size()), 1, &stream,
+                         &sink, headerOnly, limits, nullptr);
   }
   Bytes Data() const { return sink ? Bytes(sink->data, sink->data + sink->size) : Bytes(); }
 };
@@ -91,6 +92,44 @@ TEST(Bzip2Container, ABadBlockSizeDigitIsNotRecognised) {
   EXPECT_EQ(in.Open(bz), ResultCode::CorruptData);
 }
 
+#ifdef TESSEL_HAVE_LZMA
+// xz, for the tool: read as gzip and bzip2 are, with the same kinds of
+// answer for damage; the plug-in's limits never read it.
+TEST(XzContainer, IsReadWhereAskedForAndDamageIsAnsweredAsForTheOthers) {
+  Bytes xcf = SmallXcf();
+  xcf.resize(200000, 0);
+  for (size_t i = 26; i < xcf.size(); ++i) xcf[i] = static_cast<uint8_t>(i * 13 ^ (i >> 7));
+  const Bytes xz = xcftest::Xz(xcf);
+  Input in;
+  ASSERT_EQ(in.Open(xz, 0, kEveryVersion), ResultCode::Ok);
+  EXPECT_EQ(in.Data(), xcf);
+  EXPECT_EQ(in.Open(xz), ResultCode::NotRecognised);
+  // The header prefix, for the picture's information.
+  ASSERT_EQ(in.Open(xcftest::Xz(SmallXcf()), 1, kEveryVersion), ResultCode::Ok);
+  EXPECT_GT(in.sink->size, 26u);
+  Bytes damaged = xz;
+  for (size_t i = 40; i < 80; ++i) damaged[i] ^= 0xA5;
+  EXPECT_EQ(in.Open(damaged, 0, kEveryVersion), ResultCode::CorruptData);
+  Bytes options = xz;
+  options[7] = 0x0F;  // a check type xz does not define, with the header's CRC broken too
+  EXPECT_NE(in.Open(options, 0, kEveryVersion), ResultCode::Ok);
+  Bytes truncated(xz.begin(), xz.begin() + static_cast<long>(xz.size() / 2));
+  ASSERT_EQ(in.Open(truncated, 0, kEveryVersion), ResultCode::Ok);
+  EXPECT_LT(in.sink->size, xcf.size());
+  EXPECT_TRUE(std::equal(in.sink->data, in.sink->data + in.sink->size, xcf.begin()));
+  // Whole pictures: the same bitmap as the plain file's, or code 2 with
+  // the signatures the plug-in reads.
+  const Bytes small = SmallXcf();
+  const xcftest::Picture plain = xcftest::Decode(small);
+  const xcftest::Picture packed = xcftest::Decode(xcftest::Xz(small), nullptr, 0, kEveryVersion);
+  ASSERT_EQ(packed.code, 0) << packed.reason;
+  EXPECT_EQ(packed.bits, plain.bits);
+  const xcftest::Picture refused = xcftest::Decode(xcftest::Xz(small));
+  EXPECT_EQ(refused.code, 2);
+  EXPECT_NE(refused.reason.find("no XCF, gzip or bzip2 signature"), std::string::npos) << refused.reason;
+}
+#endif
+
 TEST(Containers, DataOfAnExactMultipleOf64KiBDecodesWhole) {
   Bytes xcf = SmallXcf();
   xcf.resize(2 * 65536, 0x11);
@@ -133,14 +172,18 @@ TEST(Containers, DataThatMemoryCannotHoldIsReadFromATemporaryFileThatGoesWithIt)
   const char* before = std::getenv("TMPDIR");
   const std::string saved = before != nullptr ? before : "";
   SetTemporaryFolder(folder.string() + "/");
-  for (const Bytes& packed : {xcftest::Gzip(xcf), xcftest::Bzip2(xcf)}) {
+  std::vector<Bytes> containers{xcftest::Gzip(xcf), xcftest::Bzip2(xcf)};
+#ifdef TESSEL_HAVE_LZMA
+  containers.push_back(xcftest::Xz(xcf));
+#endif
+  for (const Bytes& packed : containers) {
     Input in;
     {
       // Memory for the decompressors' own needs (libbzip2's are 3.6 MB)
       // and 4 MiB of decompressed data, not for 5.
       xcftest::AllocationWatch watch;
       watch.RefuseAbove(4u << 20);
-      ASSERT_EQ(in.Open(packed), ResultCode::Ok);
+      ASSERT_EQ(in.Open(packed, 0, kEveryVersion), ResultCode::Ok);
     }
     EXPECT_EQ(in.sink, nullptr);
     // The picture from the temporary file is the picture.
@@ -184,7 +227,7 @@ TEST(ContainerReader, ChecksTheHeaderOnceAndBeforeReading) {
   EXPECT_EQ(ContainerReaderRead(reader, buffer, &count), ResultCode::InvalidArgument);
   EXPECT_EQ(ContainerReaderClose(&reader), ResultCode::Ok);
   EXPECT_EQ(reader, nullptr);
-  EXPECT_EQ(ContainerReaderOpen(static_cast<ContainerKind>(3), source.stream, &reader), ResultCode::InvalidArgument);
+  EXPECT_EQ(ContainerReaderOpen(static_cast<ContainerKind>(4), source.stream, &reader), ResultCode::InvalidArgument);
 }
 
 // Where the channel offset list of a plain XCF file ends.

@@ -1,8 +1,9 @@
 // The XCF files that GIMP itself saved (tests/gimp, made by
-// scripts/gimp-files.sh): a second reading of the format beside the test
-// writer's. Those of versions 0 to 3 must decode to the picture reviewed
-// and kept beside them; those of GIMP 2.10 (versions 11 to 13) to within
-// one level of GIMP's own flatten of them.
+// scripts/gimp-files.sh; tests/gimp3, by scripts/gimp3.sh): a second
+// reading of the format beside the test writer's. Those of versions 0 to 3
+// must decode to the picture reviewed and kept beside them; those of GIMP
+// 2.10 (versions 11 to 13) and GIMP 3 (14 on) to within one level of that
+// GIMP's own flatten of them.
 #include <gtest/gtest.h>
 
 #ifdef TESSEL_READS_PNG
@@ -12,6 +13,10 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <string>
+#include <vector>
+
+#include "plugin/entry.h"
 
 #include "tests/support/picture.h"
 #include "tests/support/test_files.h"
@@ -43,7 +48,9 @@ bool ReadPngRgb(const std::string& path, uint32_t* width, uint32_t* height, Byte
   return true;
 }
 
-std::filesystem::path Folder() { return std::filesystem::path(TESSEL_SOURCE_DIR) / "tests" / "gimp"; }
+std::filesystem::path Folder(const char* name = "gimp") {
+  return std::filesystem::path(TESSEL_SOURCE_DIR) / "tests" / name;
+}
 
 // The XCF version of a file's tag: "file" 0, "vNNN" N; the compressed
 // files here are all of the design's versions.
@@ -59,6 +66,38 @@ Bytes RgbAt(const Picture& p, uint32_t x, uint32_t y) {
   if (p.bitCount != 8) return px;
   const Bytes entry = p.Entry(px[0]);
   return {entry[2], entry[1], entry[0]};
+}
+
+// How close a picture is to a GIMP's: the largest difference of a channel,
+// and the pixels off at all and by more than one level; printed a line a
+// file.
+struct Agreement {
+  bool read = false;
+  int largest = 0;
+  uint64_t off = 0;
+  uint64_t offMore = 0;
+};
+
+Agreement Compare(const std::string& name, const Bytes& file, const Picture& p, const std::string& png,
+                  Bytes* expected) {
+  Agreement a;
+  uint32_t width = 0, height = 0;
+  if (!ReadPngRgb(png, &width, &height, expected) || p.width != width || p.height != height) return a;
+  a.read = true;
+  for (uint32_t y = 0; y < height; ++y)
+    for (uint32_t x = 0; x < width; ++x) {
+      const Bytes px = RgbAt(p, x, y);
+      int difference = 0;
+      for (int c = 0; c < 3; ++c)
+        difference = std::max(difference, std::abs(px[c] - (*expected)[(size_t{y} * width + x) * 3 + c]));
+      a.largest = std::max(a.largest, difference);
+      a.off += difference > 0;
+      a.offMore += difference > 1;
+    }
+  std::printf("%-40s v%03d %4u x %-4u largest difference %d, %.2f %% of pixels one level off\n", name.c_str(),
+              VersionOf(file), width, height, a.largest,
+              100.0 * static_cast<double>(a.off) / (static_cast<double>(width) * height));
+  return a;
 }
 
 TEST(GimpFiles, DecodeToTheirReviewedPictures) {
@@ -100,25 +139,12 @@ TEST(GimpFiles, DrawWithinOneLevelOfGimpsOwnFlatten) {
     EXPECT_EQ(Decode(file).code, 2) << name << ": the plug-in reads versions 0 to 3 only";
     const Picture p = Decode(file, nullptr, 0, tessel::kEveryVersion);
     ASSERT_EQ(p.code, 0) << name << ": " << p.reason;
-    uint32_t width = 0, height = 0;
     Bytes expected;
-    ASSERT_TRUE(ReadPngRgb((Folder() / "expected" / (name + ".png")).string(), &width, &height, &expected)) << name;
-    ASSERT_EQ(p.width, width) << name;
-    ASSERT_EQ(p.height, height) << name;
-    int largest = 0;
-    uint64_t off = 0, offMore = 0;
-    for (uint32_t y = 0; y < height; ++y)
-      for (uint32_t x = 0; x < width; ++x) {
-        const Bytes px = RgbAt(p, x, y);
-        int difference = 0;
-        for (int c = 0; c < 3; ++c)
-          difference = std::max(difference, std::abs(px[c] - expected[(size_t{y} * width + x) * 3 + c]));
-        largest = std::max(largest, difference);
-        off += difference > 0;
-        offMore += difference > 1;
-      }
-    std::printf("%-32s v%03d %4u x %-4u largest difference %d, %.2f %% of pixels one level off\n", name.c_str(),
-                VersionOf(file), width, height, largest, 100.0 * off / (double{width} * height));
+    const Agreement a = Compare(name, file, p, (Folder() / "expected" / (name + ".png")).string(), &expected);
+    ASSERT_TRUE(a.read) << name;
+    const int largest = a.largest;
+    const uint64_t offMore = a.offMore;
+    uint32_t width = 0, height = 0;
     // The one pixel that is not: dodge where the layer's colour is near
     // white and its alpha near none, so that the quotient is large and the
     // last bits of its curve conversions count.
@@ -141,6 +167,62 @@ TEST(GimpFiles, DrawWithinOneLevelOfGimpsOwnFlatten) {
     }
   }
   EXPECT_GE(files, 24);
+}
+
+// What a filter hook heard, a line a layer or mask.
+struct HeardFilters {
+  tessel::FilterHook hook;  // first: the hook is the record
+  std::vector<std::string> notes;
+};
+
+void Hear(tessel::FilterHook* hook, const char* layer, const tessel::XcfFoundFilters& found) {
+  auto* self = reinterpret_cast<HeardFilters*>(hook);
+  self->notes.push_back(std::string(layer) + (found.onMask ? "'s mask" : "") + (found.drawn ? "" : " (hidden)") + ": " +
+                        std::to_string(found.filters.count) + " " + found.filters.operations);
+}
+
+// Every file GIMP 3 saved (versions 14 to 23, and one .xcf.xz) within one
+// level of GIMP 3's own picture of it; the layer with filters drawn as GIMP
+// 3 draws it with the filters taken off, and the filters told.
+TEST(GimpFiles, Gimp3FilesDrawWithinOneLevelOfGimp3sFlatten) {
+  int files = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(Folder("gimp3"))) {
+    std::string name = entry.path().filename().string();
+    if (name.find(".xcf") == std::string::npos) continue;
+    const Bytes file = ReadFile(entry.path().string());
+    ++files;
+    const bool xz = name.size() > 3 && name.compare(name.size() - 3, 3, ".xz") == 0;
+    if (!xz) EXPECT_GE(VersionOf(file), 14) << name;
+    EXPECT_EQ(Decode(file).code, 2) << name << ": the plug-in reads neither versions past 3 nor xz";
+    const Picture p = Decode(file, nullptr, 0, tessel::kEveryVersion);
+    ASSERT_EQ(p.code, 0) << name << ": " << p.reason;
+    const std::string picture = xz ? name.substr(0, name.size() - 3) : name;
+    Bytes expected;
+    const Agreement a = Compare(name, file, p, (Folder("gimp3") / "expected" / (picture + ".png")).string(), &expected);
+    ASSERT_TRUE(a.read) << name;
+    EXPECT_LE(a.largest, 1) << name;
+
+    HeardFilters heard{{Hear}, {}};
+    ASSERT_EQ(tessel::GetPictureFiltersWith(reinterpret_cast<const char*>(file.data()),
+                                            static_cast<int32_t>(file.size()), 1, &heard.hook, tessel::kEveryVersion,
+                                            nullptr),
+              0)
+        << name;
+    if (name == "gimp3-filters.xcf") {
+      // Stored top first: levels was added after the blur.
+      EXPECT_EQ(heard.notes, std::vector<std::string>{"layer 1 \"Sky\": 2 gegl:levels, gegl:gaussian-blur"});
+      // GIMP's picture with the filters is far from the stored pixels.
+      Bytes applied;
+      const Agreement withFilters =
+          Compare("  (GIMP 3 with its filters)", file, p,
+                  (Folder("gimp3") / "expected" / "gimp3-filters-applied.xcf.png").string(), &applied);
+      ASSERT_TRUE(withFilters.read);
+      EXPECT_GT(withFilters.largest, 16);
+    } else {
+      EXPECT_TRUE(heard.notes.empty()) << name << ": " << heard.notes.front();
+    }
+  }
+  EXPECT_GE(files, 12);
 }
 
 }  // namespace

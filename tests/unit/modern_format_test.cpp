@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "plugin/entry.h"
 #include "tests/support/allocation_watch.h"
@@ -93,10 +94,10 @@ TEST(ModernFormat, DamageInTheNewStructuresIsRefusedWithItsReason) {
   // A version past those read, and a tag that names none.
   Bytes newer = good;
   std::memcpy(newer.data() + 9, "v027", 4);
-  cases.push_back({"newer", newer, 2, "XCF version 27 (tag \"v027\") is newer than the versions read here (up to 13)"});
+  cases.push_back({"newer", newer, 2, "XCF version 27 (tag \"v027\") is newer than the versions read here (up to 26)"});
   Bytes odd = good;
   std::memcpy(odd.data() + 9, "vx11", 4);
-  cases.push_back({"odd tag", odd, 2, "is none of file, v001 to v013"});
+  cases.push_back({"odd tag", odd, 2, "is none of file, v001 to v026"});
   // A precision word no version has.
   Bytes precision = good;
   precision[29] = 151;
@@ -131,6 +132,115 @@ TEST(ModernFormat, DamageInTheNewStructuresIsRefusedWithItsReason) {
     if (AllocationWatch::Available()) {
       EXPECT_LE(largest, std::max<size_t>(c.file.size(), 1 << 16)) << c.what;
     }
+  }
+}
+
+// GIMP 3's picture: an opaque base and a half-clear layer above it with a
+// mask, two filters on the layer, one on its mask, a hidden layer with a
+// filter, and two paths; the filters are written from versions 20 and 26,
+// the paths from 18, the rest as in version 11.
+Image Gimp3Picture(const std::string& tag) {
+  Image image{20, 10, 0, tag};
+  Layer top{12, 8, 1, "Sky", {PropMode(30), PropOffsets(4, 1)}};
+  top.pixels = Pattern(12, 8, 4, 7);
+  top.mask = Mask{12, 8, {}, Pattern(12, 8, 1, 3), 1, {{"Blur", "gegl:gaussian-blur"}}};
+  top.filters = {{"Levels", "gegl:levels"}, {"Blur", "gegl:gaussian-blur"}};
+  Layer hidden{20, 10, 1, "hidden", {PropMode(28), PropVisible(0)}};
+  hidden.pixels = Pattern(20, 10, 4, 5);
+  hidden.filters = {{"Noise", "gegl:noise-hsv"}};
+  Layer base{20, 10, 0, "base", {PropMode(28)}};
+  base.pixels = Pattern(20, 10, 3, 1);
+  image.layers = {top, hidden, base};
+  image.paths = 2;
+  return image;
+}
+
+struct HeardFilters {
+  tessel::FilterHook hook;  // first: the hook is the record
+  std::vector<std::string> notes;
+};
+
+std::vector<std::string> FiltersOf(const Bytes& file) {
+  HeardFilters heard{{[](tessel::FilterHook* hook, const char* layer, const tessel::XcfFoundFilters& found) {
+                       reinterpret_cast<HeardFilters*>(hook)->notes.push_back(
+                           std::string(layer) + (found.onMask ? "'s mask" : "") + (found.drawn ? "" : " (hidden)") +
+                           ": " + std::to_string(found.filters.count) + " " + found.filters.operations);
+                     }},
+                     {}};
+  const int code = tessel::GetPictureFiltersWith(reinterpret_cast<const char*>(file.data()),
+                                                 static_cast<int32_t>(file.size()), 1, &heard.hook,
+                                                 tessel::kEveryVersion, nullptr);
+  if (code != 0) heard.notes.push_back("code " + std::to_string(code));
+  return heard.notes;
+}
+
+TEST(ModernFormat, EveryVersionTagIsReadAndGimp3sStructuresLeaveThePictureAlone) {
+  for (int version = 0; version <= 26; ++version) {
+    char tag[8];
+    std::snprintf(tag, sizeof tag, version == 0 ? "file" : "v%03d", version);
+    Image plain{4, 4, 0, tag};
+    plain.precision = version == 4 ? 0 : 150;
+    Layer layer{4, 4, 0, "layer", {}};
+    layer.pixels = Pattern(4, 4, 3, 2);
+    plain.layers = {layer};
+    EXPECT_EQ(Code(WriteXcf(plain)), 0) << tag;
+  }
+  const Picture first = Decode(WriteXcf(Gimp3Picture("v011")), nullptr, 0, tessel::kEveryVersion);
+  ASSERT_EQ(first.code, 0) << first.reason;
+  for (int version = 11; version <= 26; ++version) {
+    const std::string tag = "v0" + std::to_string(version);
+    const Bytes file = WriteXcf(Gimp3Picture(tag));
+    const Picture p = Decode(file, nullptr, 0, tessel::kEveryVersion);
+    ASSERT_EQ(p.code, 0) << tag << ": " << p.reason;
+    EXPECT_TRUE(p.bits == first.bits) << tag;
+    std::vector<std::string> expected;
+    if (version >= 20) expected.push_back("layer 1 \"Sky\": 2 gegl:levels, gegl:gaussian-blur");
+    if (version >= 26) expected.push_back("layer 1 \"Sky\"'s mask: 1 gegl:gaussian-blur");
+    if (version >= 20) expected.push_back("layer 2 \"hidden\" (hidden): 1 gegl:noise-hsv");
+    EXPECT_EQ(FiltersOf(file), expected) << tag;
+  }
+}
+
+// Where the version 26 file's lists lie: the header (30 bytes), the
+// compression property and the end (17), three layer pointers and the end
+// (32), the empty channel list (8); then the two paths and the end.
+constexpr size_t kPathTable = 30 + 17 + 32 + 8;
+
+TEST(ModernFormat, DamagedGimp3StructuresAreRefusedOrDrawnButNeverReadPastTheInput) {
+  const Bytes good = WriteXcf(Gimp3Picture("v026"));
+  ASSERT_EQ(Code(good), 0);
+  ASSERT_EQ(tessel::LoadU32BE(good.data() + kPathTable + 16 + 4), 0u);  // the path list's end
+  std::string reason;
+  // A path past 4 GiB; a path list cut short.
+  Bytes far = good;
+  far[kPathTable + 3] = 1;
+  EXPECT_EQ(Code(far, &reason), 8);
+  EXPECT_NE(reason.find("path offsets: offset 1 of a list lies past 4 GiB"), std::string::npos) << reason;
+  const Bytes cut(good.begin(), good.begin() + kPathTable + 12);
+  EXPECT_EQ(Code(cut, &reason), 6);
+  EXPECT_NE(reason.find("path offsets: a list of offsets ends early"), std::string::npos) << reason;
+  // A filter record out of the file is no refusal: the picture is the
+  // stored pixels either way, and the filter is named "?".
+  Bytes lost = good;
+  const uint32_t sky = tessel::LoadU32BE(good.data() + 30 + 17 + 4);
+  // Sky's record: size, type, name "Sky", its two properties and the end,
+  // then its pixels' and mask's pointers and the first filter pointer.
+  const size_t firstFilter = sky + 12 + 4 + 4 + (8 + 4) + (8 + 8) + 8 + 8 + 8;
+  ASSERT_NE(tessel::LoadU32BE(good.data() + firstFilter + 4), 0u);
+  tessel::StoreU32BE(lost.data() + firstFilter + 4, static_cast<uint32_t>(good.size() + 1000));
+  EXPECT_EQ(Code(lost, &reason), 0) << reason;
+  EXPECT_EQ(FiltersOf(lost)[0], "layer 1 \"Sky\": 2 ?, gegl:gaussian-blur");
+  // Every prefix: refused or drawn, never an allocation beyond the input.
+  for (size_t n = 0; n < good.size(); ++n) {
+    const Bytes prefix(good.begin(), good.begin() + n);
+    size_t largest = 0;
+    {
+      AllocationWatch watch;
+      Code(prefix);
+      FiltersOf(prefix);
+      largest = watch.Largest();
+    }
+    if (AllocationWatch::Available()) EXPECT_LE(largest, std::max<size_t>(good.size(), 1 << 16)) << n;
   }
 }
 
