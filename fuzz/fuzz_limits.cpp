@@ -27,8 +27,10 @@ tessel::Limits Limits() {
   limits.canvasWidth = limits.canvasHeight = 2048;
   limits.decompressedBytes = kDecompressBudget;
   // Every version the reader knows, so that the structures of GIMP 2.10's
-  // files and its arithmetic are reached.
+  // and GIMP 3's files and their arithmetic are reached,
   limits.newestVersion = tessel::kNewestXcfVersion;
+  // and .xcf.xz, as the tool reads it.
+  limits.readsXz = true;
   return limits;
 }
 

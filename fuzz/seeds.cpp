@@ -1,6 +1,6 @@
 // Writes the seed corpora of the fuzz targets, made by the test-support
 // writer: every base type and layer type, groups, masks, every mode, raw and
-// RLE tiles, plain, gzip and bzip2.
+// RLE tiles, plain, gzip, bzip2 and xz; the structures of GIMP 2.10 and 3.
 #include <cstdio>
 #include <string>
 #include <sys/stat.h>
@@ -65,6 +65,22 @@ Image Modern(const std::string& tag, uint32_t precision, uint32_t bytes, uint8_t
   return image;
 }
 
+// GIMP 3's structures on the same picture: the path list (version 18),
+// filters on layers (20; their operations' versions from 22) and on masks
+// (26).
+Image Gimp3(int version) {
+  char tag[8];
+  std::snprintf(tag, sizeof tag, "v%03d", version);
+  Image image = Modern(tag, 150, 1, static_cast<uint8_t>(version % 3), 30 + version % 30);
+  image.paths = static_cast<uint32_t>(version % 3);
+  for (Layer& layer : image.layers) {
+    if (layer.name == "back") continue;
+    layer.filters = {{"Blur", "gegl:gaussian-blur"}, {"Levels", "gegl:levels"}};
+    if (layer.mask) layer.mask->filters = {{"Noise", "gegl:noise-hsv"}};
+  }
+  return image;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -104,6 +120,14 @@ int main(int argc, char** argv) {
     for (uint8_t compression = 0; compression < 3; ++compression, ++count)
       Put(root + "/exports", "precision-" + std::to_string(p.precision) + "-" + std::to_string(compression) + ".xcf",
           WriteXcf(Modern("v012", p.precision, p.bytes, compression, 30 + p.precision % 27)));
+  for (int version = 14; version <= 26; ++version, ++count)
+    Put(root + "/exports", "gimp3-" + std::to_string(version) + ".xcf", WriteXcf(Gimp3(version)));
+  const Bytes gimp3 = WriteXcf(Gimp3(26));
+#ifdef TESSEL_HAVE_LZMA
+  Put(root + "/exports", "gimp3-26.xcf.xz", Xz(gimp3));
+  Put(root + "/containers", "gimp3-26.xcf.xz", Xz(gimp3));
+#endif
+  Put(root + "/containers", "gimp3-26.xcf.gz", Gzip(gimp3));
   Put(root + "/exports", "indexed-groups.xcf", WriteXcf(IndexedGroupsImage(true)));
   Put(root + "/exports", "example.xcf.gz", Gzip(WriteXcf(ExampleImage())));
 

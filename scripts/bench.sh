@@ -8,10 +8,8 @@
 #     RUNS (default 5) runs of /usr/bin/time;
 #   - the time per GetPicture call from a file name;
 #   - the peak memory of `render` against the number of layers;
-#   - where GIMP 2.10 is installed, the photograph as GIMP saves it (XCF
-#     version 11, made once by bench/gimp_photo.scm): tessel render against
-#     GIMP's own load and flatten (gimp-console in batch mode), whole
-#     process, and the two pictures compared (within one level);
+#   - tessel against GIMP (scripts/bench-gimp.sh): the photograph as GIMP
+#     2.10 and GIMP 3 save it, against each one's own load and flatten;
 #   - the 32-bit check: the documents that a 32-bit viewer could not open,
 #     through tessel.exe and the real tessel.spi of both builds under Wine
 #     (either route), their bitmaps compared with the native build's.
@@ -72,14 +70,7 @@ if [ ! -f "$packed" ]; then
 fi
 for f in "$photo" "$layers64" "$nested" "$big" "$packed"; do echo "$(basename "$f"): $(stat -c %s "$f") bytes"; done
 
-# The median of RUNS runs of a command: "wall user sys peakKiB".
-measure() {
-  local samples=()
-  for _ in $(seq "$runs"); do
-    samples+=("$(/usr/bin/time -f '%e %U %S %M' "$@" 2>&1 >/dev/null | tail -n 1)")
-  done
-  printf '%s\n' "${samples[@]}" | sort -n | awk -v n="$runs" 'NR == int((n + 1) / 2)'
-}
+source scripts/measure.sh
 bin_of() { if [ "$1" = base ]; then echo "$baseline/build/bin"; else echo "$current/bin"; fi; }
 name_of() { basename "$1" | sed 's/\.xcf.*//'; }
 
@@ -114,44 +105,8 @@ for build in base current; do
     { echo "bench: the $build PNG is not the BMP's picture" >&2; exit 1; }
 done
 
-if command -v gimp-console-2.10 >/dev/null; then
-  gimp_photo="$work/photo-v11.xcf"
-  home=$(mktemp -d)
-  if [ ! -f "$gimp_photo" ]; then
-    { echo "(define OUT \"$gimp_photo\")"; cat bench/gimp_photo.scm; } |
-      HOME="$home" gimp-console-2.10 -i -n -d -f -b - >/dev/null 2>&1
-  fi
-  cat > "$home/flatten.scm" <<SCM
-(let* ((image (car (gimp-file-load RUN-NONINTERACTIVE "$gimp_photo" "photo-v11.xcf")))
-       (black (car (gimp-layer-new image 6000 4000 RGB-IMAGE "black" 100 LAYER-MODE-NORMAL))))
-  (gimp-image-insert-layer image black 0 (car (gimp-image-get-layers image)))
-  (gimp-context-set-foreground '(0 0 0))
-  (gimp-drawable-fill black FILL-FOREGROUND)
-  (gimp-image-flatten image)
-  (gimp-quit 0))
-SCM
-  cat > "$home/export.scm" <<SCM
-(let* ((image (car (gimp-file-load RUN-NONINTERACTIVE "$gimp_photo" "photo-v11.xcf")))
-       (black (car (gimp-layer-new image 6000 4000 RGB-IMAGE "black" 100 LAYER-MODE-NORMAL))))
-  (gimp-image-insert-layer image black 0 (car (gimp-image-get-layers image)))
-  (gimp-context-set-foreground '(0 0 0))
-  (gimp-drawable-fill black FILL-FOREGROUND)
-  (let ((flat (car (gimp-image-flatten image))))
-    (file-png-save2 RUN-NONINTERACTIVE image flat "$work/out-photo-v11-gimp.png" "x" 0 1 0 0 0 0 0 0 0))
-  (gimp-quit 0))
-SCM
-  echo "$(basename "$gimp_photo"): $(stat -c %s "$gimp_photo") bytes, saved by GIMP $(gimp-console-2.10 --version | sed 's/.*version //')"
-  read -r w u s m < <(measure sh -c "HOME='$home' gimp-console-2.10 -i -n -d -f -b - < '$home/flatten.scm' >/dev/null 2>&1")
-  printf '%-34s %-8s %7ss %7ss %7ss %10d\n' "photo-v11, load and flatten" GIMP "$w" "$u" "$s" $((m / 1024))
-  gimp_wall=$w
-  read -r w u s m < <(measure "$current/bin/tessel" render "$gimp_photo" "$work/out-photo-v11.bmp")
-  printf '%-34s %-8s %7ss %7ss %7ss %10d\n' "photo-v11, render to BMP" tessel "$w" "$u" "$s" $((m / 1024))
-  awk -v a="$gimp_wall" -v b="$w" 'BEGIN { if (b > 0) printf "%-34s %-8s %7.2fx faster\n", "photo-v11", "ratio", a / b }'
-  HOME="$home" gimp-console-2.10 -i -n -d -f -b - < "$home/export.scm" >/dev/null 2>&1
-  "$current/bin/tessel" render "$gimp_photo" "$work/out-photo-v11.png"
-  "$current/bin/tessel_picture_difference" "$work/out-photo-v11.png" "$work/out-photo-v11-gimp.png"
-  rm -rf "$home"
-fi
+# tessel against GIMP 2.10 and GIMP 3 on the photograph as each saves it.
+TESSEL_SETUP_DONE=1 bash scripts/bench-gimp.sh "$runs"
 
 printf '\n%-34s %-8s %12s %12s\n' "GetPicture from a file name" build "median ms" "mean ms"
 for file in "$photo:5" "$layers64:3" "$example:200" "$small:200"; do

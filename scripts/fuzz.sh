@@ -27,7 +27,7 @@ for target in "${targets[@]}"; do
   if ! build/fuzz/bin/fuzz_$target -max_total_time="$seconds" -dict=fuzz/xcf.dict -rss_limit_mb=2560 \
       -timeout=30 -print_final_stats=1 -artifact_prefix="build/fuzz/findings/$target-" \
       "$corpus" "build/fuzz/seeds/$target" "fuzz/regressions/$target" \
-      $([ "$target" = exports ] && echo tests/gimp) 2> "build/fuzz/$target.log"; then
+      $([ "$target" = exports ] && echo tests/gimp tests/gimp3) 2> "build/fuzz/$target.log"; then
     status=1
     grep -E 'ERROR|SUMMARY|Test unit written' "build/fuzz/$target.log" || tail -20 "build/fuzz/$target.log"
   fi

@@ -1,0 +1,42 @@
+; The benchmarks' photograph as GIMP 3 saves it: the layers of
+; bench/gimp_photo.scm (an opaque noisy base; Normal at 80 % with a mask;
+; multiply with a mask; screen; overlay at 50 %; hard light), each in GIMP
+; 3's own default spaces (screen, overlay and hard light blend in the
+; perceptual space, XCF version 23). Run by scripts/bench.sh, with OUT the
+; file to write, in GIMP 3's Script-Fu (the v3 dialect).
+(script-fu-use-v3)
+(define (noisy layer from to x1 y1 x2 y2 amount)
+  (gimp-context-set-foreground from)
+  (gimp-context-set-background to)
+  (gimp-context-set-gradient-fg-bg-rgb)
+  (gimp-drawable-edit-gradient-fill layer GRADIENT-LINEAR 0 #f 1 0 #f x1 y1 x2 y2)
+  (gimp-drawable-merge-new-filter layer "gegl:noise-rgb" 0 LAYER-MODE-REPLACE 1.0
+                                  "independent" #f "red" amount "green" amount "blue" amount))
+(define (layer image name type opacity mode)
+  (let ((l (gimp-layer-new image name 6000 4000 type opacity mode)))
+    (gimp-image-insert-layer image l 0 0)
+    l))
+(define (masked l from to)
+  (let ((m (gimp-layer-create-mask l ADD-MASK-WHITE)))
+    (gimp-layer-add-mask l m)
+    (gimp-context-set-foreground from)
+    (gimp-context-set-background to)
+    (gimp-context-set-gradient-fg-bg-rgb)
+    (gimp-drawable-edit-gradient-fill m GRADIENT-RADIAL 0 #f 1 0 #f 3000 2000 5500 2000)))
+(let* ((image (gimp-image-new 6000 4000 RGB))
+       (base (layer image "base" RGB-IMAGE 100 LAYER-MODE-NORMAL))
+       (normal (layer image "normal" RGBA-IMAGE 80 LAYER-MODE-NORMAL))
+       (multiply (layer image "multiply" RGBA-IMAGE 100 LAYER-MODE-MULTIPLY))
+       (screen (layer image "screen" RGBA-IMAGE 100 LAYER-MODE-SCREEN))
+       (overlay (layer image "overlay" RGBA-IMAGE 50 LAYER-MODE-OVERLAY))
+       (hard (layer image "hard light" RGBA-IMAGE 100 LAYER-MODE-HARDLIGHT)))
+  (noisy base '(200 170 120) '(40 60 90) 0 0 6000 4000 0.3)
+  (noisy normal '(250 240 230) '(90 20 20) 6000 0 0 4000 0.2)
+  (masked normal '(255 255 255) '(0 0 0))
+  (noisy multiply '(255 220 180) '(180 200 255) 0 4000 6000 0 0.1)
+  (masked multiply '(0 0 0) '(255 255 255))
+  (noisy screen '(30 30 60) '(60 20 10) 0 0 0 4000 0.2)
+  (noisy overlay '(128 200 128) '(200 128 200) 0 0 6000 0 0.3)
+  (noisy hard '(140 128 110) '(110 128 150) 0 0 3000 4000 0.2)
+  (gimp-xcf-save 0 image OUT)
+  (gimp-quit 0))
