@@ -212,9 +212,9 @@ TEST(ModernFormat, DamagedGimp3StructuresAreRefusedOrDrawnButNeverReadPastTheInp
   ASSERT_EQ(tessel::LoadU32BE(good.data() + kPathTable + 16 + 4), 0u);  // the path list's end
   std::string reason;
   // A path past 4 GiB; a path list cut short.
-  Bytes far = good;
-  far[kPathTable + 3] = 1;
-  EXPECT_EQ(Code(far, &reason), 8);
+  Bytes distant = good;
+  distant[kPathTable + 3] = 1;
+  EXPECT_EQ(Code(distant, &reason), 8);
   EXPECT_NE(reason.find("path offsets: offset 1 of a list lies past 4 GiB"), std::string::npos) << reason;
   const Bytes cut(good.begin(), good.begin() + kPathTable + 12);
   EXPECT_EQ(Code(cut, &reason), 6);
@@ -240,7 +240,9 @@ TEST(ModernFormat, DamagedGimp3StructuresAreRefusedOrDrawnButNeverReadPastTheInp
       FiltersOf(prefix);
       largest = watch.Largest();
     }
-    if (AllocationWatch::Available()) EXPECT_LE(largest, std::max<size_t>(good.size(), 1 << 16)) << n;
+    if (AllocationWatch::Available()) {
+      EXPECT_LE(largest, std::max<size_t>(good.size(), 1 << 16)) << n;
+    }
   }
 }
 
