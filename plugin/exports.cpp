@@ -37,12 +37,12 @@ struct Decode {
   }
 };
 
-// The input, as far as its header (a compressed file decompressed only so
-// far), and a document over it.
+// The input, whole or as far as its header (headerOnly: a compressed file
+// decompressed only so far), and a document over it.
 ResultCode OpenDocument(const char* buffer, int32_t offsetOrSize, uint32_t flag, const Limits& limits, Reason* reason,
-                        Decode* decode) {
-  ResultCode result =
-      OpenInputWith(buffer, offsetOrSize, InputKindOf(flag), &decode->stream, &decode->sink, 1, limits, reason);
+                        Decode* decode, int headerOnly = 1) {
+  ResultCode result = OpenInputWith(buffer, offsetOrSize, InputKindOf(flag), &decode->stream, &decode->sink,
+                                    headerOnly, limits, reason);
   if (result == ResultCode::Ok) result = XcfImageCreate(decode->stream, &decode->image);
   return result;
 }
@@ -220,9 +220,7 @@ int GetPictureFiltersWith(const char* buffer, int32_t offsetOrSize, uint32_t fla
   }
   if (!ArgumentsValid(buffer, offsetOrSize, flag, reason)) return host::kOtherError;
   Decode decode;
-  ResultCode result =
-      OpenInputWith(buffer, offsetOrSize, InputKindOf(flag), &decode.stream, &decode.sink, 0, limits, reason);
-  if (result == ResultCode::Ok) result = XcfImageCreate(decode.stream, &decode.image);
+  ResultCode result = OpenDocument(buffer, offsetOrSize, flag, limits, reason, &decode, 0);
   if (result == ResultCode::Ok) result = XcfVisitFilters(decode.image, TellFound, hook);
   return MapResultToHost(result);
 }
@@ -236,9 +234,7 @@ int GetPictureWith(const char* buffer, int32_t offsetOrSize, uint32_t flag, HLOC
   }
   if (!ArgumentsValid(buffer, offsetOrSize, flag, reason)) return host::kOtherError;
   Decode decode;
-  ResultCode result =
-      OpenInputWith(buffer, offsetOrSize, InputKindOf(flag), &decode.stream, &decode.sink, 0, limits, reason);
-  if (result == ResultCode::Ok) result = XcfImageCreate(decode.stream, &decode.image);
+  ResultCode result = OpenDocument(buffer, offsetOrSize, flag, limits, reason, &decode, 0);
   // Said before drawing, so that a note comes ahead of the picture's end.
   if (result == ResultCode::Ok && filters != nullptr && filters->tell != nullptr)
     result = XcfVisitFilters(decode.image, TellFound, filters);
