@@ -262,21 +262,26 @@ ResultCode XcfLayerReadMask(ByteStream* stream, XcfLayer* layer) {
 
 namespace {
 
-// A string of a filter record into text (cut to its size), the rest
-// skipped; false when the record ends first.
-bool ReadFilterString(ByteStream* stream, char* text, uint32_t size) {
-  uint32_t length;
+// The operation of the filter record at `at`: its third string, after the
+// name and the icon, which are passed over by their lengths (a seek, so
+// that however long they say they are, each record costs a few reads),
+// cut to the text's size; false when the record ends first.
+bool ReadFilterOperation(ByteStream* stream, uint32_t at, char* text, uint32_t size) {
+  uint64_t position = at;
+  uint32_t length = 0;
   text[0] = '\0';
-  if (!StreamReadU32(stream, &length) || !StreamHolds(stream, length)) return false;
-  uint32_t kept = length < size - 1 ? length : size - 1;
+  for (int skipped = 0; skipped < 2; ++skipped) {
+    if (position > UINT32_MAX || StreamSeek(stream, static_cast<uint32_t>(position)) != ResultCode::Ok ||
+        !StreamReadU32(stream, &length))
+      return false;
+    position += 4 + static_cast<uint64_t>(length);
+  }
+  if (position > UINT32_MAX || StreamSeek(stream, static_cast<uint32_t>(position)) != ResultCode::Ok ||
+      !StreamReadU32(stream, &length) || !StreamHolds(stream, length))
+    return false;
+  const uint32_t kept = length < size - 1 ? length : size - 1;
   if (StreamRead(stream, kept, text) != kept) return false;
   text[kept] = '\0';
-  char skipped[64];
-  for (uint32_t left = length - kept; left > 0;) {
-    const uint32_t piece = left < sizeof skipped ? left : static_cast<uint32_t>(sizeof skipped);
-    if (StreamRead(stream, piece, skipped) != piece) return false;
-    left -= piece;
-  }
   return true;
 }
 
@@ -304,12 +309,9 @@ ResultCode XcfReadFilters(ByteStream* stream, const XcfOffsetList* offsets, XcfF
   Reason* reason = stream->reason;
   stream->reason = nullptr;
   for (uint32_t i = 0; i < offsets->count; ++i) {
-    char name[64];
-    char icon[64];
     char operation[64];
-    const bool read = StreamSeek(stream, offsets->offsets[i]) == ResultCode::Ok &&
-                      ReadFilterString(stream, name, sizeof name) && ReadFilterString(stream, icon, sizeof icon) &&
-                      ReadFilterString(stream, operation, sizeof operation) && operation[0] != '\0';
+    const bool read = ReadFilterOperation(stream, offsets->offsets[i], operation, sizeof operation) &&
+                      operation[0] != '\0';
     ++list.count;
     AppendOperation(&list, read ? Quote(operation).text : "?");
   }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "plugin/entry.h"
+#include "xcf/layer.h"
 #include "tests/support/allocation_watch.h"
 #include "tests/support/picture.h"
 #include "tests/support/test_files.h"
@@ -244,6 +245,28 @@ TEST(ModernFormat, DamagedGimp3StructuresAreRefusedOrDrawnButNeverReadPastTheInp
       EXPECT_LE(largest, std::max<size_t>(good.size(), 1 << 16)) << n;
     }
   }
+}
+
+// A filter record whose name is a megabyte long, pointed at by a hundred
+// thousand pointers: each is read in a few steps, not by reading past its
+// name, so the list takes no time whatever the lengths say.
+TEST(ModernFormat, FilterRecordsCostFewReadsHoweverLongTheirNames) {
+  ByteWriter w;
+  w.U32(1 << 20);
+  w.Raw(Bytes(1 << 20, 'n'));
+  w.Str("icon");
+  w.Str("gegl:x");
+  const Bytes record = w.bytes();
+  CountingStream counting(record);
+  std::vector<uint32_t> offsets(100000, 0);
+  const tessel::XcfOffsetList list{offsets.data(), static_cast<uint32_t>(offsets.size())};
+  tessel::XcfFilterList filters{};
+  EXPECT_EQ(tessel::XcfReadFilters(counting.stream, &list, &filters), tessel::ResultCode::Ok);
+  // Three lengths and the operation a record.
+  EXPECT_LE(counting.bytesRead, 100000u * 32);
+  EXPECT_EQ(filters.count, 100000u);
+  EXPECT_EQ(std::string(filters.operations).rfind("gegl:x, gegl:x, ", 0), 0u) << filters.operations;
+  EXPECT_NE(std::string(filters.operations).find("..."), std::string::npos);
 }
 
 }  // namespace
