@@ -126,6 +126,20 @@ float SafeDiv(float a, float b) {
 
 float Clamp01(float v) { return v < 0.0f ? 0.0f : v > 1.0f ? 1.0f : v; }
 
+// a where take holds, else b, chosen by their bits: the compiler keeps a
+// branch for `take ? a : b`, and on a photograph's noise that branch is a
+// coin toss. Either way the value is one of the two, to the bit.
+inline float Pick(bool take, float a, float b) {
+  uint32_t ua, ub;
+  std::memcpy(&ua, &a, sizeof ua);
+  std::memcpy(&ub, &b, sizeof ub);
+  const uint32_t mask = 0u - static_cast<uint32_t>(take);
+  const uint32_t picked = (ua & mask) | (ub & ~mask);
+  float out;
+  std::memcpy(&out, &picked, sizeof out);
+  return out;
+}
+
 constexpr float kLumaR = 0.22248840f, kLumaG = 0.71690369f, kLumaB = 0.06060791f;
 float Luma(const float* p) { return p[0] * kLumaR + p[1] * kLumaG + p[2] * kLumaB; }
 
@@ -527,7 +541,7 @@ inline void BlendColour(const float* in, const float* layer, float* comp) {
     switch (f) {
       case fMultiply: v = d * s; break;
       case fScreen: v = 1.0f - (1.0f - d) * (1.0f - s); break;
-      case fOverlay: v = d < 0.5f ? 2.0f * d * s : 1.0f - 2.0f * (1.0f - s) * (1.0f - d); break;
+      case fOverlay: v = Pick(d < 0.5f, 2.0f * d * s, 1.0f - 2.0f * (1.0f - s) * (1.0f - d)); break;
       case fDifference: v = std::fabs(d - s); break;
       case fAddition: v = d + s; break;
       case fSubtract: v = d - s; break;
@@ -537,7 +551,7 @@ inline void BlendColour(const float* in, const float* layer, float* comp) {
       case fDodge: v = SafeDiv(d, 1.0f - s); break;
       case fBurn: v = 1.0f - SafeDiv(1.0f - d, s); break;
       case fHardLight:
-        v = s > 0.5f ? std::min(1.0f - (1.0f - d) * (1.0f - (s - 0.5f) * 2.0f), 1.0f) : std::min(d * (s * 2.0f), 1.0f);
+        v = std::min(Pick(s > 0.5f, 1.0f - (1.0f - d) * (1.0f - (s - 0.5f) * 2.0f), d * (s * 2.0f)), 1.0f);
         break;
       case fSoftLight: {
         const float multiply = d * s, screen = 1.0f - (1.0f - d) * (1.0f - s);
@@ -547,12 +561,12 @@ inline void BlendColour(const float* in, const float* layer, float* comp) {
       case fGrainExtract: v = d - s + 0.5f; break;
       case fGrainMerge: v = d + s - 0.5f; break;
       case fVividLight:
-        v = s <= 0.5f ? std::max(1.0f - SafeDiv(1.0f - d, 2.0f * s), 0.0f)
-                      : std::min(SafeDiv(d, 2.0f * (1.0f - s)), 1.0f);
+        v = Pick(s <= 0.5f, std::max(1.0f - SafeDiv(1.0f - d, 2.0f * s), 0.0f),
+                 std::min(SafeDiv(d, 2.0f * (1.0f - s)), 1.0f));
         break;
-      case fPinLight: v = s > 0.5f ? std::max(d, 2.0f * (s - 0.5f)) : std::min(d, 2.0f * s); break;
-      case fLinearLight: v = s <= 0.5f ? d + 2.0f * s - 1.0f : d + 2.0f * (s - 0.5f); break;
-      case fHardMix: v = d + s < 1.0f ? 0.0f : 1.0f; break;
+      case fPinLight: v = Pick(s > 0.5f, std::max(d, 2.0f * (s - 0.5f)), std::min(d, 2.0f * s)); break;
+      case fLinearLight: v = Pick(s <= 0.5f, d + 2.0f * s - 1.0f, d + 2.0f * (s - 0.5f)); break;
+      case fHardMix: v = Pick(d + s < 1.0f, 0.0f, 1.0f); break;
       case fExclusion: v = 0.5f - 2.0f * (d - 0.5f) * (s - 0.5f); break;
       case fLinearBurn: v = d + s - 1.0f; break;
       default: v = d; break;
