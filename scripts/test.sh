@@ -32,7 +32,7 @@ done
 
 echo "== no-simd: the plain loops alone, byte for byte against the SSE2 build"
 cmake --preset no-simd >/dev/null
-cmake --build --preset no-simd --target tessel_tests tessel_driver arithmetic_dump xcfgen
+cmake --build --preset no-simd --target tessel_tests tessel_driver arithmetic_dump xcfgen tessel
 build/no-simd/bin/tessel_tests --gtest_brief=1
 bash tests/e2e/compare_no_simd.sh build/native/bin build/no-simd/bin build/no-simd/compare
 

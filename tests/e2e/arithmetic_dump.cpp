@@ -2,13 +2,18 @@
 // row function over a dense sample of inputs. Prints, per function, how
 // many inputs it saw and a hash of every output, and writes the row outputs
 // to a file, so that two builds (the native one and tessel.spi's under
-// Wine) can be compared byte for byte.
+// Wine) can be compared byte for byte. With --curves, also GIMP's sRGB
+// curve both ways over every 5th float of [0, 1] and values outside it,
+// for the SSE2 build against the plain loops (the curve's tables come from
+// the C library's pow, which need not agree to the bit between systems).
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 #include "composite/blend.h"
 #include "composite/color_space.h"
+#include "composite/linear_pixels.h"
 
 namespace {
 
@@ -91,16 +96,65 @@ void Rows(FILE* out) {
   }
 }
 
+void Curves() {
+  Digest toCurve, toLinear;
+  const uint32_t pixels = 4096;
+  std::vector<float> row(4 * pixels), out(4 * pixels);
+  uint32_t filled = 0;
+  auto flush = [&]() {
+    for (uint32_t k = 4 * filled; k < row.size(); ++k) row[k] = 0.5f;
+    for (int way = 0; way < 2; ++way) {
+      Digest& digest = way == 0 ? toCurve : toLinear;
+      if (way == 0) tessel::RowToCurve(row.data(), out.data(), pixels);
+      else tessel::RowToLinear(row.data(), out.data(), pixels);
+      for (float v : out) {
+        uint32_t bits;
+        std::memcpy(&bits, &v, sizeof bits);
+        digest.Add(bits);
+      }
+      digest.inputs += 3 * filled;
+    }
+    filled = 0;
+  };
+  // Three values a pixel, its alpha the fourth; a pixel with one value
+  // outside [0, 1] goes the plain way for all three.
+  uint32_t lane = 0;
+  auto add = [&](float v) {
+    row[4 * filled + lane] = v;
+    if (++lane == 3) {
+      row[4 * filled + 3] = v;
+      lane = 0;
+      if (++filled == pixels) flush();
+    }
+  };
+  const float one = 1.0f;
+  uint32_t last;
+  std::memcpy(&last, &one, sizeof last);
+  for (uint32_t bits = 0; bits <= last; bits += 5) {
+    float v;
+    std::memcpy(&v, &bits, sizeof v);
+    add(v);
+  }
+  add(1.0f);
+  for (int i = -2000; i <= 4000; ++i) add(static_cast<float>(i) / 1000.0f);
+  while (lane != 0) add(0.25f);
+  flush();
+  toCurve.Print("RowToCurve");
+  toLinear.Print("RowToLinear");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: arithmetic_dump ROWS.bin\n");
+  const bool curves = argc == 3 && std::strcmp(argv[2], "--curves") == 0;
+  if (argc != 2 && !curves) {
+    std::fprintf(stderr, "usage: arithmetic_dump ROWS.bin [--curves]\n");
     return 2;
   }
   FILE* out = std::fopen(argv[1], "wb");
   if (out == nullptr) return 1;
   Conversions();
   Rows(out);
+  if (curves) Curves();
   return std::fclose(out) == 0 ? 0 : 1;
 }
