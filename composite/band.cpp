@@ -424,6 +424,27 @@ uint8_t FlattenedToU8(const XcfPrecision& precision, float v) {
 // then on the sRGB curve in 8 bits (gray: the luminance; indexed: the
 // nearest colour of the colormap).
 void StoreBand(const DrawPlan& plan, const FloatRows& band, PixelBuffer* target) {
+  // An RGB picture row by row, in the band's own floats (not needed after):
+  // over black, rounded as stored, then on the curve by the row kernel,
+  // which gives what FlattenedToU8 gives pixel by pixel.
+  if (target->bytesPerPixel == 3) {
+    const bool linear8 = plan.format.precision.component == XcfComponent::U8 && plan.format.precision.linear;
+    for (uint32_t y = 0; y < target->height; ++y) {
+      float* row = band.Row(y);
+      for (uint32_t x = 0; x < 4 * target->width; x += 4) {
+        const float a = row[x + 3] > 0.0f ? (row[x + 3] < 1.0f ? row[x + 3] : 1.0f) : 0.0f;
+        for (int c = 0; c < 3; ++c) {
+          const float v = row[x + c] * a;
+          row[x + c] = linear8 ? static_cast<float>(FloatToU8(v)) / 255.0f : v;
+        }
+      }
+      RowToCurve(row, row, target->width);
+      uint8_t* to = PixelBufferRow(target, y);
+      for (uint32_t x = 0; x < 4 * target->width; x += 4, to += 3)
+        for (int c = 0; c < 3; ++c) to[c] = FloatToU8(row[x + c]);
+    }
+    return;
+  }
   uint8_t last[3] = {0, 0, 0};
   uint8_t lastIndex = NearestIndex(plan, last);
   for (uint32_t y = 0; y < target->height; ++y) {
