@@ -2,10 +2,12 @@
 // row function over a dense sample of inputs. Prints, per function, how
 // many inputs it saw and a hash of every output, and writes the row outputs
 // to a file, so that two builds (the native one and tessel.spi's under
-// Wine) can be compared byte for byte. With --curves, also GIMP's sRGB
-// curve both ways over every 5th float of [0, 1] and values outside it,
-// for the SSE2 build against the plain loops (the curve's tables come from
-// the C library's pow, which need not agree to the bit between systems).
+// Wine) can be compared byte for byte. With --curves, also GIMP's
+// arithmetic: its sRGB curve both ways over every 5th float of [0, 1] and
+// values outside it, and every layer mode in every composite mode over
+// random rows, for the SSE2 build against the plain loops (the curve's
+// tables come from the C library's pow, which need not agree to the bit
+// between systems).
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -13,6 +15,7 @@
 
 #include "composite/blend.h"
 #include "composite/color_space.h"
+#include "composite/layer_modes.h"
 #include "composite/linear_pixels.h"
 
 namespace {
@@ -143,6 +146,49 @@ void Curves() {
   toLinear.Print("RowToLinear");
 }
 
+// Every mode GIMP has, in every composite mode, at two opacities, with and
+// without a mask, over rows of random colours (a little outside [0, 1])
+// and alphas (some none, some full).
+void LayerModes() {
+  Digest digest;
+  const uint32_t n = 1024;
+  uint32_t state = 777;
+  auto next = [&]() {
+    state = state * 1664525u + 1013904223u;
+    return static_cast<float>(state >> 8) / 16777216.0f;
+  };
+  auto alpha = [&]() {
+    const float v = next();
+    return v < 0.1f ? 0.0f : v > 0.8f ? 1.0f : v;
+  };
+  std::vector<float> target(4 * n), layer(4 * n), curve(4 * n), mask(n), scratch(tessel::kGimpModeScratchPerPixel * n);
+  for (uint32_t mode = 0; mode < tessel::kGimpModeCount; ++mode)
+    for (uint32_t composite = 0; composite <= 4; ++composite)
+      for (float opacity : {1.0f, 0.6f})
+        for (bool masked : {false, true}) {
+          tessel::XcfLayerBlending blending{opacity, mode, 0, 0, composite, true};
+          tessel::GimpModeOp op{};
+          const char* why = nullptr;
+          if (!tessel::GimpModeOpChoose(blending, false, &op, &why)) continue;
+          for (uint32_t i = 0; i < 4 * n; i += 4) {
+            for (int c = 0; c < 3; ++c) target[i + c] = next() * 1.2f - 0.1f, layer[i + c] = next() * 1.2f - 0.1f;
+            target[i + 3] = alpha();
+            layer[i + 3] = alpha();
+          }
+          for (float& m : mask) m = next();
+          tessel::RowToCurve(layer.data(), curve.data(), n);
+          tessel::GimpModeOpRun(op, target.data(), layer.data(), curve.data(), masked ? mask.data() : nullptr, n, 0,
+                                mode, scratch.data());
+          for (float v : target) {
+            uint32_t bits;
+            std::memcpy(&bits, &v, sizeof bits);
+            digest.Add(bits);
+          }
+          digest.inputs += n;
+        }
+  digest.Print("GimpModeOpRun");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -155,6 +201,9 @@ int main(int argc, char** argv) {
   if (out == nullptr) return 1;
   Conversions();
   Rows(out);
-  if (curves) Curves();
+  if (curves) {
+    Curves();
+    LayerModes();
+  }
   return std::fclose(out) == 0 ? 0 : 1;
 }
