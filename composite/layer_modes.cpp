@@ -1179,10 +1179,9 @@ void GimpModeOpRun(const GimpModeOp& op, float* target, const float* layer, cons
       }
       // Where either has no alpha the blend is not looked at: comp is the
       // layer there (no content for a subtractive mode).
-      for (uint32_t i = 0; i < 4 * n; i += 4) {
-        std::memcpy(comp + i, lay + i, 4 * sizeof(float));
-        if (op.subtractive) comp[i + 3] = 0.0f;
-      }
+      std::memcpy(comp, lay, 4 * sizeof(float) * static_cast<size_t>(n));
+      if (op.subtractive)
+        for (uint32_t i = 0; i < 4 * n; i += 4) comp[i + 3] = 0.0f;
       kBlendRows[formula](bd, bs, comp, n);
       if (op.blendSpace != space) ConvertRow(comp, op.blendSpace, space, comp, n);
       kCompositeRows[op.subtractive ? 1 : 0][static_cast<int>(composite)](in, lay, comp, mask, opacity, n);

@@ -17,32 +17,42 @@ double LinearToCurve(double v) { return v <= 0.0031308 ? v * 12.92 : 1.055 * std
 // line: within a millionth of the formulas (the curves bend little over a
 // step), at a fraction of the cost of pow, which dominated the drawing.
 constexpr int kCurveSteps = 1 << 14;
-// One more entry than the steps, equal to the last: the vector kernel reads
-// the entry after a value of exactly 1 too, and (with the step's remainder
-// 0) gets what the plain loop returns for it.
+// Each step's value beside the rise to the next step's (the same float
+// subtraction the straight line would make, made once): one 8-byte read
+// a value. One more entry than the steps, equal to the last with no rise:
+// the vector kernel reads the entry of a value of exactly 1 too, and (with
+// the step's remainder 0) gets what the plain loop returns for it.
+struct CurveStep {
+  float value;
+  float rise;
+};
 struct CurveTables {
-  float toLinear[kCurveSteps + 2];
-  float toCurve[kCurveSteps + 2];
+  CurveStep toLinear[kCurveSteps + 2];
+  CurveStep toCurve[kCurveSteps + 2];
 };
 const CurveTables& Curves() {
   static const CurveTables* tables = [] {
     auto* t = new CurveTables;
-    for (int i = 0; i <= kCurveSteps; ++i) {
-      t->toLinear[i] = static_cast<float>(CurveToLinear(static_cast<double>(i) / kCurveSteps));
-      t->toCurve[i] = static_cast<float>(LinearToCurve(static_cast<double>(i) / kCurveSteps));
+    for (int i = 0; i <= kCurveSteps + 1; ++i) {
+      const int at = i <= kCurveSteps ? i : kCurveSteps;
+      t->toLinear[i].value = static_cast<float>(CurveToLinear(static_cast<double>(at) / kCurveSteps));
+      t->toCurve[i].value = static_cast<float>(LinearToCurve(static_cast<double>(at) / kCurveSteps));
     }
-    t->toLinear[kCurveSteps + 1] = t->toLinear[kCurveSteps];
-    t->toCurve[kCurveSteps + 1] = t->toCurve[kCurveSteps];
+    for (int i = 0; i <= kCurveSteps; ++i) {
+      t->toLinear[i].rise = t->toLinear[i + 1].value - t->toLinear[i].value;
+      t->toCurve[i].rise = t->toCurve[i + 1].value - t->toCurve[i].value;
+    }
+    t->toLinear[kCurveSteps + 1].rise = t->toCurve[kCurveSteps + 1].rise = 0.0f;
     return t;
   }();
   return *tables;
 }
 
-float Between(const float* table, float v) {
+float Between(const CurveStep* table, float v) {
   const float x = v * kCurveSteps;
   const int i = static_cast<int>(x);
-  if (i >= kCurveSteps) return table[kCurveSteps];
-  return table[i] + (table[i + 1] - table[i]) * (x - static_cast<float>(i));
+  if (i >= kCurveSteps) return table[kCurveSteps].value;
+  return table[i].value + table[i].rise * (x - static_cast<float>(i));
 }
 
 inline float ThroughToLinear(const CurveTables& t, float v) {
@@ -57,11 +67,14 @@ inline float ThroughToCurve(const CurveTables& t, float v) {
 
 #if TESSEL_SSE2
 // Between() of a pixel's three colour channels at once, its alpha kept:
-// the same multiply, truncation, subtractions and multiply-add, lane by
+// the same multiply, truncation, subtraction and multiply-add, lane by
 // lane, so the same bits. False, with nothing written, when a channel lies
 // outside [0, 1] (or is not a number), which the plain loop works out by
 // the formula.
-inline bool BetweenPixel(const float* table, const float* in, float* out) {
+inline __m128 StepAt(const CurveStep* table, int32_t i) {
+  return _mm_castpd_ps(_mm_load_sd(reinterpret_cast<const double*>(table + i)));
+}
+inline bool BetweenPixel(const CurveStep* table, const float* in, float* out) {
   const __m128 v = _mm_loadu_ps(in);
   const __m128 inside = _mm_and_ps(_mm_cmpge_ps(v, _mm_setzero_ps()), _mm_cmple_ps(v, _mm_set1_ps(1.0f)));
   if ((_mm_movemask_ps(inside) & 7) != 7) return false;
@@ -69,9 +82,12 @@ inline bool BetweenPixel(const float* table, const float* in, float* out) {
   const __m128i i = _mm_cvttps_epi32(x);
   alignas(16) int32_t at[4];
   _mm_store_si128(reinterpret_cast<__m128i*>(at), i);
-  const __m128 low = _mm_setr_ps(table[at[0]], table[at[1]], table[at[2]], 0.0f);
-  const __m128 high = _mm_setr_ps(table[at[0] + 1], table[at[1] + 1], table[at[2] + 1], 0.0f);
-  const __m128 r = _mm_add_ps(low, _mm_mul_ps(_mm_sub_ps(high, low), _mm_sub_ps(x, _mm_cvtepi32_ps(i))));
+  // (value, rise) of each channel: (v0, v1, r0, r1) and (v2, 0, r2, 0).
+  const __m128 first = _mm_unpacklo_ps(StepAt(table, at[0]), StepAt(table, at[1]));
+  const __m128 third = _mm_unpacklo_ps(StepAt(table, at[2]), _mm_setzero_ps());
+  const __m128 value = _mm_movelh_ps(first, third);
+  const __m128 rise = _mm_movehl_ps(third, first);
+  const __m128 r = _mm_add_ps(value, _mm_mul_ps(rise, _mm_sub_ps(x, _mm_cvtepi32_ps(i))));
   const __m128 colour = _mm_castsi128_ps(_mm_setr_epi32(-1, -1, -1, 0));
   _mm_storeu_ps(out, _mm_or_ps(_mm_and_ps(colour, r), _mm_andnot_ps(colour, v)));
   return true;
