@@ -415,10 +415,13 @@ uint8_t NearestIndex(const DrawPlan& plan, const uint8_t* rgb) {
 // A flattened value as GIMP stores it in the picture's precision and then
 // turns it into 8-bit gamma: an 8-bit linear picture's is rounded to 8 bits
 // on the linear scale first.
-uint8_t FlattenedToU8(const XcfPrecision& precision, float v) {
-  if (precision.component == XcfComponent::U8 && precision.linear) v = static_cast<float>(FloatToU8(v)) / 255.0f;
-  return FloatToU8(LinearToSrgb(v));
+float AsStored(const XcfPrecision& precision, float v) {
+  return precision.component == XcfComponent::U8 && precision.linear ? static_cast<float>(FloatToU8(v)) / 255.0f : v;
 }
+uint8_t FlattenedToU8(const XcfPrecision& precision, float v) { return FloatToU8(LinearToSrgb(AsStored(precision, v))); }
+
+// A band pixel's alpha, between none and full.
+float AlphaOf(const float* pixel) { return pixel[3] > 0.0f ? (pixel[3] < 1.0f ? pixel[3] : 1.0f) : 0.0f; }
 
 // The band of floats into the bitmap's pixels: over black in linear light,
 // then on the sRGB curve in 8 bits (gray: the luminance; indexed: the
@@ -428,15 +431,11 @@ void StoreBand(const DrawPlan& plan, const FloatRows& band, PixelBuffer* target)
   // over black, rounded as stored, then on the curve by the row kernel,
   // which gives what FlattenedToU8 gives pixel by pixel.
   if (target->bytesPerPixel == 3) {
-    const bool linear8 = plan.format.precision.component == XcfComponent::U8 && plan.format.precision.linear;
     for (uint32_t y = 0; y < target->height; ++y) {
       float* row = band.Row(y);
       for (uint32_t x = 0; x < 4 * target->width; x += 4) {
-        const float a = row[x + 3] > 0.0f ? (row[x + 3] < 1.0f ? row[x + 3] : 1.0f) : 0.0f;
-        for (int c = 0; c < 3; ++c) {
-          const float v = row[x + c] * a;
-          row[x + c] = linear8 ? static_cast<float>(FloatToU8(v)) / 255.0f : v;
-        }
+        const float a = AlphaOf(row + x);
+        for (int c = 0; c < 3; ++c) row[x + c] = AsStored(plan.format.precision, row[x + c] * a);
       }
       RowToCurve(row, row, target->width);
       uint8_t* to = PixelBufferRow(target, y);
@@ -445,34 +444,26 @@ void StoreBand(const DrawPlan& plan, const FloatRows& band, PixelBuffer* target)
     }
     return;
   }
+  // Gray and indexed pictures, a byte a pixel.
   uint8_t last[3] = {0, 0, 0};
   uint8_t lastIndex = NearestIndex(plan, last);
   for (uint32_t y = 0; y < target->height; ++y) {
     const float* from = band.Row(y);
     uint8_t* to = PixelBufferRow(target, y);
     for (uint32_t x = 0; x < target->width; ++x, from += 4) {
-      const float a = from[3] > 0.0f ? (from[3] < 1.0f ? from[3] : 1.0f) : 0.0f;
+      const float a = AlphaOf(from);
+      if (plan.baseType != kBaseIndexed) {
+        const float y0 = (from[0] * 0.22248840f + from[1] * 0.71690369f + from[2] * 0.06060791f) * a;
+        *to++ = FlattenedToU8(plan.format.precision, y0);
+        continue;
+      }
       uint8_t rgb[3];
       for (int c = 0; c < 3; ++c) rgb[c] = FlattenedToU8(plan.format.precision, from[c] * a);
-      switch (target->bytesPerPixel) {
-        case 3:
-          std::memcpy(to, rgb, 3);
-          to += 3;
-          break;
-        case 1:
-          if (plan.baseType == kBaseIndexed) {
-            if (std::memcmp(rgb, last, 3) != 0) {
-              std::memcpy(last, rgb, 3);
-              lastIndex = NearestIndex(plan, rgb);
-            }
-            *to++ = lastIndex;
-          } else {
-            const float y0 = (from[0] * 0.22248840f + from[1] * 0.71690369f + from[2] * 0.06060791f) * a;
-            *to++ = FlattenedToU8(plan.format.precision, y0);
-          }
-          break;
-        default: break;
+      if (std::memcmp(rgb, last, 3) != 0) {
+        std::memcpy(last, rgb, 3);
+        lastIndex = NearestIndex(plan, rgb);
       }
+      *to++ = lastIndex;
     }
   }
 }

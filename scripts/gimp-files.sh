@@ -22,7 +22,7 @@ trap 'rm -rf "$home"' EXIT
 mkdir -p "$out/expected"
 # GIMP keeps its settings in HOME: a fresh one, so that none of a user's apply.
 batch() {  # batch SCRIPT: runs a Script-Fu file with OUT set to the folder
-  { echo "(define OUT \"$out\")"; cat "$out/common.scm" "$1"; } | HOME="$home" gimp -i -n -d -f -b - > "$home/log" 2>&1 ||
+  { echo "(define OUT \"$out\")"; cat "$out/common.scm" "$out/modes.scm" "$1"; } | HOME="$home" gimp -i -n -d -f -b - > "$home/log" 2>&1 ||
     { cat "$home/log" >&2; exit 1; }
   if grep -q "Error" "$home/log"; then cat "$home/log" >&2; exit 1; fi
 }

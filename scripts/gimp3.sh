@@ -63,7 +63,7 @@ batch() {
   trap 'umount "$chroot_dir/out" 2>/dev/null || true' EXIT
   rm -rf "$chroot_dir/tmp/home" && mkdir -p "$chroot_dir/tmp/home"
   local log="$chroot_dir/tmp/batch.log"
-  { echo '(define OUT "/out")'; cat "$out/common.scm" "$1"; } |
+  { echo '(define OUT "/out")'; cat "$out/common.scm" "$root/tests/gimp/modes.scm" "$1"; } |
     chroot "$chroot_dir" sh -c 'HOME=/tmp/home gimp-console-3.0 -i -n -d --batch-interpreter=plug-in-script-fu-eval -b -' >"$log" 2>&1 ||
     { cat "$log" >&2; exit 1; }
   if grep -q "Error" "$log"; then cat "$log" >&2; exit 1; fi

@@ -50,6 +50,23 @@ Picture Decode(const Bytes& file, ProgressCallback callback, intptr_t userData, 
 
 Picture Decode(const Image& image) { return Decode(WriteXcf(image)); }
 
+std::vector<std::string> FiltersOf(const Bytes& file) {
+  struct Heard {
+    tessel::FilterHook hook;  // first: the hook is the record
+    std::vector<std::string> notes;
+  } heard{{[](tessel::FilterHook* hook, const char* layer, const tessel::XcfFoundFilters& found) {
+            reinterpret_cast<Heard*>(hook)->notes.push_back(
+                std::string(layer) + (found.onMask ? "'s mask" : "") + (found.drawn ? "" : " (hidden)") + ": " +
+                std::to_string(found.filters.count) + " " + found.filters.operations);
+          }},
+          {}};
+  const int code = tessel::GetPictureFiltersWith(reinterpret_cast<const char*>(file.data()),
+                                                 static_cast<int32_t>(file.size()), 1, &heard.hook,
+                                                 tessel::kEveryVersion, nullptr);
+  if (code != 0) heard.notes.push_back("code " + std::to_string(code));
+  return heard.notes;
+}
+
 uint32_t UnexplainedFailures() { return unexplained.load(); }
 
 Bytes TakeHandle(HLOCAL handle) {

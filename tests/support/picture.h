@@ -34,6 +34,12 @@ Picture Decode(const Bytes& file, ProgressCallback callback = nullptr, intptr_t 
                const tessel::Limits& limits = tessel::kDefaultLimits);
 Picture Decode(const Image& image);
 
+// What GetPictureFiltersWith tells of a file read with every version, a
+// line a layer or mask: `layer 1 "Sky": 2 gegl:levels, gegl:gaussian-blur`
+// (then "'s mask" after the name for a mask's, " (hidden)" for a layer
+// not drawn); a last line "code N" when the call fails.
+std::vector<std::string> FiltersOf(const Bytes& file);
+
 // Decode's failures, so far in this process, that came without a reason.
 uint32_t UnexplainedFailures();
 

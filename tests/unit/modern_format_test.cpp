@@ -156,25 +156,6 @@ Image Gimp3Picture(const std::string& tag) {
   return image;
 }
 
-struct HeardFilters {
-  tessel::FilterHook hook;  // first: the hook is the record
-  std::vector<std::string> notes;
-};
-
-std::vector<std::string> FiltersOf(const Bytes& file) {
-  HeardFilters heard{{[](tessel::FilterHook* hook, const char* layer, const tessel::XcfFoundFilters& found) {
-                       reinterpret_cast<HeardFilters*>(hook)->notes.push_back(
-                           std::string(layer) + (found.onMask ? "'s mask" : "") + (found.drawn ? "" : " (hidden)") +
-                           ": " + std::to_string(found.filters.count) + " " + found.filters.operations);
-                     }},
-                     {}};
-  const int code = tessel::GetPictureFiltersWith(reinterpret_cast<const char*>(file.data()),
-                                                 static_cast<int32_t>(file.size()), 1, &heard.hook,
-                                                 tessel::kEveryVersion, nullptr);
-  if (code != 0) heard.notes.push_back("code " + std::to_string(code));
-  return heard.notes;
-}
-
 TEST(ModernFormat, EveryVersionTagIsReadAndGimp3sStructuresLeaveThePictureAlone) {
   for (int version = 0; version <= 26; ++version) {
     char tag[8];
