@@ -246,7 +246,7 @@ int CommandInfo(const PluginApi& api, int argc, char** argv) {
       api.getPictureFormatWith(input.buffer, input.offsetOrSize, input.flag, &format, *api.limits, nullptr) == 0)
     std::printf("version %d\nprecision %s\n", format.version, PrecisionName(format.precision));
   // and the filters the picture does not apply, one line each.
-  if (code == 0 && api.getPictureFiltersWith != nullptr && format.version >= 20) {
+  if (code == 0 && api.getPictureFiltersWith != nullptr && tessel::XcfLayerHasFilters(format.version)) {
     tessel::FilterHook hook{[](tessel::FilterHook*, const char* layer, const tessel::XcfFoundFilters& found) {
       std::printf("filters: %s%s: %s, not applied%s\n", layer, found.onMask ? "'s mask" : "",
                   found.filters.operations, found.drawn ? "" : " (hidden)");
