@@ -6,12 +6,10 @@
 #include <cstring>
 #include <memory>
 
-#include "composite/band.h"
-#include "composite/blend.h"
+#include "composite/draw.h"
 #include "composite/loader.h"
 #include "composite/plan.h"
 #include "composite/workers.h"
-#include "xcf/hierarchy.h"
 #include "xcf/layer_tree.h"
 #include "xcf/tile.h"
 
@@ -69,8 +67,8 @@ ResultCode RefuseCancel(const ByteStream* stream, uint32_t i, uint32_t count) {
 // of it and passes over the others' runs, so the boundaries are laid on the
 // tile rows of the layers with the most to decode (in a document of layers
 // the canvas's size, on all of them), and bands are two tile rows high, as
-// many as keep a thread's band memory (a layer's rows, widened, its
-// mask's, a group buffer per level) near kBandBytes.
+// many as keep a thread's band memory (a layer's rows, its working row,
+// its mask's, a group buffer per level) near kBandBytes.
 constexpr uint64_t kBandBytes = 32u << 20;
 
 struct BandLayout {
@@ -81,17 +79,16 @@ struct BandLayout {
 };
 
 BandLayout LayBands(const DrawPlan& plan, uint32_t width, uint32_t height) {
-  // GIMP's arithmetic keeps four floats a pixel where the design's keeps bytes.
-  const uint64_t perRow = static_cast<uint64_t>(width) * (plan.gimp ? 16 : 4) * (plan.depth + 4);
+  const uint64_t perRow = static_cast<uint64_t>(width) * plan.bandBytes * (plan.depth + 4);
   const uint64_t fit = kBandBytes / perRow;
   const uint32_t rows = fit >= 2 * kTileSize ? 2 * kTileSize : fit == 0 ? 1 : static_cast<uint32_t>(fit);
   uint64_t bytesAt[kTileSize] = {};
   for (uint32_t k = 0; k < plan.count; ++k) {
     const PlanNode& node = plan.nodes[k];
-    if (node.source != PixelSource::Tiles) continue;
+    if (!node.draws || node.group || node.direct) continue;
     const auto tile = static_cast<int32_t>(kTileSize);
     const auto residue = static_cast<uint32_t>((node.info.offsetY % tile + tile) % tile);
-    bytesAt[residue] += static_cast<uint64_t>(node.info.width) * node.info.height * node.bs;
+    bytesAt[residue] += static_cast<uint64_t>(node.info.width) * node.info.height * XcfBytesPerPixel(node.info.type);
   }
   uint32_t shift = 0;
   for (uint32_t r = 1; r < kTileSize; ++r)
@@ -111,7 +108,7 @@ BandLayout LayBands(const DrawPlan& plan, uint32_t width, uint32_t height) {
 struct SweepJob {
   SweepJob(const DrawPlan& p, LoadJob* l, PixelBuffer* c, ByteStream* s, CompositeOptions options)
       : plan(p), load(l), canvas(c), stream(s), layout(LayBands(p, c->width, c->height)), bands(layout.bands),
-        swapRedBlue(options.swapRedBlue), rows(options.rows) {}
+        rows(options.rows) {}
   const DrawPlan& plan;
   // Checked before the bands: a thread that finds no unit of it left goes
   // on to the bands, which are kept only if the check finds nothing.
@@ -120,7 +117,6 @@ struct SweepJob {
   ByteStream* stream;  // the calling thread's; the others fork it
   BandLayout layout;
   uint32_t bands;
-  bool swapRedBlue;
   RowsHook* rows;
   std::atomic<uint32_t> next{0};
   std::atomic<bool> stop{false};
@@ -130,23 +126,6 @@ struct SweepJob {
   ResultCode failure = ResultCode::Ok;
   Reason failureReason{};
 };
-
-// Every byte of the band's rows becomes 0, padding included, but for the
-// pixels that the layer decoded into the canvas writes whole.
-void ClearBand(PixelBuffer* view, const Rect& covered) {
-  const size_t stride = view->stride < 0 ? 0u - static_cast<size_t>(static_cast<int64_t>(view->stride))
-                                         : static_cast<size_t>(view->stride);
-  const size_t bpp = view->bytesPerPixel;
-  for (uint32_t y = 0; y < view->height; ++y) {
-    uint8_t* row = PixelBufferRow(view, y);
-    if (covered.Empty() || y < covered.y0 || y >= covered.y1) {
-      std::memset(row, 0, stride);
-      continue;
-    }
-    std::memset(row, 0, static_cast<size_t>(covered.x0) * bpp);
-    std::memset(row + static_cast<size_t>(covered.x1) * bpp, 0, stride - static_cast<size_t>(covered.x1) * bpp);
-  }
-}
 
 void SweepBand(SweepJob* job, uint32_t band, ByteStream* stream, BandScratch* scratch) {
   PixelBuffer* canvas = job->canvas;
@@ -163,12 +142,9 @@ void SweepBand(SweepJob* job, uint32_t band, ByteStream* stream, BandScratch* sc
     covered = Intersect(job->plan.nodes[job->plan.direct].rect, bandRect);
     covered = Rect{covered.x0, covered.y0 - y0, covered.x1, covered.y1 - y0};
   }
-  ClearBand(&view, covered);
   ReasonAside aside(stream);
-  ResultCode result = DrawPlanInto(job->plan, stream, scratch, &view, bandRect);
+  ResultCode result = DrawBand(job->plan, stream, scratch, &view, bandRect, covered);
   if (result != ResultCode::Ok) ReasonPrefix(aside.Record(), "rows %u to %u: ", y0, y1 - 1);
-  // The bitmap's order, while the band's rows are in the cache.
-  if (result == ResultCode::Ok && job->swapRedBlue) PixelBufferExchangeOuterBytes(&view);
   if (result == ResultCode::Ok && job->rows != nullptr && job->rows->function != nullptr)
     job->rows->function(job->rows, y0, y1 - y0, PixelBufferRow(canvas, y0), canvas->stride);
   job->signal.Lock();
@@ -265,35 +241,18 @@ ResultCode Sweep(const DrawPlan& plan, LoadJob* load, PixelBuffer* canvas, ByteS
 
 }  // namespace
 
-ResultCode CompositeLayer(XcfLayer* layer, PixelBuffer* target, const LayerOrigin* origin, int32_t baseType) {
-  if (layer == nullptr || target == nullptr) return ResultCode::InvalidArgument;
-  uint32_t width;
-  uint32_t height;
-  uint32_t bytesPerPixel;
-  ResultCode result = PixelBufferGetSize(target, &width, &height, &bytesPerPixel);
-  if (result != ResultCode::Ok) return result;
-  const LayerOrigin at = origin != nullptr ? *origin : LayerOrigin{0, 0};
-  const Rect targetRect{at.x, at.y, at.x + width, at.y + height};
-  PlanHolder holder;
-  result = DrawPlanBuildLoaded(layer, baseType, targetRect, bytesPerPixel, &holder.plan);
-  if (result != ResultCode::Ok) return result;
-  if (holder.plan.refusal != ResultCode::Ok) return holder.plan.refusal;
-  BandScratch scratch;
-  return DrawPlanInto(holder.plan, nullptr, &scratch, target, targetRect);
-}
-
 ResultCode CompositeImage(XcfImage* image, PixelBuffer* canvas, ProgressHook* progress) {
-  return CompositeImageWith(image, canvas, progress, CompositeOptions{0, false, nullptr});
-}
-
-ResultCode CompositeImageWith(XcfImage* image, PixelBuffer* canvas, ProgressHook* progress, CompositeOptions options) {
   if (image == nullptr || canvas == nullptr) return ResultCode::InvalidArgument;
   ResultCode result = XcfLoad(image);
   if (result != ResultCode::Ok) return result;
+  return CompositeImageWith(image, canvas, progress, CompositeOptions{ViewerRequest(image->format), 0, false, nullptr});
+}
+
+ResultCode CompositeImageWith(XcfImage* image, PixelBuffer* canvas, ProgressHook* progress, CompositeOptions options) {
   uint32_t width;
   uint32_t height;
   uint32_t bytesPerPixel;
-  result = PixelBufferGetSize(canvas, &width, &height, &bytesPerPixel);
+  ResultCode result = PixelBufferGetSize(canvas, &width, &height, &bytesPerPixel);
   if (result != ResultCode::Ok) return result;
   ByteStream* stream = image->stream;
   if (width != image->width || height != image->height)
@@ -302,7 +261,6 @@ ResultCode CompositeImageWith(XcfImage* image, PixelBuffer* canvas, ProgressHook
   if (!CanvasSuits(image->baseType, bytesPerPixel))
     return StreamRefuse(stream, ResultCode::InvalidArgument, "a canvas of %u bytes per pixel for base type %d",
                         bytesPerPixel, image->baseType);
-  if (image->layerOffsets.count == 0) return StreamRefuse(stream, ResultCode::CorruptData, "the image has no layers");
   result = XcfBuildLayerTree(image);
   if (result != ResultCode::Ok) return result;
 
@@ -312,8 +270,9 @@ ResultCode CompositeImageWith(XcfImage* image, PixelBuffer* canvas, ProgressHook
     return StreamRefuse(stream, ResultCode::OutOfMemory, "no memory for a list of %u layers", image->layerOffsets.count);
   const LayerLoadEntry* entries = list.get();
   uint32_t count = 0;
+  const XcfMaskRule masks = ArithmeticOf(options.request.arithmetic).masks;
   for (XcfLayer* layer = image->layers; layer != nullptr; layer = layer->next) {
-    result = XcfCollectLoadList(layer, image, list.get(), &count);
+    result = XcfCollectLoadListWith(layer, image, masks, list.get(), &count);
     if (result != ResultCode::Ok) return result;
   }
   // Nothing visible: the picture is black (or palette index 0).
@@ -328,7 +287,7 @@ ResultCode CompositeImageWith(XcfImage* image, PixelBuffer* canvas, ProgressHook
   }
 
   PlanHolder holder;
-  result = DrawPlanBuild(image, entries, count, bytesPerPixel, &holder.plan);
+  result = DrawPlanBuild(image, entries, count, options.request, bytesPerPixel, options.swapRedBlue, &holder.plan);
   if (result != ResultCode::Ok) return result;
   const uint32_t wanted = options.threads != 0 ? options.threads : ThreadsFor(WorkOf(entries, count, canvas));
   const uint32_t most = StreamLimits(stream).threads;

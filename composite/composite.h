@@ -6,13 +6,15 @@
 #include <cstdint>
 
 #include "composite/pixel_buffer.h"
+#include "composite/request.h"
 #include "xcf/image.h"
 #include "xcf/layer.h"
 
 namespace tessel {
 
 struct ProgressHook;
-// Called after each loaded entry with (hook, index, last index); 0 cancels.
+// Called with (hook, index, last index) as the picture is drawn, call i
+// once (i + 1) / (last index + 1) of its rows are; 0 cancels.
 using ProgressFn = int (*)(ProgressHook* hook, int32_t index, int32_t lastIndex);
 
 // The caller's record starts with this and carries what the function needs.
@@ -38,24 +40,33 @@ struct LayerOrigin {
   int64_t y;
 };
 
-// The canvas must have the image's size; it is cleared first.
+// The plug-in's picture of the image (ViewerRequest), reading the
+// document first if it has not been read. The canvas must have the
+// image's size; it is cleared first.
 ResultCode CompositeImage(XcfImage* image, PixelBuffer* canvas, ProgressHook* progress);
 
-// How a composition runs: on `threads` threads, the caller's among them;
-// 0 lets it choose (the processors the process may use, fewer for a small
-// picture). The picture and the result are the same for every count.
+// How a composition runs.
 struct CompositeOptions {
+  // What the call asks for (composite/request.h).
+  DrawRequest request;
+  // On `threads` threads, the caller's among them; 0 lets it choose (the
+  // processors the process may use, fewer for a small picture). The
+  // picture and the result are the same for every count.
   uint32_t threads;
-  // SwapRedBlue (plugin/bitmap.h) on each band as soon as it is drawn,
-  // while its rows are in the cache.
+  // The canvas in the bitmap's order, blue first, each band put so as it
+  // is drawn.
   bool swapRedBlue;
   // Told of the rows as they are drawn; null for none.
   RowsHook* rows;
 };
+// The image's document read (XcfLoad), its canvas of the image's size.
 ResultCode CompositeImageWith(XcfImage* image, PixelBuffer* canvas, ProgressHook* progress, CompositeOptions options);
 
-// Draws one layer (a group with its children) into the target. baseType is
-// the image's; origin is null for top-level layers.
+// Draws one layer (a group with its children) whose pixels and masks are
+// loaded whole (XcfLayerLoadPixels) into the target, in the plug-in's
+// 8-bit arithmetic: a group composited into a buffer of its own, each
+// clipped row through the mask step and BlendRow. baseType is the image's;
+// origin is null for top-level layers.
 ResultCode CompositeLayer(XcfLayer* layer, PixelBuffer* target, const LayerOrigin* origin, int32_t baseType);
 
 }  // namespace tessel

@@ -103,17 +103,16 @@ ResultCode SwapRedBlue(PixelBuffer* buffer) {
 
 ResultCode BuildBitmap(XcfImage* image, HLOCAL* infoHandle, HLOCAL* bitsHandle, ProgressCallback callback,
                        intptr_t userData) {
-  return BuildBitmapWith(image, infoHandle, bitsHandle, callback, userData, CompositeOptions{0, true, nullptr},
-                         nullptr);
+  if (image == nullptr || infoHandle == nullptr || bitsHandle == nullptr) return ResultCode::InvalidArgument;
+  ResultCode result = XcfLoad(image);
+  if (result != ResultCode::Ok) return result;
+  return BuildBitmapWith(image, infoHandle, bitsHandle, callback, userData,
+                         CompositeOptions{ViewerRequest(image->format), 0, true, nullptr}, nullptr);
 }
 
 ResultCode BuildBitmapWith(XcfImage* image, HLOCAL* infoHandle, HLOCAL* bitsHandle, ProgressCallback callback,
                            intptr_t userData, CompositeOptions options, PictureSink* sink) {
-  if (image == nullptr || infoHandle == nullptr || bitsHandle == nullptr) return ResultCode::InvalidArgument;
-  // The header and the body, read once for the whole call: a body that
-  // reads has a valid header, and the drawing finds it read.
-  ResultCode result = XcfLoad(image);
-  if (result != ResultCode::Ok) return result;
+  ResultCode result = ResultCode::Ok;
   const uint32_t width = image->width;
   const uint32_t height = image->height;
   const bool rgb = image->baseType == kBaseRgb;
@@ -142,9 +141,6 @@ ResultCode BuildBitmapWith(XcfImage* image, HLOCAL* infoHandle, HLOCAL* bitsHand
   if (result != ResultCode::Ok) return result;
 
   HostProgress progress{{ReportProgress}, callback, userData};
-  // The bands of the composition put their rows in the bitmap's order as
-  // they are drawn.
-  options.swapRedBlue = true;
   if (sink != nullptr) {
     if (sink->begin != nullptr)
       sink->begin(sink, info.locked, rgb ? kBitmapInfoHeaderSize : kBitmapInfoHeaderSize + kColourTableSize);

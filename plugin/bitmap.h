@@ -13,11 +13,14 @@ namespace tessel {
 
 struct PictureSink;
 
-// Writes both handles only on success; they are unlocked and the host's.
+// Reads the document if it has not been, and draws the plug-in's picture
+// of it. Writes both handles only on success; they are unlocked and the
+// host's.
 ResultCode BuildBitmap(XcfImage* image, HLOCAL* infoHandle, HLOCAL* bitsHandle, ProgressCallback callback,
                        intptr_t userData);
-// The same with the composition's options (the tests' thread counts) and a
-// sink told of the bitmap as it is made (plugin/entry.h), or null.
+// The same for a document read (XcfLoad), with the composition's options
+// (what the call asks for, the tests' thread counts) and a sink told of
+// the bitmap as it is made (plugin/entry.h), or null.
 ResultCode BuildBitmapWith(XcfImage* image, HLOCAL* infoHandle, HLOCAL* bitsHandle, ProgressCallback callback,
                            intptr_t userData, CompositeOptions options, PictureSink* sink);
 

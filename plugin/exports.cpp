@@ -235,11 +235,15 @@ int GetPictureWith(const char* buffer, int32_t offsetOrSize, uint32_t flag, HLOC
   if (!ArgumentsValid(buffer, offsetOrSize, flag, reason)) return host::kOtherError;
   Decode decode;
   ResultCode result = OpenDocument(buffer, offsetOrSize, flag, limits, reason, &decode, 0);
+  // The document is read once for the whole call: the header, the image's
+  // properties and its lists.
+  if (result == ResultCode::Ok) result = XcfLoad(decode.image);
   // Said before drawing, so that a note comes ahead of the picture's end.
   if (result == ResultCode::Ok && filters != nullptr && filters->tell != nullptr)
     result = XcfVisitFilters(decode.image, TellFound, filters);
   if (result == ResultCode::Ok)
-    result = BuildBitmapWith(decode.image, info, bits, progress, userData, CompositeOptions{0, true, nullptr}, sink);
+    result = BuildBitmapWith(decode.image, info, bits, progress, userData,
+                             CompositeOptions{ViewerRequest(decode.image->format), 0, true, nullptr}, sink);
   return MapResultToHost(result);
 }
 

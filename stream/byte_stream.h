@@ -52,8 +52,8 @@ struct ByteStream {
   Reason* reason;
   const Limits* limits;
   // How the XCF data is laid out once its header is read (stream/xcf_rules.h:
-  // its version, the width of its pointers, its precision); null before,
-  // and for the design's versions 0 to 3. A fork takes it too.
+  // its version, the width of its pointers, its precision); null before
+  // (XcfFormatOf reads version 0's then). A fork takes it too.
   const XcfFormat* format;
 };
 

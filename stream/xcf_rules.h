@@ -75,14 +75,21 @@ struct XcfFormat {
 
 inline bool XcfHasPrecision(int32_t version) { return version >= 4; }
 inline uint32_t XcfPointerBytes(int32_t version) { return version >= 11 ? 8 : 4; }
+// Tiles compressed by zlib: from version 4 on, as GIMP reads them.
+inline bool XcfHasZlibTiles(int32_t version) { return version >= 4; }
+
+// The layout of the plug-in's versions (0 to 3), which the header itself
+// is read by.
+constexpr XcfFormat kPluginFormat{0, 4, kGamma8};
+// How the stream's data is laid out: its header's format once the header
+// is read, version 0's before.
+inline const XcfFormat& XcfFormatOf(const ByteStream* stream) {
+  return stream != nullptr && stream->format != nullptr ? *stream->format : kPluginFormat;
+}
 // GIMP 3's structures: a third list of pointers, to the paths, after the
 // channels' (version 18); a zero-terminated list of pointers to a layer's
 // non-destructive filters after its mask's (version 20), and to a channel's
 // after its pixels' (version 26).
-// The version the stream's data is laid out by: 0 to 3 read alike.
-inline int32_t XcfStreamVersion(const ByteStream* stream) {
-  return stream != nullptr && stream->format != nullptr ? stream->format->version : 0;
-}
 inline bool XcfHasPathList(int32_t version) { return version >= 18; }
 inline bool XcfLayerHasFilters(int32_t version) { return version >= 20; }
 inline bool XcfChannelHasFilters(int32_t version) { return version >= 26; }

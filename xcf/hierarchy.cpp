@@ -106,11 +106,11 @@ ResultCode RefuseNoPixels(const ByteStream* stream, const XcfLayer* layer) {
   return StreamRefuse(stream, ResultCode::NotReady, "%s has no pixels (their offset is 0)", NameOf(layer).text);
 }
 
-// The bytes of one channel of a pixel: 1 in the design's versions, the
-// precision's component from version 4 on (an indexed picture's stay 1).
+// The bytes of one channel of a pixel: its precision's component (a byte
+// in the plug-in's versions); an indexed layer's stay 1.
 uint32_t ComponentBytes(const ByteStream* stream, uint32_t layerType) {
-  if (stream->format == nullptr || layerType == kLayerIndexed || layerType == kLayerIndexedA) return 1;
-  return XcfComponentBytes(stream->format->precision.component);
+  if (layerType == kLayerIndexed || layerType == kLayerIndexedA) return 1;
+  return XcfComponentBytes(XcfFormatOf(stream).precision.component);
 }
 
 // A layer's or its mask's hierarchy, prepared or loaded (`load`).
@@ -130,10 +130,10 @@ ResultCode OpenChannelPixels(ByteStream* stream, XcfChannel* channel, uint32_t c
   if (stream == nullptr || channel == nullptr || stream->seek == nullptr) return ResultCode::InvalidArgument;
   if ((channel->flags & kRecordComplete) == 0) return ResultCode::NotReady;
   if (channel->hierarchy != nullptr) return ResultCode::Ok;
-  // A mask of more than a byte a pixel in the design's versions is read
-  // byte by byte, as ever; from version 4 on its one channel has the
-  // picture's precision.
-  const uint32_t bpp = stream->format != nullptr ? ComponentBytes(stream, kLayerGray) : 0;
+  // A mask of more than a byte a pixel in the plug-in's versions (0 to 3)
+  // is read byte by byte, as ever (0: as its hierarchy says); from version
+  // 4 on its one channel has the picture's precision.
+  const uint32_t bpp = XcfHasPrecision(XcfFormatOf(stream).version) ? ComponentBytes(stream, kLayerGray) : 0;
   return OpenHierarchy(stream, channel->hierarchyOffset, channel->width, channel->height, bpp, compression, load,
                        &channel->hierarchy);
 }

@@ -74,7 +74,7 @@ ResultCode XcfReadHeader(XcfImage* image) {
   }
   image->format = format;
   // Every reader of the data after the header reads it by its format.
-  if (XcfHasPrecision(image->version)) stream->format = &image->format;
+  stream->format = &image->format;
   image->width = width;
   image->height = height;
   image->baseType = static_cast<int32_t>(baseType);

@@ -144,7 +144,7 @@ ResultCode XcfLayerReadRecord(XcfLayer* layer, ByteStream* stream) {
     return StreamRefuse(stream, result, "its pixels or mask lie past 4 GiB");
   if (result != ResultCode::Ok)
     return StreamRefuse(stream, ResultCode::ReadError, "the record ends before its pixels' and mask's offsets");
-  if (XcfLayerHasFilters(XcfStreamVersion(stream))) {
+  if (XcfLayerHasFilters(XcfFormatOf(stream).version)) {
     result = XcfReadOffsetList(&layer->filterOffsets, stream);
     if (result != ResultCode::Ok) return result;
   }
@@ -362,7 +362,7 @@ ResultCode XcfChannelReadRecord(ByteStream* stream, XcfChannel* channel) {
     return StreamRefuse(stream, ResultCode::ReadError, "the channel record ends before its pixels' offset");
   if (channel->hierarchyOffset == 0)
     return StreamRefuse(stream, ResultCode::CorruptData, "a channel without pixels (its offset is 0)");
-  if (XcfChannelHasFilters(XcfStreamVersion(stream))) {
+  if (XcfChannelHasFilters(XcfFormatOf(stream).version)) {
     result = XcfReadOffsetList(&channel->filterOffsets, stream);
     if (result != ResultCode::Ok) return result;
   }

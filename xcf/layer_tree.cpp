@@ -194,9 +194,11 @@ ResultCode XcfReadLayer(uint32_t index, XcfImage* image, XcfLayer** out) {
 ResultCode XcfBuildLayerTree(XcfImage* image) {
   if (image == nullptr) return ResultCode::InvalidArgument;
   if (image->layers != nullptr) return ResultCode::Ok;
-  // Reads the body once; answers NotReady when an earlier read failed.
-  ResultCode result = XcfLoad(image);
+  // The body is read once: by a caller that read it, not again.
+  ResultCode result = ResultCode::Ok;
+  if ((image->flags & kImageBodyAttempted) == 0) result = XcfLoad(image);
   if (result != ResultCode::Ok) return result;
+  if ((image->flags & kImageBodyValid) == 0) return ResultCode::NotReady;
   uint32_t count = image->layerOffsets.count;
   ByteStream* stream = image->stream;
   if (count == 0) return StreamRefuse(stream, ResultCode::CorruptData, "the image has no layers");
@@ -231,42 +233,64 @@ ResultCode XcfBuildLayerTree(XcfImage* image) {
 
 int XcfLayerDrawsChildren(const XcfLayer* layer) { return XcfLayerIsGroup(layer); }
 
+bool XcfLayerDrawn(const XcfLayerInfo& info) { return (info.flags & kLayerVisible) != 0 && info.opacity > 0; }
+bool XcfLayerInGraph(const XcfLayerInfo& info) { return (info.flags & kLayerVisible) != 0; }
+
 namespace {
 
-ResultCode CollectUnder(XcfLayer* layer, XcfImage* image, LayerLoadEntry* entries, uint32_t* count, uint32_t parent,
-                        uint32_t depth, bool drawn) {
+// Whether the layer's mask takes part by the rule: present (the plug-in's
+// ApplyMask flag is set whenever it is), or applied as GIMP reads the file.
+ResultCode MaskApplied(const XcfLayer* layer, const XcfLayerInfo& info, XcfMaskRule masks, bool* applied) {
+  *applied = false;
+  if ((info.flags & kLayerHasMask) == 0) return ResultCode::Ok;
+  if (masks == XcfMaskRule::Present) {
+    *applied = (info.flags & kLayerApplyMask) != 0;
+    return ResultCode::Ok;
+  }
+  XcfLayerBlending blending{};
+  if (XcfLayerGetBlending(layer, &blending) != ResultCode::Ok) return ResultCode::NotReady;
+  *applied = blending.applyMask;
+  return ResultCode::Ok;
+}
+
+struct Collect {
+  XcfImage* image;
+  XcfMaskRule masks;
+  LayerLoadEntry* entries;
+  uint32_t* count;
+};
+
+ResultCode CollectUnder(const Collect& c, XcfLayer* layer, uint32_t parent, uint32_t depth, bool drawn) {
   XcfLayerInfo info;
   ResultCode result = XcfLayerGetInfo(layer, &info);
   if (result != ResultCode::Ok) return result;
-  if ((info.flags & kLayerVisible) == 0 || info.opacity == 0) return ResultCode::Ok;
+  if (!XcfLayerDrawn(info)) return ResultCode::Ok;
   // The tree holds one node per layer offset, so there is always a slot.
-  if (*count >= image->layerOffsets.count)
-    return StreamFault(image->stream, "the load list outgrows the %u layers of the file", image->layerOffsets.count);
-  const uint32_t self = *count;
-  LayerLoadEntry& entry = entries[self];
-  entry = LayerLoadEntry{layer, (info.flags & kLayerGroup) ? 0u : 1u, 0, parent, depth, drawn ? 1u : 0u};
-  // From version 4 on a mask takes part as GIMP has it: when the file says
-  // it is applied, whatever its own opacity.
-  const bool gimp = image->stream->format != nullptr;
-  XcfLayerBlending blending{};
-  if (gimp && XcfLayerGetBlending(layer, &blending) != ResultCode::Ok) return ResultCode::NotReady;
-  const bool applied = gimp ? (info.flags & kLayerHasMask) && blending.applyMask
-                            : (info.flags & kLayerHasMask) && (info.flags & kLayerApplyMask);
+  ByteStream* stream = c.image->stream;
+  if (*c.count >= c.image->layerOffsets.count)
+    return StreamFault(stream, "the load list outgrows the %u layers of the file", c.image->layerOffsets.count);
+  const uint32_t self = *c.count;
+  LayerLoadEntry& entry = c.entries[self];
+  entry = LayerLoadEntry{layer, (info.flags & kLayerGroup) ? 0u : 1u, 0, parent, depth, drawn ? 1u : 0u, 0};
+  bool applied = false;
+  result = MaskApplied(layer, info, c.masks, &applied);
+  if (result != ResultCode::Ok) return result;
   if (applied) {
-    result = XcfLayerReadMask(image->stream, layer);
+    result = XcfLayerReadMask(stream, layer);
     if (result != ResultCode::Ok) return result;
     if (layer->mask == nullptr)
-      return StreamRefuse(image->stream, ResultCode::NotReady, "%s: its mask cannot be read, or is not the layer's size",
+      return StreamRefuse(stream, ResultCode::NotReady, "%s: its mask cannot be read, or is not the layer's size",
                           NameOf(layer).text);
     XcfChannelInfo maskInfo;
     result = XcfChannelGetInfo(layer->mask, &maskInfo);
     if (result != ResultCode::Ok) return result;
-    entry.loadMask = gimp || maskInfo.opacity > 0 ? 1 : 0;
+    entry.maskOpacity = c.masks == XcfMaskRule::Present ? maskInfo.opacity : 255;
+    entry.loadMask = entry.maskOpacity > 0 ? 1 : 0;
   }
-  *count += 1;
+  *c.count += 1;
   const bool childrenDrawn = drawn && XcfLayerDrawsChildren(layer) != 0;
   for (XcfLayer* child = layer->firstChild; child != nullptr; child = child->next) {
-    result = CollectUnder(child, image, entries, count, self, depth + 1, childrenDrawn);
+    result = CollectUnder(c, child, self, depth + 1, childrenDrawn);
     if (result != ResultCode::Ok) return result;
   }
   return ResultCode::Ok;
@@ -275,9 +299,14 @@ ResultCode CollectUnder(XcfLayer* layer, XcfImage* image, LayerLoadEntry* entrie
 }  // namespace
 
 ResultCode XcfCollectLoadList(XcfLayer* layer, XcfImage* image, LayerLoadEntry* entries, uint32_t* count) {
+  return XcfCollectLoadListWith(layer, image, XcfMaskRule::Present, entries, count);
+}
+
+ResultCode XcfCollectLoadListWith(XcfLayer* layer, XcfImage* image, XcfMaskRule masks, LayerLoadEntry* entries,
+                                  uint32_t* count) {
   if (layer == nullptr || image == nullptr || entries == nullptr || count == nullptr)
     return ResultCode::InvalidArgument;
-  return CollectUnder(layer, image, entries, count, kNoEntry, 0, true);
+  return CollectUnder(Collect{image, masks, entries, count}, layer, kNoEntry, 0, true);
 }
 
 namespace {
@@ -286,7 +315,7 @@ ResultCode VisitUnder(XcfImage* image, XcfLayer* layer, bool drawn, XcfFilterVis
   XcfLayerInfo info;
   ResultCode result = XcfLayerGetInfo(layer, &info);
   if (result != ResultCode::Ok) return result;
-  drawn = drawn && (info.flags & kLayerVisible) != 0 && info.opacity > 0;
+  drawn = drawn && XcfLayerDrawn(info);
   XcfFoundFilters found{layer, false, drawn, {}};
   if (layer->filterOffsets.count > 0) {
     result = XcfReadFilters(image->stream, &layer->filterOffsets, &found.filters);

@@ -23,7 +23,27 @@ struct LayerLoadEntry {
   uint32_t parent;      // the entry of the layer it lies under, kNoEntry at the top level
   uint32_t depth;       // 0 at the top level
   uint32_t drawn;       // 1 when drawing takes it in: at the top level, or under a drawn group
+  uint32_t maskOpacity; // the opacity its mask takes part at; 0 when it takes no part
 };
+
+// Which masks take part in a drawing, and how strongly.
+enum class XcfMaskRule : uint8_t {
+  // Every mask a layer has, at the mask's own opacity: the plug-in's rule,
+  // which does not ask PROP_APPLY_MASK.
+  Present,
+  // A mask that PROP_APPLY_MASK applies (absent: applied), wholly: GIMP's,
+  // which never looks at a layer mask's opacity.
+  Applied,
+};
+
+// Whether a layer takes part in the picture: visible and not wholly
+// transparent. A layer left out leaves its descendants out with it.
+bool XcfLayerDrawn(const XcfLayerInfo& info);
+// Whether GIMP's graph of the picture holds a layer: visible, whatever
+// its opacity. A group's bottom layer in that graph is drawn over nothing
+// (GIMP's "last node"), and a visible layer of opacity 0 is still that
+// layer: the one above it then blends onto its transparent pixels.
+bool XcfLayerInGraph(const XcfLayerInfo& info);
 
 // Whether drawing the layer takes in its children: a group's only.
 int XcfLayerDrawsChildren(const XcfLayer* layer);
@@ -44,7 +64,11 @@ ResultCode XcfBuildLayerTree(XcfImage* image);
 // pre-order (a layer before its children, siblings in file order); an
 // invisible or fully transparent layer is left out with its descendants.
 // entries has one slot per layer offset of the image; count starts at 0.
+// Masks take part by the plug-in's rule.
 ResultCode XcfCollectLoadList(XcfLayer* layer, XcfImage* image, LayerLoadEntry* entries, uint32_t* count);
+// The same with masks by the given rule.
+ResultCode XcfCollectLoadListWith(XcfLayer* layer, XcfImage* image, XcfMaskRule masks, LayerLoadEntry* entries,
+                                  uint32_t* count);
 
 // A layer, or its mask, whose filters the file keeps but the drawing does
 // not apply (XcfReadFilters).

@@ -12,7 +12,7 @@ constexpr uint32_t kBatch = 32;
 }  // namespace
 
 uint32_t XcfPointerBytesOf(const ByteStream* stream) {
-  return stream != nullptr && stream->format != nullptr ? stream->format->pointerBytes : 4;
+  return XcfFormatOf(stream).pointerBytes;
 }
 
 ResultCode XcfReadPointer(ByteStream* stream, uint32_t* out) {

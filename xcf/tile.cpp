@@ -415,12 +415,11 @@ ResultCode CheckTileLoop(ByteStream* stream, const XcfOffsetList* offsets, uint3
                          uint32_t bpp, uint32_t compression) {
   if (stream == nullptr || offsets == nullptr || width == 0 || height == 0 || bpp == 0)
     return ResultCode::InvalidArgument;
-  // zlib from version 4 on, as GIMP reads it; never in the design's versions.
-  const bool zlib = compression == kCompressionZlib && stream->format != nullptr;
-  if (compression != kCompressionNone && compression != kCompressionRle && !zlib)
+  const bool zlibRead = XcfHasZlibTiles(XcfFormatOf(stream).version);
+  if (compression != kCompressionNone && compression != kCompressionRle && !(zlibRead && compression == kCompressionZlib))
     return StreamRefuse(stream, ResultCode::InvalidArgument,
-                        stream->format != nullptr ? "tile compression %u is none of none (0), RLE (1) and zlib (2)"
-                                                  : "tile compression %u is neither none (0) nor RLE (1) (zlib is not read)",
+                        zlibRead ? "tile compression %u is none of none (0), RLE (1) and zlib (2)"
+                                 : "tile compression %u is neither none (0) nor RLE (1) (zlib is not read)",
                         compression);
   if (stream->seek == nullptr) return ResultCode::InvalidArgument;
   const uint64_t tiles = static_cast<uint64_t>((width + kTileSize - 1) / kTileSize) * ((height + kTileSize - 1) / kTileSize);

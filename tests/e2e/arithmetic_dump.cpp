@@ -15,7 +15,7 @@
 
 #include "composite/blend.h"
 #include "composite/color_space.h"
-#include "composite/layer_modes.h"
+#include "composite/gimp_modes.h"
 #include "composite/linear_pixels.h"
 
 namespace {

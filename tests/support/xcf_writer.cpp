@@ -73,22 +73,6 @@ void WriteProps(ByteWriter& w, const std::vector<Property>& props) {
   w.U32(0);
 }
 
-// Bytes of one component of a precision word (versions 4 on; 150, 8-bit
-// gamma, before them).
-uint32_t ComponentBytes(int version, uint32_t precision) {
-  if (version < 4) return 1;
-  if (version == 4) return precision == 0 ? 1 : precision == 1 || precision == 3 ? 2 : 4;
-  const uint32_t hundreds = precision / 100;
-  if (version <= 6) return hundreds == 1 ? 1 : hundreds == 2 || hundreds == 4 ? 2 : 4;
-  switch (hundreds) {
-    case 1: return 1;
-    case 2:
-    case 5: return 2;
-    case 7: return 8;
-    default: return 4;
-  }
-}
-
 // The plug-in's own table; a layer of a type it refuses is written with one
 // byte per pixel.
 uint32_t BytesPerPixel(uint32_t type) {
@@ -153,6 +137,22 @@ uint32_t WriteHierarchy(ByteWriter& w, uint32_t width, uint32_t height, uint32_t
 }
 
 }  // namespace
+
+// Bytes of one component of a precision word (versions 4 on; 150, 8-bit
+// gamma, before them).
+uint32_t ComponentBytes(int version, uint32_t precision) {
+  if (version < 4) return 1;
+  if (version == 4) return precision == 0 ? 1 : precision == 1 || precision == 3 ? 2 : 4;
+  const uint32_t hundreds = precision / 100;
+  if (version <= 6) return hundreds == 1 ? 1 : hundreds == 2 || hundreds == 4 ? 2 : 4;
+  switch (hundreds) {
+    case 1: return 1;
+    case 2:
+    case 5: return 2;
+    case 7: return 8;
+    default: return 4;
+  }
+}
 
 Property PropOpacity(uint32_t opacity) { return U32Prop(6, opacity); }
 Property PropMode(uint32_t mode) { return U32Prop(7, mode); }

@@ -104,6 +104,10 @@ struct Image {
 
 Bytes WriteXcf(const Image& image);
 
+// Bytes of one component of a precision word (versions 4 on; before them
+// every component is a byte).
+uint32_t ComponentBytes(int version, uint32_t precision);
+
 // One RLE-encoded plane: repeat runs of 3 or more bytes (short up to 127,
 // long beyond), literal runs otherwise (short up to 127, long beyond).
 Bytes RleEncodePlane(const uint8_t* plane, size_t n);

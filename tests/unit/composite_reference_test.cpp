@@ -17,13 +17,14 @@
 #include <string>
 #include <vector>
 
-#include "composite/band.h"
+#include "composite/mask_step.h"
 #include "composite/blend.h"
 #include "composite/composite.h"
 #include "stream/memory_source.h"
 #include "tests/support/picture.h"
 #include "tests/support/print.h"
 #include "tests/support/random.h"
+#include "tests/support/random_tree.h"
 #include "xcf/hierarchy.h"
 #include "xcf/layer_tree.h"
 
@@ -180,198 +181,11 @@ ResultCode ReferenceImage(XcfImage* image, PixelBuffer* canvas, ProgressHook* pr
   return ResultCode::Ok;
 }
 
-// ---- Random layer trees, from random item paths. --------------------------
-
+using xcftest::kShapeNames;
+using xcftest::kShapes;
+using xcftest::kUnderLayer;
 using xcftest::Random;
-
-Bytes RandomPixels(Random& random, uint32_t count) {
-  Bytes out(count);
-  // Few distinct values, so that alpha and indices land on both sides of
-  // their thresholds and RLE finds runs.
-  static const uint8_t kValues[] = {0, 0, 1, 2, 3, 64, 127, 128, 129, 200, 254, 255, 255};
-  for (uint8_t& b : out) b = random.Pick(kValues);
-  return out;
-}
-
-// Sizes and offsets of a tree: mostly a few pixels, now and then a few tile
-// rows and columns, so that bands cut layers' tile rows and threads share them.
-struct Scale {
-  int32_t size;
-  int32_t offset;
-};
-
-// Offsets are the image's; a child's are drawn near its parent's, so that
-// children lie partly inside their groups and partly out.
-xcftest::Layer RandomLayer(Random& random, uint32_t baseType, bool group, bool nested, const Scale& scale, int32_t x,
-                           int32_t y) {
-  xcftest::Layer layer;
-  layer.width = static_cast<uint32_t>(random.Between(1, (group ? 12 : 8) * scale.size));
-  layer.height = static_cast<uint32_t>(random.Between(1, (group ? 10 : 7) * scale.size));
-  // Layer types of the image's kind mostly, now and then another kind.
-  static const uint32_t kTypes[3][2] = {{0, 1}, {2, 3}, {4, 5}};
-  layer.type = random.Chance(90) ? kTypes[baseType][random.Below(2)] : random.Below(6);
-  if (!nested) {
-    x += random.Between(-7 * scale.offset, 12 * scale.offset);
-    y += random.Between(-6 * scale.offset, 10 * scale.offset);
-  } else {
-    x += random.Between(-4 * scale.offset, 6 * scale.offset);
-    y += random.Between(-3 * scale.offset, 5 * scale.offset);
-  }
-  layer.props.push_back(xcftest::PropOffsets(x, y));
-  if (random.Chance(15)) layer.props.push_back(xcftest::PropVisible(0));
-  static const uint32_t kOpacities[] = {255, 255, 255, 200, 230, 128, 127, 100, 1, 0, 256, 1000};
-  if (random.Chance(60)) layer.props.push_back(xcftest::PropOpacity(random.Pick(kOpacities)));
-  if (random.Chance(50)) {
-    static const uint32_t kModes[] = {0, 0, 0, 3, 4, 5, 11, 13, 15, 18, 19, 21, 1, 2, 22, 24, 25, 26, 27, 30};
-    layer.props.push_back(xcftest::PropMode(random.Pick(kModes)));
-  }
-  if (random.Chance(35)) {
-    static const uint32_t kMaskOpacities[] = {255, 255, 128, 1, 100, 254, 200, 0, 300};
-    xcftest::Mask mask{layer.width, layer.height, {}, RandomPixels(random, layer.width * layer.height)};
-    if (random.Chance(80)) mask.props.push_back(xcftest::PropOpacity(random.Pick(kMaskOpacities)));
-    layer.mask = mask;
-  }
-  if (group) {
-    layer.props.push_back(xcftest::PropGroupItem());
-  } else {
-    layer.pixels = RandomPixels(random, layer.width * layer.height * XcfBytesPerPixel(layer.type));
-  }
-  return layer;
-}
-
-// The shapes an item path can give a layer.
-enum Shape {
-  kTopLevel,       // no item path
-  kUnderGroup,     // under a group, by its path and a position
-  kUnderLayer,     // under a layer that is not a group
-  kUnderHidden,    // under a layer or group that is not drawn (invisible)
-  kOneElement,     // a path of one element: under that top-level layer
-  kRepeated,       // the very path of a layer read before it
-  kMissing,        // naming a parent that is not there
-  kLater,          // naming a parent that comes later in the file
-  kTooDeep,        // longer than the tree is deep there
-  kEmpty,          // no element, or fewer than 4 bytes
-  kNegative,       // an element below 0
-  kFirstLayer,     // on the first layer of the file
-  kShapes,
-};
-constexpr const char* kShapeNames[kShapes] = {"top level", "under a group", "under a plain layer", "under a hidden one",
-                                              "one element", "repeated", "missing parent", "parent later",
-                                              "deeper than the tree", "empty", "negative", "on the first layer"};
-
-// A layer read so far, as the reader links it.
-struct Placed {
-  std::vector<int32_t> path;  // the top-level position, then the child positions
-  bool group;
-  bool hidden;
-  int32_t x, y;
-  uint32_t children;
-};
-
-bool Hidden(const xcftest::Layer& layer) {
-  for (const xcftest::Property& p : layer.props)
-    if (p.id == 8 && p.payload == Bytes{0, 0, 0, 0}) return true;
-  return false;
-}
-
-// Layers in file order, each placed by a random item path: most at the top
-// level or under a layer read before them (a group mostly, but any layer),
-// now and then a path the reader must refuse.
-xcftest::Image RandomImage(Random& random, uint32_t* shapes) {
-  const uint32_t baseType = random.Below(3);
-  const Scale scale = random.Chance(10) ? Scale{18, 12} : Scale{1, 1};
-  xcftest::Image image{static_cast<uint32_t>(random.Between(1, 10 * scale.size)),
-                       static_cast<uint32_t>(random.Between(1, 8 * scale.size)), baseType};
-  image.compression = static_cast<uint8_t>(random.Below(2));
-  if (baseType == 2) image.props.push_back(xcftest::PropColormap(RandomPixels(random, 3 * 6)));
-  const uint32_t layers = 1 + random.Below(9);
-  std::vector<Placed> placed;
-  int32_t topLevel = 0;
-  for (uint32_t i = 0; i < layers; ++i) {
-    Shape shape = kTopLevel;
-    const uint32_t roll = random.Below(100);
-    if (i == 0) {
-      shape = roll < 2 ? kFirstLayer : kTopLevel;
-    } else if (roll < 4) {
-      shape = static_cast<Shape>(kMissing + random.Below(kFirstLayer - kMissing));
-    } else if (roll >= 35) {
-      shape = kUnderGroup;
-    }
-    // The parent: a group three times in four, when there is one.
-    const Placed* parent = nullptr;
-    if (shape == kUnderGroup || shape == kTooDeep) {
-      std::vector<const Placed*> groups, any;
-      for (const Placed& p : placed) {
-        if (p.path.empty() || p.path.size() > 4) continue;
-        any.push_back(&p);
-        if (p.group) groups.push_back(&p);
-      }
-      const auto& from = !groups.empty() && random.Chance(75) ? groups : any;
-      parent = from.empty() ? nullptr : from[random.Below(static_cast<uint32_t>(from.size()))];
-      if (parent == nullptr) shape = kTopLevel;
-    }
-    std::vector<int32_t> path;
-    bool hasPath = true;
-    Bytes raw;
-    bool useRaw = false;
-    switch (shape) {
-      case kTopLevel: hasPath = false; break;
-      case kFirstLayer: path = {0, 0}; break;
-      case kMissing: path = {topLevel + static_cast<int32_t>(random.Below(3)), 0}; break;
-      case kLater: path = {topLevel, 0}; break;
-      case kNegative: path = {random.Chance(50) ? -1 : 0, -1 - static_cast<int32_t>(random.Below(3)), 0}; break;
-      case kEmpty:
-        useRaw = true;
-        raw = random.Chance(50) ? Bytes{} : Bytes{0, 0};
-        break;
-      case kTooDeep:
-        path = parent->path;
-        path.push_back(static_cast<int32_t>(parent->children + random.Below(3)));
-        path.push_back(0);
-        break;
-      default: {
-        path = parent->path;
-        if (parent->path.size() == 1 && random.Chance(20)) {
-          shape = kOneElement;
-        } else {
-          // The last element is the layer's own position, which the reader
-          // does not consult: now and then that of a sibling read before.
-          const bool repeat = parent->children > 0 && random.Chance(25);
-          path.push_back(static_cast<int32_t>(repeat ? random.Below(parent->children) : parent->children));
-          if (repeat) shape = kRepeated;
-        }
-        if (shape == kUnderGroup && parent->hidden) shape = kUnderHidden;
-        if (shape == kUnderGroup && !parent->group) shape = kUnderLayer;
-        break;
-      }
-    }
-    ++shapes[shape];
-    const bool group = parent == nullptr || parent->path.size() < 4 ? random.Chance(35) : false;
-    xcftest::Layer layer =
-        RandomLayer(random, baseType, group, parent != nullptr, scale, parent ? parent->x : 0, parent ? parent->y : 0);
-    if (useRaw) layer.props.push_back(xcftest::PropRaw(30, raw));
-    else if (hasPath) layer.props.push_back(xcftest::PropItemPath(path));
-    Placed self{{}, group, Hidden(layer) || (parent != nullptr && parent->hidden), 0, 0, 0};
-    for (const xcftest::Property& p : layer.props)
-      if (p.id == 15) {
-        self.x = static_cast<int32_t>(LoadU32BE(p.payload.data()));
-        self.y = static_cast<int32_t>(LoadU32BE(p.payload.data() + 4));
-      }
-    if (!hasPath) {
-      self.path = {topLevel++};
-    } else if (shape == kUnderGroup || shape == kUnderLayer || shape == kUnderHidden || shape == kOneElement ||
-               shape == kRepeated) {
-      Placed& p = placed[static_cast<size_t>(parent - placed.data())];
-      self.path = p.path;
-      self.path.push_back(static_cast<int32_t>(p.children++));
-    } else {
-      self.path = {};  // refused: the tree is never built
-    }
-    image.layers.push_back(layer);
-    placed.push_back(self);
-  }
-  return image;
-}
+using xcftest::RandomImage;
 
 // What a host sees of one composition.
 struct Drawn {
@@ -408,7 +222,9 @@ ResultCode Reference(XcfImage* image, PixelBuffer* canvas, ProgressHook* progres
 }
 
 ResultCode Product(XcfImage* image, PixelBuffer* canvas, ProgressHook* progress, uint32_t threads) {
-  return CompositeImageWith(image, canvas, progress, CompositeOptions{threads, false, nullptr});
+  ResultCode result = XcfLoad(image);
+  if (result != ResultCode::Ok) return result;
+  return CompositeImageWith(image, canvas, progress, CompositeOptions{ViewerRequest(image->format), threads, false, nullptr});
 }
 
 Drawn Draw(const Bytes& file, const xcftest::Image& shape, Driver driver, uint32_t threads = 1, int stopAt = -1) {

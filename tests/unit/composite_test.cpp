@@ -6,7 +6,7 @@
 
 #include <chrono>
 
-#include "composite/band.h"
+#include "composite/mask_step.h"
 #include "composite/blend.h"
 #include "composite/composite.h"
 #include "plugin/bitmap.h"

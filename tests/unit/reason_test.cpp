@@ -238,7 +238,7 @@ TEST(Reason, TheReaderDisagreeingWithItselfIsItsOwnFault) {
     tessel::DrawPlan plan{};
     tessel::ResultCode result = tessel::ResultCode::Ok;
     // A debug build stops at the fault, where it happens.
-    EXPECT_DEBUG_DEATH(result = tessel::DrawPlanBuild(doc.image, entries.data(), 2, 3, &plan), "internal fault");
+    EXPECT_DEBUG_DEATH(result = tessel::DrawPlanBuild(doc.image, entries.data(), 2, tessel::ViewerRequest(doc.image->format), 3, false, &plan), "internal fault");
 #ifdef NDEBUG
     EXPECT_EQ(result, tessel::ResultCode::InvalidArgument);
     EXPECT_EQ(std::string(reason.text).rfind("internal fault: load list entry", 0), 0u) << reason.text;

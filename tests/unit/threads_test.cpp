@@ -58,9 +58,12 @@ Outcome Render(const Bytes& file, uint32_t threads, int stopAt = -1) {
   tessel::ResultCode result = tessel::OpenInput(reinterpret_cast<const char*>(file.data()),
                                                 static_cast<int32_t>(file.size()), 1, &stream, &sink, 0);
   if (result == tessel::ResultCode::Ok) result = tessel::XcfImageCreate(stream, &image);
+  if (result == tessel::ResultCode::Ok) result = tessel::XcfLoad(image);
   if (result == tessel::ResultCode::Ok)
     result = tessel::BuildBitmapWith(image, &info, &bits, Listen, reinterpret_cast<intptr_t>(&listener),
-                                     tessel::CompositeOptions{threads, true, nullptr}, nullptr);
+                                     tessel::CompositeOptions{tessel::ViewerRequest(image->format), threads, true,
+                                                              nullptr},
+                                     nullptr);
   tessel::XcfImageDestroy(&image);
   tessel::CloseInput(&stream, &sink);
   outcome.code = tessel::MapResultToHost(result);
@@ -214,7 +217,9 @@ TEST(Threads, ProgressFollowsTheRowsDrawn) {
   ASSERT_EQ(tessel::XcfImageCreate(stream, &document), tessel::ResultCode::Ok);
   ASSERT_EQ(tessel::PixelBufferNew(&canvas), tessel::ResultCode::Ok);
   ASSERT_EQ(tessel::PixelBufferWrap(canvas, 200, 3, 640, 600, bits.data()), tessel::ResultCode::Ok);
-  EXPECT_EQ(tessel::CompositeImageWith(document, canvas, &watch.hook, tessel::CompositeOptions{1, false, nullptr}),
+  ASSERT_EQ(tessel::XcfLoad(document), tessel::ResultCode::Ok);
+  EXPECT_EQ(tessel::CompositeImageWith(document, canvas, &watch.hook,
+                                       tessel::CompositeOptions{tessel::ViewerRequest(document->format), 1, false, nullptr}),
             tessel::ResultCode::Ok);
   tessel::PixelBufferRelease(&canvas);
   tessel::XcfImageDestroy(&document);

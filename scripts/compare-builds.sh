@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# The current tree against an earlier build of itself, picture by picture:
+# what a change to the drawing must leave as it was. Builds BASE's tool in
+# a worktree under build/compare, and renders with both builds (to BMP, the
+# viewer's bitmap) every file at hand: the generated samples, the files
+# GIMP saved (tests/gimp, tests/gimp3), the fuzz regressions, the examples
+# and COUNT random documents of each kind (the plug-in's versions; GIMP's,
+# every version, precision, mode, space and composite mode). Each file's
+# exit status, message and bitmap must be the same byte for byte.
+# usage: scripts/compare-builds.sh BASE [COUNT] [SEED]
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+base=${1:?usage: compare-builds.sh BASE [COUNT] [SEED]}
+count=${2:-2000}
+seed=${3:-1}
+work="$root/build/compare"
+mkdir -p "$work"
+
+cmake --preset native >/dev/null
+cmake --build --preset native --target tessel xcfgen >/dev/null
+current="$root/build/native/bin"
+baseline="$work/baseline"
+if [ "$(git -C "$baseline/src" rev-parse HEAD 2>/dev/null)" != "$(git rev-parse "$base")" ]; then
+  rm -rf "$baseline" && git worktree prune
+  git worktree add --detach -f "$baseline/src" "$base" >/dev/null
+fi
+cmake -S "$baseline/src" -B "$baseline/build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTESSEL_BUILD_TESTS=OFF \
+      -DTESSEL_BUILD_BENCH=OFF >/dev/null
+cmake --build "$baseline/build" --target tessel >/dev/null
+
+# Every file under one name of its own.
+corpus="$work/corpus"
+rm -rf "$corpus" && mkdir -p "$corpus/random"
+"$current/xcfgen" "$corpus"
+"$current/xcfgen" --random "$count" "$seed" "$corpus/random"
+mv "$corpus"/random/* "$corpus"/ && rmdir "$corpus/random"
+i=0
+for file in tests/gimp/*.xcf* tests/gimp3/*.xcf* examples/*.xcf* fuzz/regressions/*/*; do
+  [ -f "$file" ] || continue
+  i=$((i + 1))
+  cp "$file" "$corpus/f$i-$(basename "$file")"
+done
+
+render() {  # render BIN OUT: every file of the corpus to OUT/NAME.bmp, its status and message to OUT/NAME.txt
+  rm -rf "$2" && mkdir -p "$2"
+  (cd "$corpus" && ls | xargs -P 2 -I{} sh -c '"$1/tessel" render --threads 2 "$3" "$2/$3.bmp" 2>"$2/$3.txt";
+                                              echo "exit $?" >> "$2/$3.txt"' _ "$1" "$2" {})
+}
+render "$baseline/build/bin" "$work/base"
+render "$current" "$work/current"
+diff -r "$work/base" "$work/current" || { echo "compare: the builds differ" >&2; exit 1; }
+files=$(ls "$corpus" | wc -l)
+echo "compare: $files files, $(ls "$work/current" | grep -c "\.bmp$") pictures and $(grep -L "exit 0" "$work"/current/*.txt | wc -l) refusals, identical to $base's"
