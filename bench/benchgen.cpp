@@ -5,21 +5,31 @@
 //        tessel_benchgen --small OUT.xcf                 the 1000 x 800 file of three layers
 //        tessel_benchgen --layers N WIDTH HEIGHT OUT.xcf N RGBA layers of one colour per tile
 //        tessel_benchgen --nested N WIDTH HEIGHT OUT.xcf N groups nested around one layer
+//        tessel_benchgen --wide N WIDTH HEIGHT TAG OUT.xcf one group of N small layers, version TAG
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
 #include "bench/bench_data.h"
+#include "tests/support/samples.h"
 #include "tests/support/test_files.h"
 
 int main(int argc, char** argv) {
   if (argc < 2) {
     std::fprintf(stderr,
                  "usage: tessel_benchgen OUT.xcf [SIZE] | --viewer OUT.xcf | --small OUT.xcf |\n"
-                 "       --layers N WIDTH HEIGHT OUT.xcf | --nested N WIDTH HEIGHT OUT.xcf\n");
+                 "       --layers N WIDTH HEIGHT OUT.xcf | --nested N WIDTH HEIGHT OUT.xcf |\n"
+                 "       --wide N WIDTH HEIGHT TAG OUT.xcf\n");
     return 2;
   }
   const std::string first = argv[1];
+  if (first == "--wide" && argc == 7) {
+    const xcftest::Image image = xcftest::WideGroup(static_cast<uint32_t>(std::atoi(argv[2])),
+                                                        static_cast<uint32_t>(std::atoi(argv[3])),
+                                                        static_cast<uint32_t>(std::atoi(argv[4])), argv[5]);
+    xcftest::WriteFile(argv[6], xcftest::WriteXcf(image));
+    return 0;
+  }
   if ((first == "--layers" || first == "--nested") && argc == 6) {
     const auto n = static_cast<uint32_t>(std::atoi(argv[2]));
     const auto width = static_cast<uint32_t>(std::atoi(argv[3]));

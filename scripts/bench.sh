@@ -8,6 +8,7 @@
 #     RUNS (default 5) runs of /usr/bin/time;
 #   - the time per GetPicture call from a file name;
 #   - the peak memory of `render` against the number of layers;
+#   - the time of one group of 1 k to 16 k small layers (v003, v011);
 #   - tessel against GIMP (scripts/bench-gimp.sh): the photograph as GIMP
 #     2.10 and GIMP 3 save it, against each one's own load and flatten;
 #   - the 32-bit check: the documents that a 32-bit viewer could not open,
@@ -133,6 +134,20 @@ for n in 8 16 32 64; do
   printf '%-34s %12s %12s\n' "$n RGBA layers, 4096 x 4096" "${peaks[0]}" "${peaks[1]}"
 done
 echo "(the canvas is $((4096 * 4096 * 3 / 1048576)) MiB)"
+
+printf '\n%-34s %-8s %10s %10s\n' "one group of N layers, median of $runs" build "v003 s" "v011 s"
+for n in 1024 2048 4096 8192 16384; do
+  for build in base current; do
+    row=()
+    for tag in v003 v011; do
+      file="$work/wide-$n-$tag.xcf"
+      make_file "$file" --wide "$n" 1024 1024 "$tag" "$file"
+      read -r w _ _ _ < <(measure "$(bin_of $build)/tessel" render "$file" "$work/wide.bmp")
+      row+=("$w")
+    done
+    printf '%-34s %-8s %10s %10s\n' "$n layers, 8 x 8 each" "$build" "${row[0]}" "${row[1]}"
+  done
+done
 
 [ "${TESSEL_BENCH_32BIT:-1}" = 1 ] || exit 0
 printf '\n== the 32-bit check under Wine, by the %s route\n' "$(cat build/wine/route)"

@@ -237,4 +237,19 @@ std::vector<Sample> StressSamples() {
   return samples;
 }
 
+Image WideGroup(uint32_t count, uint32_t width, uint32_t height, const std::string& tag) {
+  Image image{width, height, 0, tag};
+  Layer group{width, height, 1, "group", {PropGroupItem()}};
+  image.layers.push_back(group);
+  const uint32_t across = width / 8 > 0 ? width / 8 : 1;
+  for (uint32_t i = 0; i < count; ++i) {
+    Layer layer{8, 8, 1, "layer " + std::to_string(i)};
+    const auto x = static_cast<int32_t>(8 * (i % across)), y = static_cast<int32_t>(8 * (i / across) % height);
+    layer.props = {PropItemPath({0, static_cast<int32_t>(i)}), PropOffsets(x, y)};
+    layer.uniformPixel = {static_cast<uint8_t>(i), static_cast<uint8_t>(i >> 8), 50, 200};
+    image.layers.push_back(layer);
+  }
+  return image;
+}
+
 }  // namespace xcftest

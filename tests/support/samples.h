@@ -28,6 +28,11 @@ Image ModesImage(bool gray);
 // One file for each shape item paths give the tree, drawn or refused.
 std::vector<Sample> TreeShapeSamples();
 
+// One group the canvas's size holding `count` RGBA layers of 8 x 8 pixels
+// side by side, row after row, in a file of the version `tag`: what the
+// width of a group costs.
+Image WideGroup(uint32_t count, uint32_t width, uint32_t height, const std::string& tag);
+
 // Every sample, compressed twins included.
 std::vector<Sample> Samples();
 
