@@ -250,11 +250,6 @@ const char* BlendRowRefusal(uint32_t layerType, uint32_t opacity, uint32_t targe
   return mode >= kModeCount ? "its layer mode is none of the 26 (0 to 25)" : nullptr;
 }
 
-ResultCode BlendRowCheck(uint32_t layerType, uint32_t opacity, uint32_t targetBytes, uint32_t mode) {
-  return BlendRowRefusal(layerType, opacity, targetBytes, mode) != nullptr ? ResultCode::InvalidArgument
-                                                                          : ResultCode::Ok;
-}
-
 RowBlend BlendRowChoose(uint32_t layerType, uint32_t opacity, uint32_t targetBytes, uint32_t mode) {
   const uint32_t sourceBytes = XcfBytesPerPixel(layerType);
   RowBlend blend{nullptr, targetBytes, sourceBytes, opacity};
@@ -270,8 +265,7 @@ RowBlend BlendRowChoose(uint32_t layerType, uint32_t opacity, uint32_t targetByt
 ResultCode BlendRow(uint32_t layerType, uint32_t n, const uint8_t* source, uint32_t opacity, uint8_t* target,
                     uint32_t targetBytes, uint32_t mode) {
   if (target == nullptr || source == nullptr || n == 0) return ResultCode::InvalidArgument;
-  ResultCode result = BlendRowCheck(layerType, opacity, targetBytes, mode);
-  if (result != ResultCode::Ok) return result;
+  if (BlendRowRefusal(layerType, opacity, targetBytes, mode) != nullptr) return ResultCode::InvalidArgument;
   BlendRowChoose(layerType, opacity, targetBytes, mode).Run(target, source, n);
   return ResultCode::Ok;
 }

@@ -41,11 +41,9 @@ enum LayerMode : uint32_t {
 // x / 255 with one rounding step, exact for multiples of 255; x <= 65025.
 constexpr uint32_t Div255(uint32_t x) { return ((x + 1) * 257) >> 16; }
 
-// What BlendRow answers for a row of a layer of this type, opacity and mode
-// into a target of targetBytes, without drawing it: every refusal of
-// BlendRow depends on these alone.
-ResultCode BlendRowCheck(uint32_t layerType, uint32_t opacity, uint32_t targetBytes, uint32_t mode);
-// Why BlendRowCheck refuses, in a few words; null when it does not.
+// Why BlendRow refuses a row of a layer of this type, opacity and mode into
+// a target of targetBytes, in a few words, without drawing it: every
+// refusal of BlendRow depends on these alone. Null when it does not.
 const char* BlendRowRefusal(uint32_t layerType, uint32_t opacity, uint32_t targetBytes, uint32_t mode);
 
 // The row function of every drawn mode: (target, Bt, source, Bs, n >= 1, opacity 1..255).

@@ -40,171 +40,191 @@ inline float Pick(bool take, float a, float b) {
 constexpr float kLumaR = 0.22248840f, kLumaG = 0.71690369f, kLumaB = 0.06060791f;
 float Luma(const float* p) { return p[0] * kLumaR + p[1] * kLumaG + p[2] * kLumaB; }
 
+// The colour modes of HSV and HSL, on whole pixels of the sRGB curve.
+inline void HslColor(const float* in, const float* layer, float* comp) {
+  const float dmin = std::min(in[0], std::min(in[1], in[2])), dmax = std::max(in[0], std::max(in[1], in[2]));
+  const float smin = std::min(layer[0], std::min(layer[1], layer[2]));
+  const float smax = std::max(layer[0], std::max(layer[1], layer[2]));
+  float dl = (dmin + dmax) / 2.0f, sl = (smin + smax) / 2.0f;
+  if (std::fabs(sl) > kEpsilon && std::fabs(1.0 - sl) > kEpsilon) {
+    const bool dhigh = dl > 0.5f, shigh = sl > 0.5f;
+    dl = std::min(dl, 1.0f - dl);
+    sl = std::min(sl, 1.0f - sl);
+    const float ratio = dl / sl;
+    float offset = 0.0f;
+    if (dhigh) offset += 1.0f - 2.0f * dl;
+    if (shigh) offset += 2.0f * dl - ratio;
+    for (int c = 0; c < 3; ++c) comp[c] = layer[c] * ratio + offset;
+  } else {
+    comp[0] = comp[1] = comp[2] = dl;
+  }
+}
+
+inline void HsvHue(const float* in, const float* layer, float* comp) {
+  const float smin = std::min(layer[0], std::min(layer[1], layer[2]));
+  const float smax = std::max(layer[0], std::max(layer[1], layer[2]));
+  const float sdelta = smax - smin;
+  if (sdelta > kEpsilon) {
+    const float dmin = std::min(in[0], std::min(in[1], in[2])), dmax = std::max(in[0], std::max(in[1], in[2]));
+    const float ddelta = dmax - dmin, ds = dmax != 0.0f ? ddelta / dmax : 0.0f;
+    const float ratio = ds * dmax / sdelta, offset = dmax - smax * ratio;
+    for (int c = 0; c < 3; ++c) comp[c] = layer[c] * ratio + offset;
+  } else {
+    for (int c = 0; c < 3; ++c) comp[c] = in[c];
+  }
+}
+
+inline void HsvSaturation(const float* in, const float* layer, float* comp) {
+  const float dmin = std::min(in[0], std::min(in[1], in[2])), dmax = std::max(in[0], std::max(in[1], in[2]));
+  const float ddelta = dmax - dmin;
+  if (ddelta > kEpsilon) {
+    const float smin = std::min(layer[0], std::min(layer[1], layer[2]));
+    const float smax = std::max(layer[0], std::max(layer[1], layer[2]));
+    const float ss = smax != 0.0f ? (smax - smin) / smax : 0.0f;
+    const float ratio = ss * dmax / ddelta, offset = (1.0f - ratio) * dmax;
+    for (int c = 0; c < 3; ++c) comp[c] = in[c] * ratio + offset;
+  } else {
+    comp[0] = comp[1] = comp[2] = dmax;
+  }
+}
+
+inline void HsvValue(const float* in, const float* layer, float* comp) {
+  const float dv = std::max(in[0], std::max(in[1], in[2]));
+  const float sv = std::max(layer[0], std::max(layer[1], layer[2]));
+  if (std::fabs(dv) > kEpsilon) {
+    const float ratio = sv / dv;
+    for (int c = 0; c < 3; ++c) comp[c] = in[c] * ratio;
+  } else {
+    comp[0] = comp[1] = comp[2] = sv;
+  }
+}
+
+// The LCH modes, on LAB pixels: lightness, chroma and hue.
+inline void LchChroma(const float* in, const float* layer, float* comp) {
+  const float c1 = std::hypot(in[1], in[2]);
+  comp[0] = in[0];
+  if (c1 > kEpsilon) {
+    const float c2 = std::hypot(layer[1], layer[2]);
+    comp[1] = c2 * in[1] / c1;
+    comp[2] = c2 * in[2] / c1;
+  } else {
+    comp[1] = in[1];
+    comp[2] = in[2];
+  }
+}
+
+inline void LchColor(const float* in, const float* layer, float* comp) {
+  comp[0] = in[0];
+  comp[1] = layer[1];
+  comp[2] = layer[2];
+}
+
+inline void LchHue(const float* in, const float* layer, float* comp) {
+  const float c2 = std::hypot(layer[1], layer[2]);
+  comp[0] = in[0];
+  if (c2 > kEpsilon) {
+    const float c1 = std::hypot(in[1], in[2]);
+    comp[1] = c1 * layer[1] / c2;
+    comp[2] = c1 * layer[2] / c2;
+  } else {
+    comp[1] = in[1];
+    comp[2] = in[2];
+  }
+}
+
+inline void LchLightness(const float* in, const float* layer, float* comp) {
+  comp[0] = layer[0];
+  comp[1] = in[1];
+  comp[2] = in[2];
+}
+
+// The pixel of less (or more) luma, whole.
+template <bool darken>
+inline void LumaPick(const float* in, const float* layer, float* comp) {
+  const float dl = Luma(in), sl = Luma(layer);
+  const bool keep = darken ? dl <= sl : dl >= sl;
+  for (int c = 0; c < 3; ++c) comp[c] = keep ? in[c] : layer[c];
+}
+
+inline void Luminance(const float* in, const float* layer, float* comp) {
+  const float ratio = SafeDiv(Luma(layer), Luma(in));
+  for (int c = 0; c < 3; ++c) comp[c] = in[c] * ratio;
+}
+
+// The layer's colour taken out of the backdrop, into alpha.
+inline void ColorErase(const float* in, const float* layer, float* comp) {
+  float alpha = 0.0f;
+  for (int c = 0; c < 3; ++c) {
+    const float col = Clamp01(in[c]), bg = Clamp01(layer[c]);
+    if (std::fabs(col - bg) > kEpsilon) alpha = std::max(alpha, col > bg ? (col - bg) / (1.0f - bg) : (bg - col) / bg);
+  }
+  if (alpha > kEpsilon) {
+    const float inverse = 1.0f / alpha;
+    for (int c = 0; c < 3; ++c) comp[c] = (in[c] - layer[c]) * inverse + layer[c];
+  } else {
+    comp[0] = comp[1] = comp[2] = 0.0f;
+  }
+  comp[3] = alpha;
+}
+
+// The modes that blend each channel by itself.
+template <GimpFormula f>
+inline float Channel(float d, float s) {
+  float v;
+  switch (f) {
+    case fMultiply: v = d * s; break;
+    case fScreen: v = 1.0f - (1.0f - d) * (1.0f - s); break;
+    case fOverlay: v = Pick(d < 0.5f, 2.0f * d * s, 1.0f - 2.0f * (1.0f - s) * (1.0f - d)); break;
+    case fDifference: v = std::fabs(d - s); break;
+    case fAddition: v = d + s; break;
+    case fSubtract: v = d - s; break;
+    case fDarken: v = std::min(d, s); break;
+    case fLighten: v = std::max(d, s); break;
+    case fDivide: v = SafeDiv(d, s); break;
+    case fDodge: v = SafeDiv(d, 1.0f - s); break;
+    case fBurn: v = 1.0f - SafeDiv(1.0f - d, s); break;
+    case fHardLight:
+      v = std::min(Pick(s > 0.5f, 1.0f - (1.0f - d) * (1.0f - (s - 0.5f) * 2.0f), d * (s * 2.0f)), 1.0f);
+      break;
+    case fSoftLight: {
+      const float multiply = d * s, screen = 1.0f - (1.0f - d) * (1.0f - s);
+      v = (1.0f - d) * multiply + d * screen;
+      break;
+    }
+    case fGrainExtract: v = d - s + 0.5f; break;
+    case fGrainMerge: v = d + s - 0.5f; break;
+    case fVividLight:
+      v = Pick(s <= 0.5f, std::max(1.0f - SafeDiv(1.0f - d, 2.0f * s), 0.0f),
+               std::min(SafeDiv(d, 2.0f * (1.0f - s)), 1.0f));
+      break;
+    case fPinLight: v = Pick(s > 0.5f, std::max(d, 2.0f * (s - 0.5f)), std::min(d, 2.0f * s)); break;
+    case fLinearLight: v = Pick(s <= 0.5f, d + 2.0f * s - 1.0f, d + 2.0f * (s - 0.5f)); break;
+    case fHardMix: v = Pick(d + s < 1.0f, 0.0f, 1.0f); break;
+    case fExclusion: v = 0.5f - 2.0f * (d - 0.5f) * (s - 0.5f); break;
+    case fLinearBurn: v = d + s - 1.0f; break;
+    default: v = d; break;
+  }
+  return v;
+}
+
+// The blended colour of one pixel: comp's alpha is the layer's, but for
+// color erase, whose colour goes into alpha.
 template <GimpFormula f>
 inline void BlendColour(const float* in, const float* layer, float* comp) {
   comp[3] = layer[3];
-  switch (f) {
-    case fHslColor: {
-      const float dmin = std::min(in[0], std::min(in[1], in[2])), dmax = std::max(in[0], std::max(in[1], in[2]));
-      const float smin = std::min(layer[0], std::min(layer[1], layer[2]));
-      const float smax = std::max(layer[0], std::max(layer[1], layer[2]));
-      float dl = (dmin + dmax) / 2.0f, sl = (smin + smax) / 2.0f;
-      if (std::fabs(sl) > kEpsilon && std::fabs(1.0 - sl) > kEpsilon) {
-        const bool dhigh = dl > 0.5f, shigh = sl > 0.5f;
-        dl = std::min(dl, 1.0f - dl);
-        sl = std::min(sl, 1.0f - sl);
-        const float ratio = dl / sl;
-        float offset = 0.0f;
-        if (dhigh) offset += 1.0f - 2.0f * dl;
-        if (shigh) offset += 2.0f * dl - ratio;
-        for (int c = 0; c < 3; ++c) comp[c] = layer[c] * ratio + offset;
-      } else {
-        comp[0] = comp[1] = comp[2] = dl;
-      }
-      return;
-    }
-    case fHsvHue: {
-      const float smin = std::min(layer[0], std::min(layer[1], layer[2]));
-      const float smax = std::max(layer[0], std::max(layer[1], layer[2]));
-      const float sdelta = smax - smin;
-      if (sdelta > kEpsilon) {
-        const float dmin = std::min(in[0], std::min(in[1], in[2])), dmax = std::max(in[0], std::max(in[1], in[2]));
-        const float ddelta = dmax - dmin, ds = dmax != 0.0f ? ddelta / dmax : 0.0f;
-        const float ratio = ds * dmax / sdelta, offset = dmax - smax * ratio;
-        for (int c = 0; c < 3; ++c) comp[c] = layer[c] * ratio + offset;
-      } else {
-        for (int c = 0; c < 3; ++c) comp[c] = in[c];
-      }
-      return;
-    }
-    case fHsvSaturation: {
-      const float dmin = std::min(in[0], std::min(in[1], in[2])), dmax = std::max(in[0], std::max(in[1], in[2]));
-      const float ddelta = dmax - dmin;
-      if (ddelta > kEpsilon) {
-        const float smin = std::min(layer[0], std::min(layer[1], layer[2]));
-        const float smax = std::max(layer[0], std::max(layer[1], layer[2]));
-        const float ss = smax != 0.0f ? (smax - smin) / smax : 0.0f;
-        const float ratio = ss * dmax / ddelta, offset = (1.0f - ratio) * dmax;
-        for (int c = 0; c < 3; ++c) comp[c] = in[c] * ratio + offset;
-      } else {
-        comp[0] = comp[1] = comp[2] = dmax;
-      }
-      return;
-    }
-    case fHsvValue: {
-      const float dv = std::max(in[0], std::max(in[1], in[2]));
-      const float sv = std::max(layer[0], std::max(layer[1], layer[2]));
-      if (std::fabs(dv) > kEpsilon) {
-        const float ratio = sv / dv;
-        for (int c = 0; c < 3; ++c) comp[c] = in[c] * ratio;
-      } else {
-        comp[0] = comp[1] = comp[2] = sv;
-      }
-      return;
-    }
-    case fLchChroma: {
-      const float c1 = std::hypot(in[1], in[2]);
-      comp[0] = in[0];
-      if (c1 > kEpsilon) {
-        const float c2 = std::hypot(layer[1], layer[2]);
-        comp[1] = c2 * in[1] / c1;
-        comp[2] = c2 * in[2] / c1;
-      } else {
-        comp[1] = in[1];
-        comp[2] = in[2];
-      }
-      return;
-    }
-    case fLchColor:
-      comp[0] = in[0];
-      comp[1] = layer[1];
-      comp[2] = layer[2];
-      return;
-    case fLchHue: {
-      const float c2 = std::hypot(layer[1], layer[2]);
-      comp[0] = in[0];
-      if (c2 > kEpsilon) {
-        const float c1 = std::hypot(in[1], in[2]);
-        comp[1] = c1 * layer[1] / c2;
-        comp[2] = c1 * layer[2] / c2;
-      } else {
-        comp[1] = in[1];
-        comp[2] = in[2];
-      }
-      return;
-    }
-    case fLchLightness:
-      comp[0] = layer[0];
-      comp[1] = in[1];
-      comp[2] = in[2];
-      return;
-    case fLumaDarken:
-    case fLumaLighten: {
-      const float dl = Luma(in), sl = Luma(layer);
-      const bool keep = f == fLumaDarken ? dl <= sl : dl >= sl;
-      for (int c = 0; c < 3; ++c) comp[c] = keep ? in[c] : layer[c];
-      return;
-    }
-    case fLuminance: {
-      const float ratio = SafeDiv(Luma(layer), Luma(in));
-      for (int c = 0; c < 3; ++c) comp[c] = in[c] * ratio;
-      return;
-    }
-    case fColorErase: {
-      float alpha = 0.0f;
-      for (int c = 0; c < 3; ++c) {
-        const float col = Clamp01(in[c]), bg = Clamp01(layer[c]);
-        if (std::fabs(col - bg) > kEpsilon) alpha = std::max(alpha, col > bg ? (col - bg) / (1.0f - bg) : (bg - col) / bg);
-      }
-      if (alpha > kEpsilon) {
-        const float inverse = 1.0f / alpha;
-        for (int c = 0; c < 3; ++c) comp[c] = (in[c] - layer[c]) * inverse + layer[c];
-      } else {
-        comp[0] = comp[1] = comp[2] = 0.0f;
-      }
-      comp[3] = alpha;
-      return;
-    }
-    default: break;
-  }
-  for (int c = 0; c < 3; ++c) {
-    const float d = in[c], s = layer[c];
-    float v;
-    switch (f) {
-      case fMultiply: v = d * s; break;
-      case fScreen: v = 1.0f - (1.0f - d) * (1.0f - s); break;
-      case fOverlay: v = Pick(d < 0.5f, 2.0f * d * s, 1.0f - 2.0f * (1.0f - s) * (1.0f - d)); break;
-      case fDifference: v = std::fabs(d - s); break;
-      case fAddition: v = d + s; break;
-      case fSubtract: v = d - s; break;
-      case fDarken: v = std::min(d, s); break;
-      case fLighten: v = std::max(d, s); break;
-      case fDivide: v = SafeDiv(d, s); break;
-      case fDodge: v = SafeDiv(d, 1.0f - s); break;
-      case fBurn: v = 1.0f - SafeDiv(1.0f - d, s); break;
-      case fHardLight:
-        v = std::min(Pick(s > 0.5f, 1.0f - (1.0f - d) * (1.0f - (s - 0.5f) * 2.0f), d * (s * 2.0f)), 1.0f);
-        break;
-      case fSoftLight: {
-        const float multiply = d * s, screen = 1.0f - (1.0f - d) * (1.0f - s);
-        v = (1.0f - d) * multiply + d * screen;
-        break;
-      }
-      case fGrainExtract: v = d - s + 0.5f; break;
-      case fGrainMerge: v = d + s - 0.5f; break;
-      case fVividLight:
-        v = Pick(s <= 0.5f, std::max(1.0f - SafeDiv(1.0f - d, 2.0f * s), 0.0f),
-                 std::min(SafeDiv(d, 2.0f * (1.0f - s)), 1.0f));
-        break;
-      case fPinLight: v = Pick(s > 0.5f, std::max(d, 2.0f * (s - 0.5f)), std::min(d, 2.0f * s)); break;
-      case fLinearLight: v = Pick(s <= 0.5f, d + 2.0f * s - 1.0f, d + 2.0f * (s - 0.5f)); break;
-      case fHardMix: v = Pick(d + s < 1.0f, 0.0f, 1.0f); break;
-      case fExclusion: v = 0.5f - 2.0f * (d - 0.5f) * (s - 0.5f); break;
-      case fLinearBurn: v = d + s - 1.0f; break;
-      default: v = d; break;
-    }
-    comp[c] = v;
-  }
+  if constexpr (f == fHslColor) HslColor(in, layer, comp);
+  else if constexpr (f == fHsvHue) HsvHue(in, layer, comp);
+  else if constexpr (f == fHsvSaturation) HsvSaturation(in, layer, comp);
+  else if constexpr (f == fHsvValue) HsvValue(in, layer, comp);
+  else if constexpr (f == fLchChroma) LchChroma(in, layer, comp);
+  else if constexpr (f == fLchColor) LchColor(in, layer, comp);
+  else if constexpr (f == fLchHue) LchHue(in, layer, comp);
+  else if constexpr (f == fLchLightness) LchLightness(in, layer, comp);
+  else if constexpr (f == fLumaDarken || f == fLumaLighten) LumaPick<f == fLumaDarken>(in, layer, comp);
+  else if constexpr (f == fLuminance) Luminance(in, layer, comp);
+  else if constexpr (f == fColorErase) ColorErase(in, layer, comp);
+  else
+    for (int c = 0; c < 3; ++c) comp[c] = Channel<f>(in[c], layer[c]);
 }
 
 #if TESSEL_SSE2

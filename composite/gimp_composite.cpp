@@ -9,57 +9,64 @@ namespace tessel {
 
 namespace {
 
-// out may be in.
-template <GimpComposite mode, bool subtractive>
-inline void Composite(const float* in, const float* layer, const float* comp, float maskValue, float opacity,
-                      float* out) {
+// The blended colour onto the backdrop (out may be in), by the layer's
+// alpha and its composite mode.
+template <GimpComposite mode>
+inline void CompositeOver(const float* in, const float* layer, const float* comp, float maskValue, float opacity,
+                          float* out) {
   const float ia = in[3];
-  if (!subtractive) {
-    switch (mode) {
-      case GimpComposite::ClipToBackdrop: {
-        const float la = comp[3] * opacity * maskValue;
-        if (ia != 0.0f && la != 0.0f)
-          for (int b = 0; b < 3; ++b) out[b] = comp[b] * la + in[b] * (1.0f - la);
-        else
-          CopyColour(out, in);
-        out[3] = ia;
-        return;
+  switch (mode) {
+    case GimpComposite::ClipToBackdrop: {
+      const float la = comp[3] * opacity * maskValue;
+      if (ia != 0.0f && la != 0.0f)
+        for (int b = 0; b < 3; ++b) out[b] = comp[b] * la + in[b] * (1.0f - la);
+      else
+        CopyColour(out, in);
+      out[3] = ia;
+      return;
+    }
+    case GimpComposite::ClipToLayer: {
+      const float la = layer[3] * opacity * maskValue;
+      if (la == 0.0f) {
+        CopyColour(out, in);
+      } else if (ia == 0.0f) {
+        CopyColour(out, layer);
+      } else {
+        for (int b = 0; b < 3; ++b) out[b] = comp[b] * ia + layer[b] * (1.0f - ia);
       }
-      case GimpComposite::ClipToLayer: {
-        const float la = layer[3] * opacity * maskValue;
-        if (la == 0.0f) {
-          CopyColour(out, in);
-        } else if (ia == 0.0f) {
-          CopyColour(out, layer);
-        } else {
-          for (int b = 0; b < 3; ++b) out[b] = comp[b] * ia + layer[b] * (1.0f - ia);
-        }
-        out[3] = la;
-        return;
+      out[3] = la;
+      return;
+    }
+    case GimpComposite::Intersection: {
+      const float na = ia * comp[3] * opacity * maskValue;
+      if (na != 0.0f) CopyColour(out, comp);
+      else CopyColour(out, in);
+      out[3] = na;
+      return;
+    }
+    default: {
+      const float la = layer[3] * opacity * maskValue;
+      const float na = la + (1.0f - la) * ia;
+      if (la == 0.0f || na == 0.0f) {
+        CopyColour(out, in);
+      } else if (ia == 0.0f) {
+        CopyColour(out, layer);
+      } else {
+        const float ratio = la / na;
+        for (int b = 0; b < 3; ++b) out[b] = ratio * (ia * (comp[b] - layer[b]) + layer[b] - in[b]) + in[b];
       }
-      case GimpComposite::Intersection: {
-        const float na = ia * comp[3] * opacity * maskValue;
-        if (na != 0.0f) CopyColour(out, comp);
-        else CopyColour(out, in);
-        out[3] = na;
-        return;
-      }
-      default: {
-        const float la = layer[3] * opacity * maskValue;
-        const float na = la + (1.0f - la) * ia;
-        if (la == 0.0f || na == 0.0f) {
-          CopyColour(out, in);
-        } else if (ia == 0.0f) {
-          CopyColour(out, layer);
-        } else {
-          const float ratio = la / na;
-          for (int b = 0; b < 3; ++b) out[b] = ratio * (ia * (comp[b] - layer[b]) + layer[b] - in[b]) + in[b];
-        }
-        out[3] = na;
-        return;
-      }
+      out[3] = na;
+      return;
     }
   }
+}
+
+// The same for a mode whose blended colour removes alpha (its alpha is
+// what the colour keeps).
+template <GimpComposite mode>
+inline void CompositeSubtractive(const float* in, const float* layer, const float* comp, float maskValue,
+                                 float opacity, float* out) {
+  const float ia = in[3];
   const float la = layer[3] * opacity * maskValue;
   float ca = comp[3];
   switch (mode) {
@@ -109,6 +116,16 @@ inline void Composite(const float* in, const float* layer, const float* comp, fl
       out[3] = na;
       return;
     }
+  }
+}
+
+template <GimpComposite mode, bool subtractive>
+inline void Composite(const float* in, const float* layer, const float* comp, float maskValue, float opacity,
+                      float* out) {
+  if constexpr (subtractive) {
+    CompositeSubtractive<mode>(in, layer, comp, maskValue, opacity, out);
+  } else {
+    CompositeOver<mode>(in, layer, comp, maskValue, opacity, out);
   }
 }
 

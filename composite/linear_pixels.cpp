@@ -125,6 +125,15 @@ void RowToLinear(const float* in, float* out, uint32_t n) {
   }
 }
 
+namespace {
+
+// The 256 values an 8-bit component stands for, on the linear scale:
+// linear (v / 255) or through the sRGB curve.
+struct ComponentTables {
+  float linear[256];
+  float gamma[256];
+};
+
 const ComponentTables& Tables8() {
   static const ComponentTables tables = [] {
     ComponentTables t{};
@@ -136,6 +145,8 @@ const ComponentTables& Tables8() {
   }();
   return tables;
 }
+
+}  // namespace
 
 PixelReader PixelReaderFor(const XcfFormat& format, uint32_t layerType, const float* palette) {
   const bool indexed = layerType == kLayerIndexed || layerType == kLayerIndexedA;

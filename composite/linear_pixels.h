@@ -41,14 +41,6 @@ struct PixelReader {
   uint32_t BytesPerPixel() const { return channels * (palette != nullptr ? 1 : XcfComponentBytes(precision.component)); }
 };
 
-// The 256 values an 8-bit component stands for, on the linear scale:
-// linear (v / 255) or through the sRGB curve.
-struct ComponentTables {
-  float linear[256];
-  float gamma[256];
-};
-const ComponentTables& Tables8();
-
 PixelReader PixelReaderFor(const XcfFormat& format, uint32_t layerType, const float* palette);
 
 // n stored pixels as RGBA floats on the linear scale (alpha 1 for a layer

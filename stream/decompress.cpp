@@ -9,6 +9,9 @@ namespace tessel {
 
 namespace {
 
+// The piece of compressed data read, and of decompressed data written, at a time.
+constexpr uint32_t kDecompressChunk = 65536;
+
 constexpr uint32_t kPropColormap = 1;
 constexpr uint32_t kHeaderFieldsSize = 12;  // width, height, base type
 

@@ -8,15 +8,13 @@
 
 namespace tessel {
 
-constexpr uint32_t kDecompressChunk = 65536;
-
 ResultCode DecompressAll(ByteStream* source, ByteSink* sink);
 
 // Writes exactly what the header reader consumes: signature, canvas size and
 // base type, the image property list and the layer and channel offset lists.
 ResultCode DecompressHeaderPrefix(ByteStream* source, ByteSink* sink);
 
-// Used by DecompressHeaderPrefix; scratch holds kDecompressChunk bytes.
+// Used by DecompressHeaderPrefix; scratch holds 64 KiB.
 ResultCode CopyPropertyList(ContainerReader* reader, ByteSink* sink, uint8_t* scratch);
 ResultCode CopyOffsetList(ContainerReader* reader, ByteSink* sink, uint32_t pointerBytes = 4);
 

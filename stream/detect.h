@@ -21,7 +21,7 @@ ContainerKind DetectContainer(const uint8_t* bytes);
 ResultCode ReadContainerKind(ByteStream* stream, ContainerKind* kind);
 
 // From the first 14 bytes of XCF data: the version, 0 to `newest` (3, the
-// design's, by default), -1 when the signature is not "gimp xcf ", -2 for
+// plug-in's newest, by default), -1 when the signature is not "gimp xcf ", -2 for
 // a version tag (the NUL included) that is none of "file" and "v001" to
 // the newest.
 int32_t XcfParseSignature(const uint8_t* bytes, uint32_t newest = 3);

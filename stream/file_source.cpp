@@ -128,8 +128,7 @@ ResultCode OwnFrom(HANDLE file, uint32_t startOffset, uint64_t bytes, ByteStream
   return PositionalStream(source, out);
 }
 
-}  // namespace
-
+// What a system error code (GetLastError) means, in a few words.
 const char* SystemErrorText(DWORD error) {
   switch (error) {
     case ERROR_FILE_NOT_FOUND: return "no such file";
@@ -141,6 +140,9 @@ const char* SystemErrorText(DWORD error) {
     default: return "a system error";
   }
 }
+
+}  // namespace
+
 
 namespace {
 

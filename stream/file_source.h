@@ -31,9 +31,6 @@ struct FileSource {
 // is closed again).
 ResultCode FileStreamOpen(const char* name, uint32_t startOffset, ByteStream** out, Reason* reason);
 
-// What a system error code (GetLastError) means, in a few words.
-const char* SystemErrorText(DWORD error);
-
 // An owning stream over a file the caller opened for reading, of `size`
 // bytes, read positionally from its start; the file is closed with the
 // stream, and also when this fails.

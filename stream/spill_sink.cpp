@@ -8,6 +8,11 @@
 namespace tessel {
 
 namespace {
+// Returns count, or 0 when the data could be kept nowhere.
+uint32_t SpillSinkWrite(void* sink, const void* buffer, uint32_t count);
+}  // namespace
+
+namespace {
 
 bool WriteAll(HANDLE file, const void* buffer, uint32_t count) {
   DWORD written = 0;
@@ -74,6 +79,8 @@ ResultCode SpillSinkDestroy(SpillSink** holder) {
   return ResultCode::Ok;
 }
 
+namespace {
+
 uint32_t SpillSinkWrite(void* handle, const void* buffer, uint32_t count) {
   auto* sink = static_cast<SpillSink*>(handle);
   if (sink == nullptr || (buffer == nullptr && count > 0)) return 0;
@@ -96,6 +103,8 @@ uint32_t SpillSinkWrite(void* handle, const void* buffer, uint32_t count) {
   sink->fileSize += count;
   return count;
 }
+
+}  // namespace
 
 ResultCode SpillSinkTake(SpillSink* sink, MemorySink** memory, ByteStream** file) {
   if (sink == nullptr || memory == nullptr || file == nullptr) return ResultCode::InvalidArgument;

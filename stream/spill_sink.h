@@ -13,7 +13,7 @@
 namespace tessel {
 
 struct SpillSink {
-  ByteSink* sink;      // owned; its handle is this record, its write SpillSinkWrite
+  ByteSink* sink;      // owned; its handle is this record, its write the sink's own
   MemorySink* memory;  // owned; the data until memory runs out, then empty
   HANDLE file;         // the temporary file after that; INVALID_HANDLE_VALUE before
   uint64_t fileSize;   // bytes in the file
@@ -27,8 +27,6 @@ struct SpillSink {
 ResultCode SpillSinkCreate(SpillSink** holder, uint64_t limit);
 // Closes (and so deletes) a temporary file the sink still holds.
 ResultCode SpillSinkDestroy(SpillSink** holder);
-// Returns count, or 0 when the data could be kept nowhere.
-uint32_t SpillSinkWrite(void* sink, const void* buffer, uint32_t count);
 
 // Hands over what was written: the memory sink with the bytes (and no
 // stream), or a stream over the temporary file (and no memory sink), which

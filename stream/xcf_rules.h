@@ -17,8 +17,8 @@ constexpr uint32_t kColormapCountBytes = 4;
 // The answer to a parsed signature (XcfParseSignature's answer for the 14
 // signature bytes): no "gimp xcf " is NotRecognised, a tag none of "file",
 // "v001" to the newest version read UnsupportedVersion. Where the caller
-// reads only the design's versions the reason lists them; where it reads
-// more, a version past them is named as newer than this reader.
+// reads only the plug-in's versions (0 to 3) the reason lists them; where
+// it reads more, a version past them is named as newer than this reader.
 inline ResultCode XcfCheckSignature(const ByteStream* stream, const uint8_t* bytes, int32_t version) {
   if (version == -1) return StreamRefuse(stream, ResultCode::NotRecognised, "no XCF signature (\"gimp xcf \")");
   if (version == -2) {
@@ -41,8 +41,8 @@ inline ResultCode XcfCheckSignature(const ByteStream* stream, const uint8_t* byt
   return ResultCode::Ok;
 }
 
-// What a pixel's channels are stored as, from XCF version 4 on (the design's
-// versions store 8-bit gamma integers): integers of 8, 16 or 32 bits, or
+// What a pixel's channels are stored as, from XCF version 4 on (the
+// plug-in's versions, 0 to 3, store 8-bit gamma integers): integers of 8, 16 or 32 bits, or
 // IEEE floats of 16, 32 or 64 bits; the colour channels on a linear scale
 // or on the sRGB curve (gamma). From version 12 on a component of more than
 // one byte is big-endian.

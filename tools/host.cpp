@@ -21,9 +21,10 @@ bool HasExtension(const fs::path& path, const char* extension) {
   return e == extension;
 }
 
-}  // namespace
-
-bool ReadFileStart(const fs::path& path, std::vector<char>* data, std::string* error, size_t most) {
+// At most `most` bytes from the start of a file (all of it by default);
+// false, with the system's reason, when it cannot be read. No exception.
+bool ReadFileStart(const fs::path& path, std::vector<char>* data, std::string* error,
+                   size_t most = SIZE_MAX) {
   std::error_code ec;
   const fs::file_status status = fs::status(path, ec);
   if (ec) {
@@ -54,6 +55,9 @@ bool ReadFileStart(const fs::path& path, std::vector<char>* data, std::string* e
   }
   return true;
 }
+
+}  // namespace
+
 
 bool HostInputOpen(const std::string& path, int32_t offset, bool memory, HostInput* input, std::string* error) {
   input->path = path;

@@ -25,11 +25,6 @@ struct HostInput {
   uint32_t flag = 0;
 };
 
-// At most `most` bytes from the start of a file (all of it by default);
-// false, with the system's reason, when it cannot be read. No exception.
-bool ReadFileStart(const std::filesystem::path& path, std::vector<char>* data, std::string* error,
-                   size_t most = SIZE_MAX);
-
 // False, with the system's reason, when a file to be passed in memory
 // cannot be read whole (a folder, a file that is not there).
 bool HostInputOpen(const std::string& path, int32_t offset, bool memory, HostInput* input, std::string* error);

@@ -103,8 +103,12 @@ struct Scaler {
   }
 };
 
-}  // namespace
-
+// The size of a W x H picture fitted into size x size: never enlarged, the
+// aspect kept to the nearest pixel, at least one pixel each way.
+struct ThumbnailSize {
+  uint32_t width;
+  uint32_t height;
+};
 ThumbnailSize FitInto(uint32_t width, uint32_t height, uint32_t size) {
   if (width <= size && height <= size) return {width, height};
   // The longer side becomes `size`, the other its share of it, rounded.
@@ -112,6 +116,9 @@ ThumbnailSize FitInto(uint32_t width, uint32_t height, uint32_t size) {
     return {size, static_cast<uint32_t>(std::max<uint64_t>(1, (uint64_t{height} * size + width / 2) / width))};
   return {static_cast<uint32_t>(std::max<uint64_t>(1, (uint64_t{width} * size + height / 2) / height)), size};
 }
+
+}  // namespace
+
 
 bool ScaleToFit(const ::Dib& dib, uint32_t size, uint32_t threads, OwnedDib* out) {
   std::string error;

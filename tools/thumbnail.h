@@ -5,14 +5,6 @@
 
 #include "tools/image_writer.h"
 
-// The size of a W x H picture fitted into size x size: never enlarged, the
-// aspect kept to the nearest pixel, at least one pixel each way.
-struct ThumbnailSize {
-  uint32_t width;
-  uint32_t height;
-};
-ThumbnailSize FitInto(uint32_t width, uint32_t height, uint32_t size);
-
 // `dib` scaled to fit size x size: every output pixel the exact average of
 // the source area it covers, each source pixel weighted by the part of it
 // inside, rounded to nearest. Integer arithmetic throughout, so every build

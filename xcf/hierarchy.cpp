@@ -160,7 +160,6 @@ ResultCode XcfLayerPrepareMaskPixels(XcfLayer* layer, ByteStream* stream, uint32
 }
 
 ResultCode XcfLevelCheckRows(ByteStream* stream, const XcfLevel* level, uint32_t firstRow, uint32_t endRow) {
-  if (stream == nullptr || level == nullptr) return ResultCode::InvalidArgument;
   return XcfCheckTileRows(stream, &level->tileOffsets, static_cast<uint32_t>(level->width),
                           static_cast<uint32_t>(level->height), static_cast<uint32_t>(level->bpp), level->compression,
                           firstRow, endRow);

@@ -302,7 +302,6 @@ void AppendOperation(XcfFilterList* list, const char* operation) {
 }  // namespace
 
 ResultCode XcfReadFilters(ByteStream* stream, const XcfOffsetList* offsets, XcfFilterList* out) {
-  if (stream == nullptr || offsets == nullptr || out == nullptr) return ResultCode::InvalidArgument;
   XcfFilterList list{};
   // Why a filter's record cannot be read is no refusal: the pixels are
   // drawn without it either way.

@@ -231,12 +231,13 @@ ResultCode XcfBuildLayerTree(XcfImage* image) {
   return ResultCode::Ok;
 }
 
-int XcfLayerDrawsChildren(const XcfLayer* layer) { return XcfLayerIsGroup(layer); }
-
 bool XcfLayerDrawn(const XcfLayerInfo& info) { return (info.flags & kLayerVisible) != 0 && info.opacity > 0; }
 bool XcfLayerInGraph(const XcfLayerInfo& info) { return (info.flags & kLayerVisible) != 0; }
 
 namespace {
+
+// Whether drawing the layer takes in its children: a group's only.
+bool DrawsChildren(const XcfLayer* layer) { return XcfLayerIsGroup(layer) != 0; }
 
 // Whether the layer's mask takes part by the rule: present (the plug-in's
 // ApplyMask flag is set whenever it is), or applied as GIMP reads the file.
@@ -288,7 +289,7 @@ ResultCode CollectUnder(const Collect& c, XcfLayer* layer, uint32_t parent, uint
     entry.loadMask = entry.maskOpacity > 0 ? 1 : 0;
   }
   *c.count += 1;
-  const bool childrenDrawn = drawn && XcfLayerDrawsChildren(layer) != 0;
+  const bool childrenDrawn = drawn && DrawsChildren(layer);
   for (XcfLayer* child = layer->firstChild; child != nullptr; child = child->next) {
     result = CollectUnder(c, child, self, depth + 1, childrenDrawn);
     if (result != ResultCode::Ok) return result;
@@ -299,13 +300,13 @@ ResultCode CollectUnder(const Collect& c, XcfLayer* layer, uint32_t parent, uint
 }  // namespace
 
 ResultCode XcfCollectLoadList(XcfLayer* layer, XcfImage* image, LayerLoadEntry* entries, uint32_t* count) {
+  if (layer == nullptr || image == nullptr || entries == nullptr || count == nullptr)
+    return ResultCode::InvalidArgument;
   return XcfCollectLoadListWith(layer, image, XcfMaskRule::Present, entries, count);
 }
 
 ResultCode XcfCollectLoadListWith(XcfLayer* layer, XcfImage* image, XcfMaskRule masks, LayerLoadEntry* entries,
                                   uint32_t* count) {
-  if (layer == nullptr || image == nullptr || entries == nullptr || count == nullptr)
-    return ResultCode::InvalidArgument;
   return CollectUnder(Collect{image, masks, entries, count}, layer, kNoEntry, 0, true);
 }
 
@@ -332,7 +333,7 @@ ResultCode VisitUnder(XcfImage* image, XcfLayer* layer, bool drawn, XcfFilterVis
       visit(context, found);
     }
   }
-  const bool childrenDrawn = drawn && XcfLayerDrawsChildren(layer) != 0;
+  const bool childrenDrawn = drawn && DrawsChildren(layer);
   for (XcfLayer* child = layer->firstChild; child != nullptr; child = child->next) {
     result = VisitUnder(image, child, childrenDrawn, visit, context);
     if (result != ResultCode::Ok) return result;
@@ -343,7 +344,6 @@ ResultCode VisitUnder(XcfImage* image, XcfLayer* layer, bool drawn, XcfFilterVis
 }  // namespace
 
 ResultCode XcfVisitFilters(XcfImage* image, XcfFilterVisit visit, void* context) {
-  if (image == nullptr || visit == nullptr) return ResultCode::InvalidArgument;
   ResultCode result = XcfBuildLayerTree(image);
   if (result != ResultCode::Ok) return result;
   if (!XcfLayerHasFilters(image->version)) return ResultCode::Ok;

@@ -14,7 +14,7 @@ constexpr uint32_t kNoEntry = UINT32_MAX;
 
 // One layer whose pixels a drawing loads, and where it lies in the tree of
 // what is loaded. Every layer's children are loaded as the tree holds them,
-// but only a group draws its own (XcfLayerDrawsChildren): the children of an
+// but only a group draws its own: the children of an
 // ordinary layer are loaded, and their damage answered, yet never drawn.
 struct LayerLoadEntry {
   XcfLayer* layer;      // not owned
@@ -45,8 +45,6 @@ bool XcfLayerDrawn(const XcfLayerInfo& info);
 // layer: the one above it then blends onto its transparent pixels.
 bool XcfLayerInGraph(const XcfLayerInfo& info);
 
-// Whether drawing the layer takes in its children: a group's only.
-int XcfLayerDrawsChildren(const XcfLayer* layer);
 
 XcfLayer* XcfLayerLastSibling(XcfLayer* layer);
 // k steps along next (k > 0) or -k along prev; null when the list ends first.

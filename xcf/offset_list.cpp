@@ -9,11 +9,9 @@ namespace tessel {
 
 namespace {
 constexpr uint32_t kBatch = 32;
-}  // namespace
 
-uint32_t XcfPointerBytesOf(const ByteStream* stream) {
-  return XcfFormatOf(stream).pointerBytes;
-}
+uint32_t XcfPointerBytesOf(const ByteStream* stream) { return XcfFormatOf(stream).pointerBytes; }
+}  // namespace
 
 ResultCode XcfReadPointer(ByteStream* stream, uint32_t* out) {
   uint32_t high = 0;

@@ -16,7 +16,6 @@ struct XcfOffsetList {
 // from XCF version 11 on. ReadError for a short read; TooLarge for a
 // pointer past 4 GiB, which no position of the data read here reaches.
 ResultCode XcfReadPointer(ByteStream* stream, uint32_t* out);
-uint32_t XcfPointerBytesOf(const ByteStream* stream);
 
 // Reads offsets up to and including the terminating zero (not kept). Any
 // earlier contents are freed first; on failure the list is left empty.
