@@ -74,6 +74,9 @@ struct ArithmeticOps {
   // swapRedBlue say what the canvas takes.
   ResultCode (*resolve)(DrawPlan* plan, XcfImage* image, const LayerLoadEntry* entries, uint32_t canvasBytes,
                         bool swapRedBlue);
+  // Whether the resolved plan's picture is opaque wherever it lies on the
+  // canvas, before anything is drawn.
+  bool (*opaque)(const DrawPlan& plan, const Rect& canvas);
 };
 extern const ArithmeticOps kIntegerArithmetic;  // integer_rows.cpp
 extern const ArithmeticOps kGimpArithmetic;     // gimp_rows.cpp

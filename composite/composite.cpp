@@ -27,8 +27,10 @@ struct PlanHolder {
   ~PlanHolder() { DrawPlanFree(&plan); }
 };
 
-// A canvas of 3 or 4 bytes for RGB, 1 or 2 for grayscale and indexed.
-bool CanvasSuits(int32_t baseType, uint32_t bytesPerPixel) {
+// A canvas of 3 or 4 bytes for RGB, 1 or 2 for grayscale and indexed; of
+// 4 (colour and alpha) for every picture drawn over nothing.
+bool CanvasSuits(int32_t baseType, uint32_t bytesPerPixel, const DrawRequest& request) {
+  if (request.backdrop == Backdrop::Nothing) return bytesPerPixel == 4;
   switch (baseType) {
     case kBaseRgb: return bytesPerPixel == 3 || bytesPerPixel == 4;
     case kBaseGray:
@@ -248,6 +250,45 @@ ResultCode CompositeImage(XcfImage* image, PixelBuffer* canvas, ProgressHook* pr
   return CompositeImageWith(image, canvas, progress, CompositeOptions{ViewerRequest(image->format), 0, false, nullptr});
 }
 
+namespace {
+
+// The load list and the plan of a picture: no plan when nothing is visible.
+struct Prepared {
+  std::unique_ptr<LayerLoadEntry, FreeDeleter> list;
+  uint32_t count = 0;
+  PlanHolder holder;
+};
+
+ResultCode Prepare(XcfImage* image, const DrawRequest& request, uint32_t canvasBytes, bool swapRedBlue,
+                   Prepared* out) {
+  ResultCode result = XcfBuildLayerTree(image);
+  if (result != ResultCode::Ok) return result;
+  const uint32_t layers = image->layerOffsets.count;
+  out->list.reset(static_cast<LayerLoadEntry*>(std::calloc(layers, sizeof(LayerLoadEntry))));
+  if (!out->list)
+    return StreamRefuse(image->stream, ResultCode::OutOfMemory, "no memory for a list of %u layers", layers);
+  const XcfMaskRule masks = ArithmeticOf(request.arithmetic).masks;
+  for (XcfLayer* layer = image->layers; layer != nullptr; layer = layer->next) {
+    result = XcfCollectLoadListWith(layer, image, masks, out->list.get(), &out->count);
+    if (result != ResultCode::Ok) return result;
+  }
+  // Nothing visible over black: the picture is black (or palette index 0).
+  if (out->count == 0 && request.backdrop == Backdrop::Black) return ResultCode::Ok;
+  return DrawPlanBuild(image, out->list.get(), out->count, request, canvasBytes, swapRedBlue, &out->holder.plan);
+}
+
+}  // namespace
+
+ResultCode CompositeIsOpaque(XcfImage* image, const DrawRequest& request, bool* opaque) {
+  Prepared prepared;
+  ResultCode result = Prepare(image, request, 4, false, &prepared);
+  if (result != ResultCode::Ok) return result;
+  const DrawPlan& plan = prepared.holder.plan;
+  *opaque = request.backdrop == Backdrop::Black ||
+            ArithmeticOf(request.arithmetic).opaque(plan, Rect{0, 0, image->width, image->height});
+  return ResultCode::Ok;
+}
+
 ResultCode CompositeImageWith(XcfImage* image, PixelBuffer* canvas, ProgressHook* progress, CompositeOptions options) {
   uint32_t width;
   uint32_t height;
@@ -258,25 +299,15 @@ ResultCode CompositeImageWith(XcfImage* image, PixelBuffer* canvas, ProgressHook
   if (width != image->width || height != image->height)
     return StreamRefuse(stream, ResultCode::InvalidArgument, "a canvas of %u x %u for an image of %u x %u", width,
                         height, image->width, image->height);
-  if (!CanvasSuits(image->baseType, bytesPerPixel))
+  if (!CanvasSuits(image->baseType, bytesPerPixel, options.request))
     return StreamRefuse(stream, ResultCode::InvalidArgument, "a canvas of %u bytes per pixel for base type %d",
                         bytesPerPixel, image->baseType);
-  result = XcfBuildLayerTree(image);
+  Prepared prepared;
+  result = Prepare(image, options.request, bytesPerPixel, options.swapRedBlue, &prepared);
   if (result != ResultCode::Ok) return result;
-
-  std::unique_ptr<LayerLoadEntry, FreeDeleter> list(
-      static_cast<LayerLoadEntry*>(std::calloc(image->layerOffsets.count, sizeof(LayerLoadEntry))));
-  if (!list)
-    return StreamRefuse(stream, ResultCode::OutOfMemory, "no memory for a list of %u layers", image->layerOffsets.count);
-  const LayerLoadEntry* entries = list.get();
-  uint32_t count = 0;
-  const XcfMaskRule masks = ArithmeticOf(options.request.arithmetic).masks;
-  for (XcfLayer* layer = image->layers; layer != nullptr; layer = layer->next) {
-    result = XcfCollectLoadListWith(layer, image, masks, list.get(), &count);
-    if (result != ResultCode::Ok) return result;
-  }
-  // Nothing visible: the picture is black (or palette index 0).
-  if (count == 0) {
+  const LayerLoadEntry* entries = prepared.list.get();
+  const uint32_t count = prepared.count;
+  if (count == 0 && options.request.backdrop == Backdrop::Black) {
     result = PixelBufferClear(canvas);
     if (result == ResultCode::Ok && options.rows != nullptr && options.rows->function != nullptr)
       for (uint32_t y = 0; y < height; y += 2 * kTileSize) {
@@ -285,10 +316,6 @@ ResultCode CompositeImageWith(XcfImage* image, PixelBuffer* canvas, ProgressHook
       }
     return result;
   }
-
-  PlanHolder holder;
-  result = DrawPlanBuild(image, entries, count, options.request, bytesPerPixel, options.swapRedBlue, &holder.plan);
-  if (result != ResultCode::Ok) return result;
   const uint32_t wanted = options.threads != 0 ? options.threads : ThreadsFor(WorkOf(entries, count, canvas));
   const uint32_t most = StreamLimits(stream).threads;
   const ThreadShare share(wanted < most ? wanted : most, options.threads != 0);
@@ -297,7 +324,7 @@ ResultCode CompositeImageWith(XcfImage* image, PixelBuffer* canvas, ProgressHook
   LoadJob* load = nullptr;
   result = LoadJobCreate(image, entries, count, compression, &load);
   if (result != ResultCode::Ok) return result;
-  result = Sweep(holder.plan, load, canvas, stream, share.Threads(), options, progress, count);
+  result = Sweep(prepared.holder.plan, load, canvas, stream, share.Threads(), options, progress, count);
   LoadJobDestroy(&load);
   return result;
 }

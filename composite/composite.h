@@ -62,6 +62,12 @@ struct CompositeOptions {
 // The image's document read (XcfLoad), its canvas of the image's size.
 ResultCode CompositeImageWith(XcfImage* image, PixelBuffer* canvas, ProgressHook* progress, CompositeOptions options);
 
+// Whether the picture the request draws is opaque wherever it lies, as
+// its plan says before anything is drawn: over a backdrop always; over
+// nothing when its bottom layer is opaque, covers the canvas, and no layer
+// above can take alpha away. The image's document read.
+ResultCode CompositeIsOpaque(XcfImage* image, const DrawRequest& request, bool* opaque);
+
 // Draws one layer (a group with its children) whose pixels and masks are
 // loaded whole (XcfLayerLoadPixels) into the target, in the plug-in's
 // 8-bit arithmetic: a group composited into a buffer of its own, each

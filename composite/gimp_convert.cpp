@@ -10,10 +10,14 @@ namespace tessel {
 
 namespace {
 
-constexpr double kToXyz[3][3] = {{0.43606567, 0.38514710, 0.14306641},
-                                 {0.22248840, 0.71690369, 0.06060791},
-                                 {0.01391602, 0.09707642, 0.71409607}};
-constexpr double kWhite[3] = {0.96420288, 1.0, 0.82490540};
+// Linear sRGB to CIE XYZ adapted to D50, as GIMP's pixel library has it, and
+// the white it maps (1, 1, 1) to: so that a gray has no colour in LAB at
+// all (a and b exactly 0), and an LCH mode takes no hue from it.
+constexpr double kToXyz[3][3] = {{0.436034844206, 0.385116653627, 0.143051371806},
+                                 {0.222487940027, 0.716903838879, 0.060608257216},
+                                 {0.013915884749, 0.097060506593, 0.713928954714}};
+constexpr double kWhite[3] = {kToXyz[0][0] + kToXyz[0][1] + kToXyz[0][2], kToXyz[1][0] + kToXyz[1][1] + kToXyz[1][2],
+                              kToXyz[2][0] + kToXyz[2][1] + kToXyz[2][2]};
 constexpr double kLabEpsilon = 216.0 / 24389.0;
 constexpr double kLabKappa = 24389.0 / 27.0;
 

@@ -181,6 +181,10 @@ bool GimpModeOpChoose(const XcfLayerBlending& blending, bool lastNode, GimpModeO
       info.kind == GimpKind::Replace || info.kind == GimpKind::AntiErase || info.kind == GimpKind::Dissolve;
   o.copiesLayer = lastNode && !changesItself;
   if (lastNode && changesItself) o.composite = GimpComposite::Union;
+  o.lowersAlpha = !o.copiesLayer && (info.kind == GimpKind::Erase || info.kind == GimpKind::Split ||
+                                     info.kind == GimpKind::Replace || info.subtractive ||
+                                     o.composite == GimpComposite::ClipToLayer ||
+                                     o.composite == GimpComposite::Intersection);
   if (o.copiesLayer) {
     o.run = RunCopy;
     *op = o;

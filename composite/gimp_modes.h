@@ -50,6 +50,9 @@ struct GimpModeOp {
   // union (GIMP's "last node").
   bool lastNode;
   bool copiesLayer;  // lastNode, and the mode leaves its own pixels as they are
+  // Whether it can leave what lies below less opaque than it was: the
+  // erasing modes, replace, and clip to layer or intersection.
+  bool lowersAlpha;
   // From linear light into the composite space and back; null when it is
   // linear light.
   GimpConvertRowFn toSpace;

@@ -158,7 +158,8 @@ struct FreeDeleter {
 // its drawn children, in the same order: met in step with its layer's);
 // then, parents first, whether it is its group's bottom layer and its op;
 // the first mode GIMP does not have is the plan's refusal.
-ResultCode ChooseOps(DrawPlan* plan, const LayerLoadEntry* entries, const ByteStream* stream) {
+ResultCode ChooseOps(DrawPlan* plan, const LayerLoadEntry* entries, const XcfImage* image) {
+  const ByteStream* stream = image->stream;
   std::unique_ptr<Effective, FreeDeleter> effective(
       static_cast<Effective*>(std::calloc(plan->count, sizeof(Effective))));
   std::unique_ptr<const XcfLayer*, FreeDeleter> bottoms(
@@ -166,6 +167,12 @@ ResultCode ChooseOps(DrawPlan* plan, const LayerLoadEntry* entries, const ByteSt
   if (!effective || !bottoms)
     return StreamRefuse(stream, ResultCode::OutOfMemory, "no memory for the modes of %u layers", plan->count);
   Effective* known = effective.get();
+  // Over nothing the image's own bottom layer is drawn over nothing too, as
+  // GIMP's projection draws it; over a backdrop it is drawn onto that.
+  const XcfLayer* imageBottom = nullptr;
+  if (plan->request.backdrop == Backdrop::Nothing)
+    for (const XcfLayer* layer = image->layers; layer != nullptr; layer = layer->next)
+      if (InGraph(layer)) imageBottom = layer;
   for (uint32_t k = plan->count; k-- > 0;) {
     if (!entries[k].drawn) continue;
     uint32_t next = plan->nodes[k].firstChild;
@@ -185,8 +192,9 @@ ResultCode ChooseOps(DrawPlan* plan, const LayerLoadEntry* entries, const ByteSt
     const Effective& e = known[k];
     node->passThrough = e.ok && node->group && e.blending.mode == kGimpModePassThrough;
     const uint32_t parent = node->parent;
-    const bool lastNode =
-        parent != kNoNode && !plan->nodes[parent].passThrough && bottoms.get()[parent] == node->layer;
+    const bool lastNode = parent != kNoNode
+                              ? !plan->nodes[parent].passThrough && bottoms.get()[parent] == node->layer
+                              : imageBottom == node->layer;
     const char* why = e.why;
     const bool ok = e.ok && GimpModeOpChoose(e.blending, lastNode, &node->gimp.op, &why);
     if (!ok && plan->refusal == ResultCode::Ok) {
@@ -239,7 +247,7 @@ void ChooseRows(DrawPlan* plan, PlanNode* node) {
 
 ResultCode Resolve(DrawPlan* plan, XcfImage* image, const LayerLoadEntry* entries, uint32_t canvasBytes,
                    bool swapRedBlue) {
-  ResultCode result = ChooseOps(plan, entries, image->stream);
+  ResultCode result = ChooseOps(plan, entries, image);
   if (result != ResultCode::Ok) return result;
   for (uint32_t k = plan->count; k-- > 0;)
     if (entries[k].drawn) Settle(plan, &plan->nodes[k]);
@@ -255,8 +263,31 @@ ResultCode Resolve(DrawPlan* plan, XcfImage* image, const LayerLoadEntry* entrie
   return ResultCode::Ok;
 }
 
+// Over nothing, a picture is opaque wherever it lies when its bottom layer
+// is: a layer of colours without alpha, normal, at full opacity, without a
+// mask, over the whole canvas; and no layer above can take alpha away.
+bool Opaque(const DrawPlan& plan, const Rect& canvas) {
+  if (plan.request.backdrop != Backdrop::Nothing) return true;
+  uint32_t bottom = plan.last;
+  while (bottom != kNoNode && !plan.nodes[bottom].draws) bottom = plan.nodes[bottom].prev;
+  if (bottom == kNoNode) return false;
+  const PlanNode& b = plan.nodes[bottom];
+  const uint32_t type = b.info.type;
+  const bool colours = type == kLayerRgb || type == kLayerGray || type == kLayerIndexed;
+  const bool normal = b.info.mode == 0 || b.info.mode == kGimpModeNormal;
+  const Rect covered = Intersect(b.rect, canvas);
+  if (b.group || !colours || !normal || b.gimp.op.opacity != 1.0f || b.maskOpacity != 0 ||
+      covered.x0 != canvas.x0 || covered.y0 != canvas.y0 || covered.x1 != canvas.x1 || covered.y1 != canvas.y1)
+    return false;
+  for (uint32_t k = 0; k < plan.count; ++k) {
+    const PlanNode& node = plan.nodes[k];
+    if (k != bottom && node.draws && !node.passThrough && node.gimp.op.lowersAlpha) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
-const ArithmeticOps kGimpArithmetic{XcfMaskRule::Applied, Resolve};
+const ArithmeticOps kGimpArithmetic{XcfMaskRule::Applied, Resolve, Opaque};
 
 }  // namespace tessel

@@ -11,7 +11,7 @@ namespace tessel {
 namespace {
 
 // The band's floats, the backdrop under every layer: an opaque black layer
-// (the plug-in's canvas), or nothing.
+// (the plug-in's canvas), an opaque layer of a colour, or nothing.
 ResultCode OpenBand(const DrawPlan& plan, BandScratch* scratch, PixelBuffer* band, const Rect&, ByteStream* stream,
                     Rows* rows) {
   const size_t floats = 4 * static_cast<size_t>(band->width) * band->height;
@@ -19,11 +19,11 @@ ResultCode OpenBand(const DrawPlan& plan, BandScratch* scratch, PixelBuffer* ban
   if (pixels == nullptr)
     return StreamRefuse(stream, ResultCode::OutOfMemory, "no memory for a band of the picture (%llu bytes)",
                         static_cast<unsigned long long>(floats * sizeof(float)));
-  const float alpha = plan.request.backdrop == Backdrop::Black ? 1.0f : 0.0f;
-  for (size_t i = 0; i < floats; i += 4) {
-    pixels[i] = pixels[i + 1] = pixels[i + 2] = 0.0f;
-    pixels[i + 3] = alpha;
-  }
+  const Backdrop backdrop = plan.request.backdrop;
+  float under[4] = {0.0f, 0.0f, 0.0f, backdrop == Backdrop::Nothing ? 0.0f : 1.0f};
+  if (backdrop == Backdrop::Colour)
+    for (int c = 0; c < 3; ++c) under[c] = SrgbToLinear(static_cast<float>(plan.request.colour[c]) / 255.0f);
+  for (size_t i = 0; i < floats; i += 4) std::memcpy(pixels + i, under, sizeof under);
   // The store writes every pixel; the bitmap's rows are padded to 4 bytes.
   const size_t used = static_cast<size_t>(band->width) * band->bytesPerPixel;
   const size_t stride = band->stride < 0 ? 0u - static_cast<size_t>(static_cast<int64_t>(band->stride))
@@ -119,9 +119,79 @@ void CloseIndexed(const DrawPlan& plan, const Rows& rows, PixelBuffer* band) {
   }
 }
 
+// ---- The picture with its transparency: four bytes a pixel, its colour
+// (not weighed by its alpha: as GIMP keeps a layer) and its alpha. ----------
+
+// A pixel whose alpha rounds to none keeps no colour, as GIMP exports it.
+inline void PutAlpha(uint8_t* to, float a) {
+  to[3] = FloatToU8(a);
+  if (to[3] == 0) to[0] = to[1] = to[2] = 0;
+}
+
+template <bool blueFirst>
+void CloseRgba(const DrawPlan& plan, const Rows& rows, PixelBuffer* band) {
+  constexpr int kRed = blueFirst ? 2 : 0;
+  for (uint32_t y = 0; y < band->height; ++y) {
+    auto* row = reinterpret_cast<float*>(rows.Row(y));
+    for (uint32_t x = 0; x < 4 * band->width; x += 4)
+      for (int c = 0; c < 3; ++c) row[x + c] = AsStored(plan.format.precision, row[x + c]);
+    RowToCurve(row, row, band->width);
+    uint8_t* to = PixelBufferRow(band, y);
+    for (uint32_t x = 0; x < 4 * band->width; x += 4, to += 4) {
+      to[kRed] = FloatToU8(row[x]);
+      to[1] = FloatToU8(row[x + 1]);
+      to[2 - kRed] = FloatToU8(row[x + 2]);
+      PutAlpha(to, AlphaOf(row + x));
+    }
+  }
+}
+
+// A gray picture: its luminance in the three colour bytes.
+void CloseGrayAlpha(const DrawPlan& plan, const Rows& rows, PixelBuffer* band) {
+  for (uint32_t y = 0; y < band->height; ++y) {
+    const auto* from = reinterpret_cast<const float*>(rows.Row(y));
+    uint8_t* to = PixelBufferRow(band, y);
+    for (uint32_t x = 0; x < band->width; ++x, from += 4, to += 4) {
+      const float y0 = from[0] * 0.22248840f + from[1] * 0.71690369f + from[2] * 0.06060791f;
+      to[0] = to[1] = to[2] = FlattenedToU8(plan.format.precision, y0);
+      PutAlpha(to, AlphaOf(from));
+    }
+  }
+}
+
+// An indexed picture: the nearest colour of the colormap.
+template <bool blueFirst>
+void CloseIndexedAlpha(const DrawPlan& plan, const Rows& rows, PixelBuffer* band) {
+  constexpr int kRed = blueFirst ? 2 : 0;
+  uint8_t last[3] = {0, 0, 0};
+  uint8_t lastIndex = NearestIndex(plan, last);
+  for (uint32_t y = 0; y < band->height; ++y) {
+    const auto* from = reinterpret_cast<const float*>(rows.Row(y));
+    uint8_t* to = PixelBufferRow(band, y);
+    for (uint32_t x = 0; x < band->width; ++x, from += 4, to += 4) {
+      uint8_t rgb[3];
+      for (int c = 0; c < 3; ++c) rgb[c] = FlattenedToU8(plan.format.precision, from[c]);
+      if (std::memcmp(rgb, last, 3) != 0) {
+        std::memcpy(last, rgb, 3);
+        lastIndex = NearestIndex(plan, rgb);
+      }
+      const uint8_t* colour = plan.colormap + 3 * lastIndex;
+      to[kRed] = colour[0];
+      to[1] = colour[1];
+      to[2 - kRed] = colour[2];
+      PutAlpha(to, AlphaOf(from));
+    }
+  }
+}
+
 }  // namespace
 
 BandStore GimpBandStore(uint32_t canvasBytes, int32_t baseType, bool blueFirst) {
+  if (canvasBytes == 4) {
+    if (baseType == kBaseIndexed) return BandStore{OpenBand, blueFirst ? CloseIndexedAlpha<true> : CloseIndexedAlpha<false>};
+    if (baseType == kBaseGray) return BandStore{OpenBand, CloseGrayAlpha};
+    return BandStore{OpenBand, blueFirst ? CloseRgba<true> : CloseRgba<false>};
+  }
   if (canvasBytes == 3) return BandStore{OpenBand, blueFirst ? CloseRgb<true> : CloseRgb<false>};
   return BandStore{OpenBand, baseType == kBaseIndexed ? CloseIndexed : CloseGray};
 }

@@ -142,10 +142,12 @@ ResultCode Check(DrawPlan& plan, uint32_t k, const Rect& target, uint32_t target
 
 ResultCode Resolve(DrawPlan* plan, XcfImage* image, const LayerLoadEntry* entries, uint32_t canvasBytes,
                    bool swapRedBlue) {
-  // Its modes are the plug-in's 26 on 8-bit gamma pixels.
+  // Its modes are the plug-in's 26 on 8-bit gamma pixels, over black.
   if (XcfHasPrecision(plan->format.version))
     return StreamFault(image->stream, "the plug-in's 8-bit arithmetic asked for XCF version %d",
                        plan->format.version);
+  if (plan->request.backdrop != Backdrop::Black)
+    return StreamFault(image->stream, "the plug-in's 8-bit arithmetic asked for a backdrop other than black");
   plan->bandBytes = 4;
   plan->store = BandStore{OpenBand, swapRedBlue ? CloseBandBgr : CloseBand};
   for (uint32_t k = 0; k < plan->count; ++k) Types(*plan, &plan->nodes[k]);
@@ -171,8 +173,11 @@ ResultCode Resolve(DrawPlan* plan, XcfImage* image, const LayerLoadEntry* entrie
   return ResultCode::Ok;
 }
 
+// Its canvas starts black and opaque, and stays so.
+bool Opaque(const DrawPlan&, const Rect&) { return true; }
+
 }  // namespace
 
-const ArithmeticOps kIntegerArithmetic{XcfMaskRule::Present, Resolve};
+const ArithmeticOps kIntegerArithmetic{XcfMaskRule::Present, Resolve, Opaque};
 
 }  // namespace tessel

@@ -19,11 +19,13 @@ enum class Arithmetic : uint8_t {
 enum class Backdrop : uint8_t {
   Black,    // an opaque black canvas, as the plug-in's bitmap has it
   Nothing,  // no layer at all: what the layers leave transparent stays so
+  Colour,   // an opaque layer of the request's colour, as GIMP's Flatten Image lays a picture on one
 };
 
 struct DrawRequest {
   Arithmetic arithmetic;
   Backdrop backdrop;
+  uint8_t colour[3];  // of a Colour backdrop, red first, on the sRGB curve
 };
 
 // The plug-in's picture of a document of this format, what GetPicture
@@ -31,7 +33,7 @@ struct DrawRequest {
 // ones as GIMP draws them, both over black. The one place where the
 // version picks the arithmetic.
 inline DrawRequest ViewerRequest(const XcfFormat& format) {
-  return DrawRequest{XcfHasPrecision(format.version) ? Arithmetic::Gimp : Arithmetic::Integer8, Backdrop::Black};
+  return DrawRequest{XcfHasPrecision(format.version) ? Arithmetic::Gimp : Arithmetic::Integer8, Backdrop::Black, {0, 0, 0}};
 }
 
 }  // namespace tessel

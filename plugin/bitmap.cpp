@@ -116,7 +116,12 @@ ResultCode BuildBitmapWith(XcfImage* image, HLOCAL* infoHandle, HLOCAL* bitsHand
   const uint32_t width = image->width;
   const uint32_t height = image->height;
   const bool rgb = image->baseType == kBaseRgb;
-  const uint16_t bitCount = rgb ? 24 : 8;
+  // A picture drawn over nothing keeps its alpha: 32 bits, the colour
+  // table saying how it was made (none for RGB).
+  const bool alpha = options.request.backdrop == Backdrop::Nothing;
+  const uint16_t bitCount = alpha ? 32 : rgb ? 24 : 8;
+  const uint32_t pixelBytes = bitCount / 8;
+  const uint32_t infoSize = rgb ? kBitmapInfoHeaderSize : kBitmapInfoHeaderSize + kColourTableSize;
 
   const ByteStream* stream = image->stream;
   CanvasRecord canvas;
@@ -124,10 +129,12 @@ ResultCode BuildBitmapWith(XcfImage* image, HLOCAL* infoHandle, HLOCAL* bitsHand
   if (result != ResultCode::Ok) return StreamRefuse(stream, result, "no memory for the canvas record");
 
   LocalHandle info;
-  result = info.AllocateAndLock(rgb ? kBitmapInfoHeaderSize : kBitmapInfoHeaderSize + kColourTableSize);
+  result = info.AllocateAndLock(infoSize);
   if (result != ResultCode::Ok) return StreamRefuse(stream, result, "the bitmap's header: %s", HandleFailure(result));
   WriteInfoHeader(info.locked, width, height, bitCount);
   if (!rgb) WriteColourTable(info.locked + kBitmapInfoHeaderSize, image);
+  // A table beside pixels of more than 8 bits is there only when counted.
+  if (alpha && !rgb) StoreU32LE(info.locked + 32, 256);
 
   const uint32_t rowSize = BitmapRowSize(bitCount, width);
   const uint64_t bytes = static_cast<uint64_t>(rowSize) * height;
@@ -137,13 +144,13 @@ ResultCode BuildBitmapWith(XcfImage* image, HLOCAL* infoHandle, HLOCAL* bitsHand
     return StreamRefuse(stream, result, "the bitmap of %u x %u (%llu MB): %s", width, height,
                         static_cast<unsigned long long>(bytes >> 20), HandleFailure(result));
   // Row 0 of the canvas, the top of the picture, is the last row in memory.
-  result = PixelBufferWrap(canvas.buffer, width, rgb ? 3 : 1, height, -static_cast<int32_t>(rowSize), bits.locked);
+  result = PixelBufferWrap(canvas.buffer, width, pixelBytes, height, -static_cast<int32_t>(rowSize), bits.locked);
   if (result != ResultCode::Ok) return result;
 
   HostProgress progress{{ReportProgress}, callback, userData};
   if (sink != nullptr) {
     if (sink->begin != nullptr)
-      sink->begin(sink, info.locked, rgb ? kBitmapInfoHeaderSize : kBitmapInfoHeaderSize + kColourTableSize);
+      sink->begin(sink, info.locked, infoSize);
     options.rows = &sink->rows;
   }
   result = CompositeImageWith(image, canvas.buffer, callback != nullptr ? &progress.hook : nullptr, options);

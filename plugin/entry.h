@@ -43,8 +43,28 @@ int GetPictureFormatWith(const char* buffer, int32_t offsetOrSize, uint32_t flag
 
 int GetPictureInfoWith(const char* buffer, int32_t offsetOrSize, uint32_t flag, PictureInfo* info,
                        const Limits& limits, Reason* reason);
+
+// Which picture of a file a call draws.
+enum class PictureKind : uint8_t {
+  // What GetPicture hands a viewer: over black, without alpha.
+  Viewer,
+  // As GIMP shows the file, its transparency kept: where some pixel can be
+  // transparent (decided from the plan before drawing), GIMP's projection
+  // in a bitmap of 32 bits, blue, green, red and alpha (not weighed by
+  // it), with the gray ramp for a gray picture's colour table and the
+  // colormap for an indexed one's (none for RGB); else the viewer's.
+  Transparent,
+  // Laid on a colour as GIMP's Flatten Image lays it: the viewer's layout.
+  OverColour,
+};
+struct PictureChoice {
+  PictureKind kind;
+  uint8_t colour[3];  // OverColour's, red first
+};
+
 int GetPictureWith(const char* buffer, int32_t offsetOrSize, uint32_t flag, HLOCAL* info, HLOCAL* bits,
                    ProgressCallback progress, intptr_t userData, const Limits& limits, Reason* reason,
-                   PictureSink* sink = nullptr, FilterHook* filters = nullptr);
+                   PictureSink* sink = nullptr, FilterHook* filters = nullptr,
+                   PictureChoice choice = PictureChoice{PictureKind::Viewer, {0, 0, 0}});
 
 }  // namespace tessel

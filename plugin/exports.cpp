@@ -100,6 +100,27 @@ int NameClaimsCompressedXcf(const char* name) {
   return 0;
 }
 
+// What the call draws, from the caller's choice and the document's format:
+// the one place a call's record is made.
+ResultCode RequestFor(XcfImage* image, const PictureChoice& choice, DrawRequest* request) {
+  switch (choice.kind) {
+    case PictureKind::OverColour:
+      *request = DrawRequest{Arithmetic::Gimp, Backdrop::Colour, {choice.colour[0], choice.colour[1], choice.colour[2]}};
+      return ResultCode::Ok;
+    case PictureKind::Transparent: {
+      // Where no pixel can be transparent, the plug-in's own picture.
+      const DrawRequest nothing{Arithmetic::Gimp, Backdrop::Nothing, {0, 0, 0}};
+      bool opaque = false;
+      ResultCode result = CompositeIsOpaque(image, nothing, &opaque);
+      if (result == ResultCode::Ok) *request = opaque ? ViewerRequest(image->format) : nothing;
+      return result;
+    }
+    case PictureKind::Viewer: break;
+  }
+  *request = ViewerRequest(image->format);
+  return ResultCode::Ok;
+}
+
 // x + 0.5 truncated, as a 16-bit density. A resolution that is not a number,
 // negative or beyond 65535 cannot be converted as it is: it becomes 0 or 65535.
 uint16_t DensityOf(float resolution) {
@@ -227,7 +248,7 @@ int GetPictureFiltersWith(const char* buffer, int32_t offsetOrSize, uint32_t fla
 
 int GetPictureWith(const char* buffer, int32_t offsetOrSize, uint32_t flag, HLOCAL* info, HLOCAL* bits,
                    ProgressCallback progress, intptr_t userData, const Limits& limits, Reason* reason,
-                   PictureSink* sink, FilterHook* filters) {
+                   PictureSink* sink, FilterHook* filters, PictureChoice choice) {
   if (info == nullptr || bits == nullptr) {
     ReasonNote(reason, "nowhere to put the bitmap's handles");
     return host::kOtherError;
@@ -241,9 +262,11 @@ int GetPictureWith(const char* buffer, int32_t offsetOrSize, uint32_t flag, HLOC
   // Said before drawing, so that a note comes ahead of the picture's end.
   if (result == ResultCode::Ok && filters != nullptr && filters->tell != nullptr)
     result = XcfVisitFilters(decode.image, TellFound, filters);
+  DrawRequest request{};
+  if (result == ResultCode::Ok) result = RequestFor(decode.image, choice, &request);
   if (result == ResultCode::Ok)
-    result = BuildBitmapWith(decode.image, info, bits, progress, userData,
-                             CompositeOptions{ViewerRequest(decode.image->format), 0, true, nullptr}, sink);
+    result = BuildBitmapWith(decode.image, info, bits, progress, userData, CompositeOptions{request, 0, true, nullptr},
+                             sink);
   return MapResultToHost(result);
 }
 

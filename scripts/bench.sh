@@ -42,7 +42,7 @@ cmake -S "$baseline/src" -B "$baseline/build" -G Ninja -DCMAKE_BUILD_TYPE=Releas
       -DTESSEL_BUILD_BENCH=OFF >/dev/null
 cmake --build "$baseline/build" --target tessel tessel_core >/dev/null
 # The per-call timer uses the exports alone, so one source serves both.
-g++ -O2 -std=c++17 -I"$baseline/src" bench/percall.cpp "$baseline/build/libtessel_core.a" -lz -lbz2 -lpthread \
+g++ -O2 -std=c++17 -I"$baseline/src" bench/percall.cpp "$baseline/build/libtessel_core.a" -lz -lbz2 -llzma -lpthread \
     -o "$baseline/build/tessel_percall"
 
 echo "== making the files"
@@ -108,6 +108,20 @@ done
 
 # tessel against GIMP 2.10 and GIMP 3 on the photograph as each saves it.
 TESSEL_SETUP_DONE=1 bash scripts/bench-gimp.sh "$runs"
+# The photograph as GIMP 2.10 saves it (version 11, made by bench-gimp.sh
+# where GIMP is installed), both builds.
+photo11="$work/photo-v11.xcf"
+if [ -f "$photo11" ]; then
+  printf '\n%-34s %-8s %8s %8s %8s %10s\n' "photo-v11, median of $runs" build wall user sys "peak MiB"
+  for kind in BMP PNG; do
+    for build in base current; do
+      read -r w u s m < <(measure "$(bin_of $build)/tessel" render "$photo11" "$work/out-photo-v11-$build.${kind,,}")
+      printf '%-34s %-8s %7ss %7ss %7ss %10d\n' "photo-v11 to $kind" "$build" "$w" "$u" "$s" $((m / 1024))
+    done
+  done
+  cmp -s "$work/out-photo-v11-base.bmp" "$work/out-photo-v11-current.bmp" ||
+    { echo "bench: the two builds' bitmaps of photo-v11 differ" >&2; exit 1; }
+fi
 
 printf '\n%-34s %-8s %12s %12s\n' "GetPicture from a file name" build "median ms" "mean ms"
 for file in "$photo:5" "$layers64:3" "$example:200" "$small:200"; do

@@ -12,20 +12,49 @@
 #     which GIMP's batch save never writes; GIMP loads each and flattens it
 #     again (the suite holds that picture to the RLE file's, pixel for
 #     pixel).
+#   - tests/gimp-alpha/make_files.scm: files whose transparency matters
+#     (a logo and sprites on nothing, holes, erasing modes, gray and indexed
+#     pictures with alpha, LCH modes on grays), with their flatten over black.
+#   - beside every file of tests/gimp and tests/gimp-alpha, GIMP's picture
+#     with its transparency (tests/gimp/visible.scm): the image's "New from
+#     Visible" layer in 8-bit gamma, expected/NAME.visible.png.
+# usage: scripts/gimp-files.sh [all | alpha | visible]   (all: everything;
+#        alpha: tests/gimp-alpha's files; visible: the pictures alone)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 out="$root/tests/gimp"
+what=${1:-all}
+case "$what" in all|alpha|visible) ;; *) echo "usage: scripts/gimp-files.sh [all | alpha | visible]" >&2; exit 2 ;; esac
 command -v gimp >/dev/null || { echo "gimp-files: GIMP is needed (apt-get install gimp)" >&2; exit 1; }
 command -v python3 >/dev/null || { echo "gimp-files: python3 is needed" >&2; exit 1; }
 home=$(mktemp -d)
 trap 'rm -rf "$home"' EXIT
 mkdir -p "$out/expected"
 # GIMP keeps its settings in HOME: a fresh one, so that none of a user's apply.
-batch() {  # batch SCRIPT: runs a Script-Fu file with OUT set to the folder
-  { echo "(define OUT \"$out\")"; cat "$out/common.scm" "$out/modes.scm" "$1"; } | HOME="$home" gimp -i -n -d -f -b - > "$home/log" 2>&1 ||
+batch() {  # batch SCRIPT [FOLDER]: runs a Script-Fu file with OUT set to the folder (tests/gimp)
+  { echo "(define OUT \"${2:-$out}\")"; cat "$out/common.scm" "$out/modes.scm" "$1"; } | HOME="$home" gimp -i -n -d -f -b - > "$home/log" 2>&1 ||
     { cat "$home/log" >&2; exit 1; }
   if grep -q "Error" "$home/log"; then cat "$home/log" >&2; exit 1; fi
 }
+# visible FOLDER: GIMP's picture with its transparency of every file there.
+visible() {
+  { cat "$out/visible.scm"; for file in "$1"/*.xcf*; do echo "(visible \"$(basename "$file")\")"; done
+    echo "(gimp-quit 0)"; } > "$home/visible.scm"
+  batch "$home/visible.scm" "$1"
+}
+alpha="$root/tests/gimp-alpha"
+mkdir -p "$alpha/expected"
+if [ "$what" = visible ]; then
+  visible "$out"
+  visible "$alpha"
+  exit 0
+fi
+if [ "$what" = alpha ]; then
+  batch "$alpha/make_files.scm" "$alpha"
+  visible "$alpha"
+  ls -l "$alpha"/*.xcf*
+  exit 0
+fi
 batch "$out/make_files.scm"
 batch "$out/make_modern.scm"
 
@@ -49,3 +78,7 @@ SCM
   batch "$home/reload.scm"
 done
 ls -l "$out"/*.xcf*
+batch "$alpha/make_files.scm" "$alpha"
+visible "$out"
+visible "$alpha"
+ls -l "$alpha"/*.xcf*

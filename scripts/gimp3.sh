@@ -6,8 +6,13 @@
 #   scripts/gimp3.sh root     makes (or checks) the root and says its size
 #   scripts/gimp3.sh files    makes tests/gimp3/: the files of
 #                             tests/gimp3/make_files.scm and, beside each,
-#                             GIMP 3's own flatten over black in expected/
-#   scripts/gimp3.sh          both
+#                             GIMP 3's own flatten over black in expected/,
+#                             then the pictures below
+#   scripts/gimp3.sh visible  beside each file of tests/gimp3, GIMP 3's
+#                             picture with its transparency: the image's
+#                             "New from Visible" layer alone in 8-bit gamma,
+#                             expected/NAME.visible.png (tests/gimp3/visible.scm)
+#   scripts/gimp3.sh          root and files
 # Not part of the test run: the files and pictures are committed. Needs
 # root (debootstrap and chroot) and the network, once.
 set -euo pipefail
@@ -15,7 +20,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 chroot_dir=${TESSEL_GIMP3_ROOT:-$root/.cache/gimp3-root}
 out="$root/tests/gimp3"
 what=${1:-all}
-case "$what" in root|files|all) ;; *) echo "usage: scripts/gimp3.sh [root|files]" >&2; exit 2 ;; esac
+case "$what" in root|files|visible|all) ;; *) echo "usage: scripts/gimp3.sh [root|files|visible]" >&2; exit 2 ;; esac
 [ "$(id -u)" = 0 ] || { echo "gimp3: debootstrap and chroot need root" >&2; exit 1; }
 
 make_root() {
@@ -69,10 +74,18 @@ batch() {
   if grep -q "Error" "$log"; then cat "$log" >&2; exit 1; fi
 }
 
-[ "$what" = files ] || make_root
+# The pictures with transparency of every file there.
+visible() {
+  { cat "$out/visible.scm"; for file in "$out"/*.xcf*; do echo "(visible \"$(basename "$file")\")"; done
+    echo "(gimp-quit 0)"; } > "$chroot_dir/tmp/visible.scm"
+  batch "$chroot_dir/tmp/visible.scm"
+}
+
+[ "$what" = files ] || [ "$what" = visible ] || make_root
 if [ "$what" != root ]; then
   [ -x "$chroot_dir/usr/bin/gimp-console-3.0" ] || { echo "gimp3: no root yet; run scripts/gimp3.sh root" >&2; exit 1; }
   mkdir -p "$out/expected"
-  batch "$out/make_files.scm"
+  [ "$what" = visible ] || batch "$out/make_files.scm"
+  visible
   ls -l "$out"/*.xcf*
 fi

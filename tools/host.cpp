@@ -15,11 +15,7 @@ namespace {
 
 constexpr size_t kHeaderBlockSize = 2048;
 
-bool HasExtension(const fs::path& path, const char* extension) {
-  std::string e = path.extension().string();
-  for (char& c : e) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-  return e == extension;
-}
+
 
 // At most `most` bytes from the start of a file (all of it by default);
 // false, with the system's reason, when it cannot be read. No exception.
@@ -179,12 +175,13 @@ void HostPicture::Unlock() {
 
 int DecodePicture(const PluginApi& api, const HostInput& input, ProgressCallback progress, intptr_t userData,
                   HostPicture* picture, std::string* reason, tessel::PictureSink* sink,
-                  tessel::FilterHook* filters) {
+                  tessel::FilterHook* filters, const tessel::PictureChoice& choice) {
   picture->Free();
   tessel::Reason why{};
   const int code = api.getPictureWith != nullptr
                        ? api.getPictureWith(input.buffer, input.offsetOrSize, input.flag, picture->InfoOut(),
-                                            picture->BitsOut(), progress, userData, *api.limits, &why, sink, filters)
+                                            picture->BitsOut(), progress, userData, *api.limits, &why, sink, filters,
+                                            choice)
                        : api.getPicture(input.buffer, input.offsetOrSize, input.flag, picture->InfoOut(),
                                         picture->BitsOut(), progress, userData);
   *reason = why.text;
@@ -196,6 +193,12 @@ std::string UnappliedFilters(const std::string& file, const char* layer, const t
   return file + ": " + layer + (found.onMask ? "'s mask" : "") + " has " + std::to_string(n) +
          (n == 1 ? " filter (" : " filters (") + found.filters.operations + (n == 1 ? ") that is" : ") that are") +
          " not applied";
+}
+
+bool HasExtension(const fs::path& path, const char* extension) {
+  std::string e = path.extension().string();
+  for (char& c : e) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  return e == extension;
 }
 
 bool WritableImagePath(const fs::path& out, std::string* error) {
@@ -292,7 +295,8 @@ PictureOutput::~PictureOutput() {
 }
 
 bool PictureOutput::Write(HostPicture& picture, std::string* error) {
-  if (!streamed_) return WritePicture(picture, out_, error);
+  // An indexed picture with alpha is written once it is whole.
+  if (!streamed_ || streamed_->Deferred()) return WritePicture(picture, out_, error);
   done_ = true;
   std::error_code ec;
   bool ok = streamed_->Finish(error);

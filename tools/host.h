@@ -83,13 +83,19 @@ class HostPicture {
 // the picture's only on success.
 // A sink, where given, is told of the bitmap as it is made, and a filter
 // hook of the filters the picture does not apply (natively only).
+// `choice` says which picture (natively; the DLL's exports draw the
+// viewer's alone).
 int DecodePicture(const PluginApi& api, const HostInput& input, ProgressCallback progress, intptr_t userData,
                   HostPicture* picture, std::string* reason, tessel::PictureSink* sink = nullptr,
-                  tessel::FilterHook* filters = nullptr);
+                  tessel::FilterHook* filters = nullptr,
+                  const tessel::PictureChoice& choice = tessel::PictureChoice{tessel::PictureKind::Viewer, {0, 0, 0}});
 
 // "FILE: layer 3 "Sky" has 2 filters (gegl:gaussian-blur, gegl:levels)
 // that are not applied": what the tool says of a filter hook's report.
 std::string UnappliedFilters(const std::string& file, const char* layer, const tessel::XcfFoundFilters& found);
+
+// Whether the path ends in the extension (".png"), whatever its case.
+bool HasExtension(const std::filesystem::path& path, const char* extension);
 
 // Writes PNG or BMP, by the extension of `out`; the file is replaced in one
 // step, so a failure never leaves a partial one.

@@ -16,6 +16,7 @@
 #include <map>
 #include <mutex>
 #include <thread>
+#include <unordered_map>
 
 namespace {
 
@@ -43,12 +44,31 @@ DibLayout LayoutOf(const Dib& dib) {
   return l;
 }
 
-bool GrayTable(const Dib& dib) {
-  if (U16(dib.info + 14) != 8) return false;
-  const uint8_t* table = dib.info + 40;
+namespace {
+
+// Whether the bitmap has a colour table: always with 8 bits, where it is
+// counted with 32.
+bool HasTable(const Dib& dib) {
+  const uint16_t bits = U16(dib.info + 14);
+  return bits == 8 || (bits == 32 && U32(dib.info + 32) != 0 && dib.infoSize >= 40 + 1024);
+}
+
+bool IsGrayRamp(const uint8_t* table) {
   for (int i = 0; i < 256; ++i)
     if (table[4 * i] != i || table[4 * i + 1] != i || table[4 * i + 2] != i) return false;
   return true;
+}
+
+}  // namespace
+
+bool GrayTable(const Dib& dib) { return U16(dib.info + 14) == 8 && IsGrayRamp(dib.info + 40); }
+
+DibForm FormOf(const Dib& dib) {
+  const uint16_t bits = U16(dib.info + 14);
+  if (bits == 24) return DibForm::Rgb;
+  if (bits == 8) return IsGrayRamp(dib.info + 40) ? DibForm::Gray : DibForm::Palette;
+  if (!HasTable(dib)) return DibForm::Rgba;
+  return IsGrayRamp(dib.info + 40) ? DibForm::GrayAlpha : DibForm::PaletteAlpha;
 }
 
 OwnedDib NewDib(uint32_t width, uint32_t height, uint32_t bitCount) {
@@ -71,14 +91,27 @@ OwnedDib NewDib(uint32_t width, uint32_t height, uint32_t bitCount) {
   return dib;
 }
 
+OwnedDib NewDibLike(const Dib& like, uint32_t width, uint32_t height) {
+  OwnedDib dib;
+  const bool table = HasTable(like);
+  dib.info.assign(like.info, like.info + tessel::kBitmapInfoHeaderSize + (table ? tessel::kColourTableSize : 0));
+  uint8_t* h = dib.info.data();
+  const uint32_t rowSize = tessel::BitmapRowSize(32, width);
+  PutU32(h + 4, width);
+  PutU32(h + 8, height);
+  PutU32(h + 20, rowSize * height);
+  dib.bits.assign(static_cast<size_t>(rowSize) * height, 0);
+  return dib;
+}
+
 bool DibValid(const Dib& dib, std::string* error) {
   if (dib.info == nullptr || dib.infoSize < 40 || U32(dib.info) != 40) {
     *error = "the bitmap header is malformed";
     return false;
   }
   DibLayout l = LayoutOf(dib);
-  size_t table = l.bitCount == 8 ? 1024 : 0;
-  if ((l.bitCount != 8 && l.bitCount != 24) || dib.infoSize < 40 + table ||
+  size_t table = l.bitCount == 8 || (l.bitCount == 32 && U32(dib.info + 32) != 0) ? 1024 : 0;
+  if ((l.bitCount != 8 && l.bitCount != 24 && l.bitCount != 32) || dib.infoSize < 40 + table ||
       dib.bitsSize < l.rowSize * l.height) {
     *error = "the bitmap does not match its header";
     return false;
@@ -89,7 +122,7 @@ bool DibValid(const Dib& dib, std::string* error) {
 bool WriteBmp(const std::string& path, const Dib& dib, std::string* error) {
   if (!DibValid(dib, error)) return false;
   DibLayout l = LayoutOf(dib);
-  size_t infoSize = l.bitCount == 8 ? 40 + 1024 : 40;
+  size_t infoSize = HasTable(dib) ? 40 + 1024 : 40;
   size_t pixels = l.rowSize * l.height;
   uint8_t header[14] = {'B', 'M'};
   PutU32(header + 2, static_cast<uint32_t>(14 + infoSize + pixels));
@@ -166,19 +199,45 @@ struct SourceRows {
   const uint8_t* Row(uint32_t i) const { return top + static_cast<int64_t>(i) * stride; }
 };
 
-// A bitmap row as PNG has it: red first (the bitmap is blue, green, red),
-// or the palette index or gray level.
-void PlainRow(const uint8_t* src, uint32_t width, uint32_t bpp, uint8_t* out) {
-  if (bpp == 1) {
-    std::memcpy(out, src, width);
-    return;
+// How a bitmap's rows become a PNG's: its colour type, its bytes a pixel,
+// the bitmap's, and, for a palette made of a 32-bit picture's colours,
+// each colour's index (0 for what is transparent).
+struct PngForm {
+  uint8_t colourType;   // 0 gray, 2 RGB, 3 palette, 4 gray and alpha, 6 RGBA
+  uint32_t bpp;         // of the PNG's rows
+  uint32_t sourceBytes; // of the bitmap's
+  const std::unordered_map<uint32_t, uint8_t>* indices;
+
+  // A bitmap row as PNG has it: red first (the bitmap is blue, green,
+  // red), or the palette index or gray level.
+  void Row(const uint8_t* src, uint32_t width, uint8_t* out) const {
+    if (sourceBytes == 1) {
+      std::memcpy(out, src, width);
+      return;
+    }
+    if (sourceBytes == 3) {
+      for (uint32_t x = 0; x < width; ++x, src += 3, out += 3) {
+        out[0] = src[2];
+        out[1] = src[1];
+        out[2] = src[0];
+      }
+      return;
+    }
+    for (uint32_t x = 0; x < width; ++x, src += 4) {
+      if (bpp == 4) {
+        *out++ = src[2];
+        *out++ = src[1];
+        *out++ = src[0];
+        *out++ = src[3];
+      } else if (bpp == 2) {
+        *out++ = src[0];
+        *out++ = src[3];
+      } else {
+        *out++ = src[3] == 0 ? 0 : indices->at(src[0] | (src[1] << 8) | (src[2] << 16));
+      }
+    }
   }
-  for (uint32_t x = 0; x < width; ++x, src += 3, out += 3) {
-    out[0] = src[2];
-    out[1] = src[1];
-    out[2] = src[0];
-  }
-}
+};
 
 // Rows as PNG's filtered scanlines, quick and good on the large pictures
 // `render` writes: the first of a piece by the Sub filter (each byte less
@@ -186,13 +245,15 @@ void PlainRow(const uint8_t* src, uint32_t width, uint32_t bpp, uint8_t* out) {
 // another; the others by the Average filter (less the mean of that byte
 // and the one above), which leaves the least on photographs and nothing
 // on flat areas.
-void FilterRowsFast(const SourceRows& rows, uint32_t count, uint32_t width, uint32_t bpp, std::vector<uint8_t>* out) {
+void FilterRowsFast(const SourceRows& rows, uint32_t count, uint32_t width, const PngForm& form,
+                    std::vector<uint8_t>* out) {
+  const size_t bpp = form.bpp;
   const size_t bytes = static_cast<size_t>(width) * bpp;
   out->resize((bytes + 1) * count);
   std::vector<uint8_t> above(bytes), row(bytes);
   uint8_t* o = out->data();
   for (uint32_t y = 0; y < count; ++y, o += bytes + 1) {
-    PlainRow(rows.Row(y), width, bpp, row.data());
+    form.Row(rows.Row(y), width, row.data());
     if (y == 0) {
       o[0] = 1;  // Sub
       for (size_t i = 0; i < bpp && i < bytes; ++i) o[1 + i] = row[i];
@@ -214,14 +275,15 @@ uint8_t Paeth(int a, int b, int c) {
 
 // Every row by whichever of PNG's five filters leaves the least sum of
 // absolute differences (libpng's choice): for small pictures.
-void FilterRowsAdaptive(const SourceRows& rows, uint32_t count, uint32_t width, uint32_t bpp,
+void FilterRowsAdaptive(const SourceRows& rows, uint32_t count, uint32_t width, const PngForm& form,
                         std::vector<uint8_t>* out) {
+  const size_t bpp = form.bpp;
   const size_t bytes = static_cast<size_t>(width) * bpp;
   out->resize((bytes + 1) * count);
   std::vector<uint8_t> above(bytes, 0), row(bytes), trial(bytes);
   uint8_t* o = out->data();
   for (uint32_t y = 0; y < count; ++y, o += bytes + 1) {
-    PlainRow(rows.Row(y), width, bpp, row.data());
+    form.Row(rows.Row(y), width, row.data());
     uint64_t best = UINT64_MAX;
     for (uint8_t filter = 0; filter < 5; ++filter) {
       uint64_t cost = 0;
@@ -241,6 +303,47 @@ void FilterRowsAdaptive(const SourceRows& rows, uint32_t count, uint32_t width, 
   }
 }
 
+// A palette of a 32-bit indexed picture's colours, where its alpha is all
+// or nothing and they fit: index 0 for what is transparent (where anything
+// is), then the colours as they first come. False when they do not fit.
+bool PaletteOfPixels(const Dib& dib, std::unordered_map<uint32_t, uint8_t>* indices, Chunk* plte, Chunk* trns) {
+  const DibLayout l = LayoutOf(dib);
+  bool transparent = false;
+  std::vector<uint32_t> colours;
+  indices->clear();
+  for (uint32_t y = 0; y < l.height; ++y) {
+    const uint8_t* p = dib.bits + static_cast<size_t>(l.height - 1 - y) * l.rowSize;
+    for (uint32_t x = 0; x < l.width; ++x, p += 4) {
+      if (p[3] != 0 && p[3] != 255) return false;
+      if (p[3] == 0) {
+        transparent = true;
+        continue;
+      }
+      const uint32_t colour = p[0] | (p[1] << 8) | (p[2] << 16);
+      if (indices->count(colour) != 0) continue;
+      if (colours.size() >= 256) return false;
+      indices->emplace(colour, 0);
+      colours.push_back(colour);
+    }
+  }
+  const uint32_t first = transparent ? 1 : 0;
+  if (colours.size() + first > 256) return false;
+  plte->data.assign(3 * first, 0);
+  for (size_t i = 0; i < colours.size(); ++i) {
+    const uint32_t c = colours[i];
+    (*indices)[c] = static_cast<uint8_t>(i + first);
+    plte->data.insert(plte->data.end(), {static_cast<uint8_t>(c >> 16), static_cast<uint8_t>(c >> 8),
+                                         static_cast<uint8_t>(c)});
+  }
+  if (plte->data.empty()) plte->data.assign(3, 0);  // a palette has at least one entry
+  plte->Seal();
+  if (transparent) {
+    trns->data = {0};
+    trns->Seal();
+  }
+  return true;
+}
+
 }  // namespace
 
 // The file of one PNG and its pieces: each piece of rows filtered and
@@ -255,46 +358,71 @@ class PngPieces {
   }
 
   // The bitmap's header and colour table: the file and its first chunks.
-  void Begin(const uint8_t* info, size_t infoSize) {
+  // `whole` is the whole bitmap where it is had: an indexed picture with
+  // alpha can only be written so (a palette of its colours, or RGBA); told
+  // of one as it is drawn, the writer defers it to its caller.
+  void Begin(const uint8_t* info, size_t infoSize, const Dib* whole = nullptr) {
     std::lock_guard<std::mutex> hold(lock_);
     const Dib header{info, infoSize, nullptr, 0};
     if (info == nullptr || infoSize < 40) return Fail("the bitmap header is malformed");
     layout_ = LayoutOf(header);
-    if ((layout_.bitCount != 8 && layout_.bitCount != 24) || (layout_.bitCount == 8 && infoSize < 40 + 1024))
+    const bool table = layout_.bitCount == 8 || (layout_.bitCount == 32 && U32(info + 32) != 0);
+    if ((layout_.bitCount != 8 && layout_.bitCount != 24 && layout_.bitCount != 32) ||
+        (table && infoSize < 40 + 1024))
       return Fail("the bitmap header is malformed");
-    const bool gray = GrayTable(header);
+    Chunk palette{"PLTE", {}, 0};
+    Chunk transparency{"tRNS", {}, 0};
+    switch (FormOf(header)) {
+      case DibForm::Gray: form_ = PngForm{0, 1, 1, nullptr}; break;
+      case DibForm::Rgb: form_ = PngForm{2, 3, 3, nullptr}; break;
+      case DibForm::GrayAlpha: form_ = PngForm{4, 2, 4, nullptr}; break;
+      case DibForm::Rgba: form_ = PngForm{6, 4, 4, nullptr}; break;
+      case DibForm::Palette: {
+        form_ = PngForm{3, 1, 1, nullptr};
+        const uint8_t* entries = info + 40;
+        for (int i = 0; i < 256; ++i)
+          palette.data.insert(palette.data.end(), {entries[4 * i + 2], entries[4 * i + 1], entries[4 * i]});
+        palette.Seal();
+        break;
+      }
+      case DibForm::PaletteAlpha:
+        if (whole == nullptr) {
+          deferred_ = true;
+          return;
+        }
+        form_ = PaletteOfPixels(*whole, &indices_, &palette, &transparency) ? PngForm{3, 1, 4, &indices_}
+                                                                            : PngForm{6, 4, 4, nullptr};
+        break;
+    }
     Chunk ihdr{"IHDR", std::vector<uint8_t>(13, 0), 0};
     PutU32BE(ihdr.data.data(), layout_.width);
     PutU32BE(ihdr.data.data() + 4, layout_.height);
-    ihdr.data[8] = 8;                                              // bits per channel
-    ihdr.data[9] = layout_.bitCount == 24 ? 2 : (gray ? 0 : 3);  // RGB, gray or palette
+    ihdr.data[8] = 8;  // bits per channel
+    ihdr.data[9] = form_.colourType;
     ihdr.Seal();
-    Chunk palette{"PLTE", {}, 0};
-    if (layout_.bitCount == 8 && !gray) {
-      const uint8_t* table = info + 40;
-      for (int i = 0; i < 256; ++i)
-        palette.data.insert(palette.data.end(), {table[4 * i + 2], table[4 * i + 1], table[4 * i]});
-      palette.Seal();
-    }
     errno = 0;
     file_ = std::fopen(path_.c_str(), "wb");
     static const uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
     if (file_ == nullptr || std::fwrite(kSignature, 1, 8, file_) != 8 || !WriteChunk(file_, ihdr) ||
-        (!palette.data.empty() && !WriteChunk(file_, palette)))
+        (!palette.data.empty() && !WriteChunk(file_, palette)) ||
+        (!transparency.data.empty() && !WriteChunk(file_, transparency)))
       return Fail(std::strerror(errno != 0 ? errno : EIO));
     begun_ = true;
   }
 
+  bool Deferred() const { return deferred_; }
+  uint32_t Bpp() const { return form_.bpp; }
+
   // Rows [first, first + count) of the picture; any thread, several at once.
   void Piece(uint32_t first, uint32_t count, const SourceRows& rows) {
     if (count == 0 || !begun_) return;
-    const uint32_t bpp = layout_.bitCount / 8;
+    const uint32_t bpp = form_.bpp;
     Pending piece{count, Chunk{"IDAT", {}, 0}, 0};
     std::vector<uint8_t> filtered;
     if (effort_ == PngEffort::Small)
-      FilterRowsAdaptive(rows, count, layout_.width, bpp, &filtered);
+      FilterRowsAdaptive(rows, count, layout_.width, form_, &filtered);
     else
-      FilterRowsFast(rows, count, layout_.width, bpp, &filtered);
+      FilterRowsFast(rows, count, layout_.width, form_, &filtered);
     if (first == 0) piece.chunk.data = {0x78, 0x01};  // the zlib header: deflate, 32 KiB window
     const bool compressed = CompressPiece(filtered.data(), filtered.size(), effort_, &piece.chunk.data);
     piece.adler = adler32(1, filtered.data(), static_cast<uInt>(filtered.size()));
@@ -348,7 +476,10 @@ class PngPieces {
   std::mutex lock_;  // guards what follows
   FILE* file_ = nullptr;
   bool begun_ = false;
+  bool deferred_ = false;
   DibLayout layout_{};
+  PngForm form_{};
+  std::unordered_map<uint32_t, uint8_t> indices_;
   std::map<uint32_t, Pending> pending_;  // by first row
   uint32_t written_ = 0;                 // rows written
   uLong adler_ = 1;
@@ -359,9 +490,9 @@ bool WritePng(const std::string& path, const Dib& dib, std::string* error, uint3
   if (!DibValid(dib, error)) return false;
   const DibLayout l = LayoutOf(dib);
   PngPieces png(path, effort);
-  png.Begin(dib.info, dib.infoSize);
+  png.Begin(dib.info, dib.infoSize, &dib);
   // Pieces of about a megabyte, on `threads` threads; a small picture in one.
-  const size_t line = static_cast<size_t>(l.width) * (l.bitCount / 8) + 1;
+  const size_t line = static_cast<size_t>(l.width) * png.Bpp() + 1;
   const uint32_t rowsPerPiece = effort == PngEffort::Small ? std::max(1u, l.height)
                                                            : static_cast<uint32_t>(std::max<size_t>(1, (1u << 20) / line));
   const uint32_t pieces = l.height == 0 ? 0 : (l.height + rowsPerPiece - 1) / rowsPerPiece;
@@ -392,5 +523,7 @@ PngStreamWriter::PngStreamWriter(const std::string& path)
     : sink_{{Rows}, Begin}, pieces_(std::make_unique<PngPieces>(path, PngEffort::Fast)) {}
 
 PngStreamWriter::~PngStreamWriter() = default;
+
+bool PngStreamWriter::Deferred() const { return pieces_->Deferred(); }
 
 bool PngStreamWriter::Finish(std::string* error) { return pieces_->Finish(error); }

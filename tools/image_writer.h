@@ -31,6 +31,13 @@ DibLayout LayoutOf(const Dib& dib);
 // Whether an 8-bit bitmap's colour table is the gray ramp (a gray picture).
 bool GrayTable(const Dib& dib);
 
+// What a bitmap holds: 8 bits of gray or of a palette index, 24 of colour,
+// or 32 of colour and alpha (blue, green, red, alpha, not weighed by it),
+// whose colour table, where it has one, says that the picture is gray (the
+// gray ramp) or indexed (its colormap, every pixel one of its colours).
+enum class DibForm { Gray, Palette, Rgb, GrayAlpha, PaletteAlpha, Rgba };
+DibForm FormOf(const Dib& dib);
+
 // A bitmap of the tool's own, in the plug-in's layout; View() lends it as a Dib.
 struct OwnedDib {
   std::vector<uint8_t> info;
@@ -40,6 +47,9 @@ struct OwnedDib {
 // A zeroed bottom-up bitmap of 24 bits, or of 8 with a gray ramp for a
 // colour table. Throws std::bad_alloc when memory runs out.
 OwnedDib NewDib(uint32_t width, uint32_t height, uint32_t bitCount);
+// A zeroed bottom-up bitmap of 32 bits of another's size, with its colour
+// table. Throws std::bad_alloc when memory runs out.
+OwnedDib NewDibLike(const Dib& like, uint32_t width, uint32_t height);
 
 // The writers tell the system's reason for a file they cannot write.
 bool WriteBmp(const std::string& path, const Dib& dib, std::string* error);
@@ -49,8 +59,10 @@ bool WriteBmp(const std::string& path, const Dib& dib, std::string* error);
 // thumbnails.
 enum class PngEffort { Fast, Small };
 
-// 8-bit gray, palette or RGB, as the bitmap is, compressed by zlib in
-// pieces on `threads` threads.
+// 8-bit gray, palette or RGB, as the bitmap is; a 32-bit one as gray and
+// alpha or RGBA, and an indexed one as a palette with a transparent entry
+// where its alpha is all or nothing and its colours fit, else RGBA.
+// Compressed by zlib in pieces on `threads` threads.
 bool WritePng(const std::string& path, const Dib& dib, std::string* error, uint32_t threads = 1,
               PngEffort effort = PngEffort::Fast);
 
@@ -69,6 +81,10 @@ class PngStreamWriter {
 
   // What GetPictureWith tells of the bitmap as it is made.
   tessel::PictureSink* Sink() { return &sink_; }
+  // Whether the picture is one whose PNG can only be chosen once it is
+  // whole (an indexed picture with alpha): nothing was written, and the
+  // caller writes it (WritePng) instead.
+  bool Deferred() const;
   // Ends the file once the picture is whole; false with the reason.
   bool Finish(std::string* error);
 

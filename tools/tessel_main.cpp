@@ -84,8 +84,17 @@ const char kInfoUsage[] =
 const char kRenderUsage[] =
     "usage: tessel render [OPTIONS] FILE OUT\n"
     "       tessel render [OPTIONS] -o DIR FILE...\n"
-    "  OUT               the picture to write: .png (8-bit gray, palette or RGB, as\n"
-    "                    the bitmap is) or .bmp (the bitmap as delivered)\n"
+    "  OUT               the picture to write, .png or .bmp:\n"
+    "                    .png  the picture as GIMP shows the file: where some pixel\n"
+    "                          can be transparent, with its alpha (RGBA; gray and\n"
+    "                          alpha for a gray picture; a palette with a transparent\n"
+    "                          entry for an indexed one where alpha is all or nothing),\n"
+    "                          else 8-bit gray, palette or RGB, the viewer's picture\n"
+    "                    .bmp  the viewer's picture: what GetPicture hands a viewer,\n"
+    "                          over black, without alpha\n"
+    "  --viewer          the viewer's picture for .png too\n"
+    "  --background COLOR  the picture laid on COLOR as GIMP's Flatten Image lays it\n"
+    "                    (a name such as white, or #rrggbb), for .png and .bmp\n"
     "  -o, --output DIR  one picture per FILE, named after it (a.xcf.bz2 -> DIR/a.png)\n"
     "  -j, --jobs N      render N files at once (default 1)\n"
     "  --threads N       decode on N of the machine's processors (the plug-in uses\n"
@@ -109,16 +118,18 @@ const char kSupportedUsage[] =
     "read; 2 wrong usage.\n";
 const char kThumbnailUsage[] =
     "usage: tessel thumbnail [-s SIZE] FILE OUT\n"
-    "Decodes FILE (GetPicture) and writes it as a PNG picture to OUT, whatever\n"
-    "OUT's name, scaled down to fit SIZE x SIZE pixels (default 256): the aspect\n"
-    "kept, never enlarged, each pixel the exact average of the area it covers.\n"
+    "Decodes FILE and writes it as a PNG picture to OUT, whatever OUT's name,\n"
+    "scaled down to fit SIZE x SIZE pixels (default 256): the aspect kept, never\n"
+    "enlarged, each pixel the exact average of the area it covers, its colour\n"
+    "weighed by its alpha. The picture is GIMP's, with its transparency (RGBA, or\n"
+    "gray and alpha) where some pixel can be transparent, else the viewer's.\n"
     "File managers call it through tessel.thumbnailer.\n"
     "  -s, --size SIZE  the longest side of the thumbnail, 1 to 32767\n"
     "exit status: 0 the thumbnail was written; 1 FILE could not be read or\n"
     "decoded, or OUT written (the reason is printed); 2 wrong usage.\n";
 const char kAboutUsage[] = "usage: tessel about\n";
 
-enum OptionId : int { kOptOffset = 1000, kOptMemory, kOptHelp, kOptThreads, kOptVersion };
+enum OptionId : int { kOptOffset = 1000, kOptMemory, kOptHelp, kOptThreads, kOptVersion, kOptViewer, kOptBackground };
 
 // Options shared by the commands that hand a file to the plug-in.
 struct InputOptions {
@@ -304,6 +315,20 @@ class ProgressBar {
 struct RenderJob {
   std::string input;
   fs::path output;
+  tessel::PictureChoice choice;
+};
+
+// The picture a render writes: GIMP's with its transparency in a PNG, the
+// viewer's in a BMP (and with --viewer), or laid on --background's colour.
+struct PictureOptions {
+  bool viewer = false;
+  bool background = false;
+  uint8_t colour[3] = {0, 0, 0};
+  tessel::PictureChoice For(const fs::path& out) const {
+    if (background) return {tessel::PictureKind::OverColour, {colour[0], colour[1], colour[2]}};
+    if (viewer || !HasExtension(out, ".png")) return {tessel::PictureKind::Viewer, {0, 0, 0}};
+    return {tessel::PictureKind::Transparent, {0, 0, 0}};
+  }
 };
 
 struct JobProgress {
@@ -341,7 +366,7 @@ bool RenderOne(const PluginApi& api, const RenderJob& job, const InputOptions& i
          }},
         bar, &job.input};
   int code = DecodePicture(api, input, OnProgress, reinterpret_cast<intptr_t>(&progress), &picture, &reason,
-                           output.Sink(), &say.hook);
+                           output.Sink(), &say.hook, job.choice);
   // Stopped after the last progress report: the picture is not wanted.
   if (code == 0 && interrupted) {
     code = 1;
@@ -381,9 +406,12 @@ int CommandRender(const PluginApi& api, int argc, char** argv) {
                                     {"output", required_argument, nullptr, 'o'},
                                     {"jobs", required_argument, nullptr, 'j'},
                                     {"threads", required_argument, nullptr, kOptThreads},
+                                    {"viewer", no_argument, nullptr, kOptViewer},
+                                    {"background", required_argument, nullptr, kOptBackground},
                                     {"help", no_argument, nullptr, kOptHelp},
                                     {nullptr, 0, nullptr, 0}};
   InputOptions in;
+  PictureOptions picture;
   std::string outputDir;
   int64_t jobsAtOnce = 1;
   ResetOptionParser();
@@ -408,11 +436,31 @@ int CommandRender(const PluginApi& api, int argc, char** argv) {
         }
         break;
       }
+      case kOptViewer: picture.viewer = true; break;
+      case kOptBackground:
+        if (!ParseColour(optarg, picture.colour)) {
+          std::fprintf(stderr, "tessel render: --background %s: a colour is a name such as white, or #rrggbb\n",
+                       optarg);
+          return UsageError("render");
+        }
+        picture.background = true;
+        break;
       case kOptHelp: std::fputs(kRenderUsage, stdout); return kExitOk;
       default: return UsageError("render");
     }
   }
   if (!OffsetUsable("render", in)) return kExitUsage;
+  if (picture.viewer && picture.background) {
+    std::fprintf(stderr, "tessel render: --viewer and --background do not go together: the viewer's picture lies "
+                         "on black\n");
+    return UsageError("render");
+  }
+  // The plug-in's exports, which the Windows build calls, draw the
+  // viewer's picture alone.
+  if (picture.background && api.getPictureWith == nullptr) {
+    std::fprintf(stderr, "tessel render: --background: the plug-in's exports draw over black alone\n");
+    return kExitUsage;
+  }
   std::vector<RenderJob> jobs;
   std::string error;
   if (outputDir.empty()) {
@@ -420,7 +468,7 @@ int CommandRender(const PluginApi& api, int argc, char** argv) {
       std::fprintf(stderr, "tessel render: wrong number of arguments\n");
       return UsageError("render");
     }
-    jobs.push_back({argv[optind], argv[optind + 1]});
+    jobs.push_back({argv[optind], argv[optind + 1], picture.For(argv[optind + 1])});
   } else {
     if (optind == argc) {
       std::fprintf(stderr, "tessel render: wrong number of arguments\n");
@@ -431,7 +479,8 @@ int CommandRender(const PluginApi& api, int argc, char** argv) {
     const bool foldCase = FolderIgnoresCase(outputDir);
     std::set<std::string> outputs;
     for (int i = optind; i < argc; ++i) {
-      jobs.push_back({argv[i], OutputIn(outputDir, argv[i], ".png")});
+      const fs::path out = OutputIn(outputDir, argv[i], ".png");
+      jobs.push_back({argv[i], out, picture.For(out)});
       std::string key = jobs.back().output.string();
       if (foldCase)
         for (char& c : key) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
@@ -515,7 +564,8 @@ int CommandThumbnail(const PluginApi& api, int argc, char** argv) {
   }
   HostPicture picture;
   std::string reason;
-  const int code = DecodePicture(api, input, nullptr, 0, &picture, &reason);
+  const int code = DecodePicture(api, input, nullptr, 0, &picture, &reason, nullptr, nullptr,
+                                 tessel::PictureChoice{tessel::PictureKind::Transparent, {0, 0, 0}});
   if (code != 0) {
     ReportFailure(stderr, file, code, reason);
     return kExitFailed;

@@ -8,6 +8,6 @@ here=$(cd "$(dirname "$0")" && pwd)
 tessel="$(cd "$1" && pwd)/tessel"
 mkdir -p "$here/expected"
 for file in "$here"/*.xcf*; do
-  "$tessel" render "$file" "$here/expected/$(basename "$file").png"
+  "$tessel" render --viewer "$file" "$here/expected/$(basename "$file").png"
 done
 ls -l "$here/expected"

@@ -17,19 +17,35 @@ uint32_t U32LE(const uint8_t* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (s
 Bytes Picture::At(uint32_t x, uint32_t y) const {
   const uint8_t* row = bits.data() + static_cast<size_t>(height - 1 - y) * rowSize;
   if (bitCount == 8) return {row[x]};
+  if (bitCount == 32) {
+    const uint8_t* p = row + 4 * x;
+    return {p[2], p[1], p[0], p[3]};
+  }
   const uint8_t* p = row + 3 * x;
   return {p[2], p[1], p[0]};
 }
 
+Bytes Picture::Rgba(uint32_t x, uint32_t y) const {
+  Bytes px = At(x, y);
+  if (bitCount == 8) {
+    const Bytes e = Entry(px[0]);
+    return {e[2], e[1], e[0], 255};
+  }
+  if (bitCount == 24) px.push_back(255);
+  return px;
+}
+
 Bytes Picture::Entry(uint32_t i) const { return Bytes(header.begin() + 40 + 4 * i, header.begin() + 44 + 4 * i); }
 
-Picture Decode(const Bytes& file, ProgressCallback callback, intptr_t userData, const tessel::Limits& limits) {
+Picture Decode(const Bytes& file, ProgressCallback callback, intptr_t userData, const tessel::Limits& limits,
+               tessel::PictureKind kind) {
   Picture picture;
   HLOCAL info = nullptr;
   HLOCAL bits = nullptr;
   tessel::Reason reason{};
   picture.code = tessel::GetPictureWith(reinterpret_cast<const char*>(file.data()), static_cast<int32_t>(file.size()),
-                                        1, &info, &bits, callback, userData, limits, &reason);
+                                        1, &info, &bits, callback, userData, limits, &reason, nullptr, nullptr,
+                                        tessel::PictureChoice{kind, {0, 0, 0}});
   picture.reason = reason.text;
   if (picture.code != 0 && picture.reason.empty()) ++unexplained;
   if (picture.code != 0) return picture;
@@ -39,7 +55,8 @@ Picture Decode(const Bytes& file, ProgressCallback callback, intptr_t userData, 
   picture.height = U32LE(h + 8);
   picture.bitCount = h[14];
   picture.rowSize = tessel::BitmapRowSize(picture.bitCount, picture.width);
-  picture.header.assign(h, h + (picture.bitCount == 8 ? 1064 : 40));
+  const bool table = picture.bitCount == 8 || (picture.bitCount == 32 && U32LE(h + 32) != 0);
+  picture.header.assign(h, h + (table ? 1064 : 40));
   picture.bits.assign(p, p + static_cast<size_t>(picture.rowSize) * picture.height);
   LocalUnlock(info);
   LocalUnlock(bits);

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "plugin/entry.h"
 #include "plugin/exports.h"
 #include "plugin/limits.h"
 #include "tests/support/xcf_writer.h"
@@ -21,8 +22,11 @@ struct Picture {
   Bytes bits;             // the pixel block as delivered (bottom-up)
   std::string reason;     // why it failed, as the plug-in told it
 
-  // Pixel (x, y), y = 0 at the top, in the XCF order (R, G, B) or the index.
+  // Pixel (x, y), y = 0 at the top, in the XCF order (R, G, B; then A for
+  // a picture of 32 bits) or the index.
   Bytes At(uint32_t x, uint32_t y) const;
+  // Pixel (x, y) as R, G, B, A, an index through the colour table.
+  Bytes Rgba(uint32_t x, uint32_t y) const;
   // Colour table entry i: blue, green, red, reserved.
   Bytes Entry(uint32_t i) const;
 };
@@ -31,7 +35,8 @@ struct Picture {
 // Every failure must come with its reason: those that do not are counted.
 // The plug-in's own limits read versions 0 to 3; kEveryVersion every one.
 Picture Decode(const Bytes& file, ProgressCallback callback = nullptr, intptr_t userData = 0,
-               const tessel::Limits& limits = tessel::kDefaultLimits);
+               const tessel::Limits& limits = tessel::kDefaultLimits,
+               tessel::PictureKind kind = tessel::PictureKind::Viewer);
 Picture Decode(const Image& image);
 
 // What GetPictureFiltersWith tells of a file read with every version, a

@@ -24,12 +24,12 @@ struct Drawn {
   Bytes pixels;
 };
 
-Drawn Compose(const Bytes& file, const DrawRequest* request) {
+Drawn Compose(const Bytes& file, const DrawRequest* request, uint32_t bytes = 3) {
   Document doc(file);
   doc.counting.stream->limits = &kEveryVersion;
   EXPECT_EQ(XcfLoad(doc.image), ResultCode::Ok);
-  Drawn drawn{ResultCode::Ok, Bytes(static_cast<size_t>(doc.image->width) * doc.image->height * 3)};
-  PixelBuffer canvas{0, doc.image->width, doc.image->height, 3, static_cast<int32_t>(doc.image->width * 3),
+  Drawn drawn{ResultCode::Ok, Bytes(static_cast<size_t>(doc.image->width) * doc.image->height * bytes)};
+  PixelBuffer canvas{0, doc.image->width, doc.image->height, bytes, static_cast<int32_t>(doc.image->width * bytes),
                      drawn.pixels.data()};
   drawn.code = request == nullptr
                    ? CompositeImage(doc.image, &canvas, nullptr)
@@ -54,8 +54,8 @@ TEST(DrawRequest, ThePluginsVersionsAreItsIntegersEveryLaterOneGimpsBothOverBlac
   }
   // CompositeImage draws what the record says, and the record is all that
   // picks the arithmetic: the same layer drawn either way over black.
-  const DrawRequest integer{Arithmetic::Integer8, Backdrop::Black};
-  const DrawRequest gimp{Arithmetic::Gimp, Backdrop::Black};
+  const DrawRequest integer{Arithmetic::Integer8, Backdrop::Black, {0, 0, 0}};
+  const DrawRequest gimp{Arithmetic::Gimp, Backdrop::Black, {0, 0, 0}};
   const Drawn plugin = Compose(HalfRed("v003"), nullptr);
   ASSERT_EQ(plugin.code, ResultCode::Ok);
   EXPECT_EQ(plugin.pixels, (Bytes{128, 0, 0, 128, 0, 0}));
@@ -66,10 +66,17 @@ TEST(DrawRequest, ThePluginsVersionsAreItsIntegersEveryLaterOneGimpsBothOverBlac
   const Drawn modern = Compose(HalfRed("v011"), nullptr);
   ASSERT_EQ(modern.code, ResultCode::Ok);
   EXPECT_EQ(modern.pixels, asGimp.pixels);
-  // Over nothing, what the layer leaves is itself: its colour, over black
-  // in the plug-in's bitmap at half its light.
-  const DrawRequest nothing{Arithmetic::Gimp, Backdrop::Nothing};
-  EXPECT_EQ(Compose(HalfRed("v011"), &nothing).pixels, asGimp.pixels);
+  // Over nothing the layer is what is left: its colour and its alpha, in
+  // four bytes a pixel, whatever the version.
+  const DrawRequest nothing{Arithmetic::Gimp, Backdrop::Nothing, {0, 0, 0}};
+  for (const char* tag : {"v003", "v011"})
+    EXPECT_EQ(Compose(HalfRed(tag), &nothing, 4).pixels, (Bytes{255, 0, 0, 128, 255, 0, 0, 128})) << tag;
+  // Over a colour, as GIMP's Flatten Image lays it: white's light less the
+  // half the layer covers.
+  const DrawRequest white{Arithmetic::Gimp, Backdrop::Colour, {255, 255, 255}};
+  const Drawn flat = Compose(HalfRed("v003"), &white);
+  ASSERT_EQ(flat.code, ResultCode::Ok);
+  EXPECT_EQ(flat.pixels, (Bytes{255, 187, 187, 255, 187, 187}));
 }
 
 // The time of the fastest of three compositions of the file.
