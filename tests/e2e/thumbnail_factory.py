@@ -6,7 +6,8 @@
 # usage: thumbnail_factory.py TESSEL SIZE GOOD... -- DAMAGED...
 # Each good file's thumbnail must come back SIZE on its longer side (or the
 # picture's own size when smaller) with the pixels `TESSEL thumbnail` gives;
-# each damaged file must give the factory's failure.
+# one whose name says "transparent" with its alpha, its top left corner
+# clear; each damaged file must give the factory's failure.
 import os
 import subprocess
 import sys
@@ -26,7 +27,7 @@ SIZES = {128: GnomeDesktop.DesktopThumbnailSize.NORMAL, 256: GnomeDesktop.Deskto
 
 
 def pixels(pixbuf):
-    """Rows of RGB bytes, without the padding at their ends."""
+    """Rows of RGB or RGBA bytes, without the padding at their ends."""
     data = pixbuf.get_pixels()
     row = pixbuf.get_width() * pixbuf.get_n_channels()
     return b"".join(data[y * pixbuf.get_rowstride():][:row] for y in range(pixbuf.get_height()))
@@ -75,9 +76,16 @@ def main():
             and pixels(thumb) == pixels(expected)
         longest = max(thumb.get_width(), thumb.get_height())
         ok = same and longest <= size
+        alpha = ""
+        if "transparent" in name:
+            corner = thumb.get_pixels()[3] if thumb.get_has_alpha() else 255
+            clear = thumb.get_has_alpha() and corner == 0
+            alpha = (f", with alpha (the top left corner's {corner})" if clear
+                     else ", NOT transparent in its top left corner")
+            ok = ok and clear
         print(f"{name}: {mime}: {thumb.get_width()} x {thumb.get_height()} thumbnail, {took:.2f} s"
               + ("" if same else ", NOT the pixels of `tessel thumbnail`")
-              + ("" if longest <= size else f", larger than {size}"))
+              + ("" if longest <= size else f", larger than {size}") + alpha)
         failures += not ok
     return 1 if failures else 0
 

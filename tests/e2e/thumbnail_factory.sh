@@ -5,7 +5,9 @@
 # thumbnailer entry, and asked for thumbnails of a plain, a gzip and a
 # bzip2 sample, of two files of GIMP 2.10 (versions 11 and 12, from
 # tests/gimp), two of GIMP 3 (a text layer, version 19; a layer with
-# filters, version 22; from tests/gimp3) and of a damaged file. The folder is removed afterwards.
+# filters, version 22; from tests/gimp3), a logo on nothing (from
+# tests/gimp-alpha), whose thumbnail keeps its transparency, and of a
+# damaged file. The folder is removed afterwards.
 # Where bubblewrap cannot run (no user namespaces), it says so and runs
 # the entry's Exec line directly instead.
 # usage: thumbnail_factory.sh PACKAGE.deb EXAMPLE.xcf   (as root, or with sudo)
@@ -33,8 +35,10 @@ cp "$gimp/modern-modes.xcf" "$scratch/gimp-2.10.xcf"
 cp "$gimp/precision-u16-gamma.xcf" "$scratch/sixteen-bit.xcf"
 cp "$gimp/../gimp3/gimp3-text.xcf" "$scratch/gimp-3-text.xcf"
 cp "$gimp/../gimp3/gimp3-filters.xcf" "$scratch/gimp-3-filters.xcf"
+cp "$gimp/../gimp-alpha/logo.xcf" "$scratch/transparent-logo.xcf"
 samples=("$scratch/plain.xcf" "$scratch/packed.xcf.gz" "$scratch/packed.xcf.bz2" "$scratch/gimp-2.10.xcf"
-         "$scratch/sixteen-bit.xcf" "$scratch/gimp-3-text.xcf" "$scratch/gimp-3-filters.xcf")
+         "$scratch/sixteen-bit.xcf" "$scratch/gimp-3-text.xcf" "$scratch/gimp-3-filters.xcf"
+         "$scratch/transparent-logo.xcf")
 
 # The factory runs thumbnailers as `bwrap --unshare-all ...`.
 if bwrap --ro-bind / / --unshare-all --die-with-parent true 2>/dev/null; then

@@ -5,6 +5,8 @@
 #include <png.h>
 #endif
 
+#include <algorithm>
+
 #include "tests/support/picture.h"
 #include "tests/support/test_files.h"
 #include "tools/host.h"
@@ -93,6 +95,86 @@ TEST(PngWriter, KeepsThePixelsOfEachKindOfBitmap) {
       EXPECT_EQ(palette[1].red, 40);
       EXPECT_EQ(palette[1].blue, 60);
       EXPECT_EQ(palette[3].red, 0);
+    }
+  }
+}
+
+// Reads a PNG back as RGBA, whatever its colour type.
+Bytes ReadPngRgba(const std::string& path) {
+  png_image image{};
+  image.version = PNG_IMAGE_VERSION;
+  if (!png_image_begin_read_from_file(&image, path.c_str())) return {};
+  image.format = PNG_FORMAT_RGBA;
+  Bytes rgba(PNG_IMAGE_SIZE(image));
+  if (!png_image_finish_read(&image, nullptr, rgba.data(), 0, nullptr)) return {};
+  return rgba;
+}
+
+// Pictures with their transparency, written as PNG: RGBA, gray and alpha,
+// an indexed one as a palette with a transparent entry where its alpha is
+// all or nothing and as RGBA where it is not; libpng reads back every
+// pixel, streamed as drawn or written whole.
+TEST(PngWriter, KeepsTheAlphaOfEachKindOfPicture) {
+  struct Case {
+    uint32_t baseType;
+    uint32_t opacity;  // of the layer that leaves the rest clear
+    int colourType;
+    bool transparentEntry;
+  };
+  const Case kCases[] = {{0, 255, PNG_COLOR_TYPE_RGB_ALPHA, false},
+                         {1, 200, PNG_COLOR_TYPE_GRAY_ALPHA, false},
+                         {2, 255, PNG_COLOR_TYPE_PALETTE, true},
+                         {2, 100, PNG_COLOR_TYPE_RGB_ALPHA, false}};
+  PluginApi api;
+  std::string error;
+  ASSERT_TRUE(PluginLoad("", &api, &error)) << error;
+  api.limits = &tessel::kEveryVersion;
+  for (const Case& c : kCases) {
+    // A layer with alpha over a part of the canvas, at an opacity.
+    Image image{7, 5, c.baseType};
+    const uint32_t type = c.baseType == 0 ? 1 : c.baseType == 1 ? 3 : 5;
+    const uint32_t bpp = c.baseType == 0 ? 4 : 2;
+    Layer layer{4, 3, type, "l", {PropOffsets(2, 1), PropOpacity(c.opacity)}};
+    layer.pixels = Pattern(4, 3, bpp, 9);
+    for (size_t i = 0; i < layer.pixels.size(); i += bpp) {
+      if (c.baseType == 2) layer.pixels[i] %= 3;
+      layer.pixels[i + bpp - 1] = i % 3 == 0 ? 0 : 255;
+    }
+    if (c.baseType == 2) image.props.push_back(PropColormap({10, 20, 30, 40, 50, 60, 70, 80, 90}));
+    image.layers.push_back(layer);
+    const Bytes file = WriteXcf(image);
+    Picture p = Decode(file, nullptr, 0, tessel::kEveryVersion, tessel::PictureKind::Transparent);
+    ASSERT_EQ(p.code, 0) << p.reason;
+    ASSERT_EQ(p.bitCount, 32u);
+    Bytes expected;
+    for (uint32_t y = 0; y < p.height; ++y)
+      for (uint32_t x = 0; x < p.width; ++x) {
+        const Bytes px = p.Rgba(x, y);
+        expected.insert(expected.end(), px.begin(), px.end());
+      }
+    const std::string whole = ScratchPath("alpha-whole.png"), streamed = ScratchPath("alpha-streamed.png");
+    ASSERT_TRUE(WritePng(whole, DibOf(p), &error)) << error;
+    HostInput in;
+    in.bytes.assign(file.begin(), file.end());
+    in.buffer = in.bytes.data();
+    in.offsetOrSize = static_cast<int32_t>(in.bytes.size());
+    in.flag = 1;
+    HostPicture picture;
+    std::string reason;
+    {
+      PictureOutput output(api, streamed);
+      ASSERT_EQ(DecodePicture(api, in, nullptr, 0, &picture, &reason, output.Sink(), nullptr,
+                              tessel::PictureChoice{tessel::PictureKind::Transparent, {0, 0, 0}}),
+                0)
+          << reason;
+      ASSERT_TRUE(output.Write(picture, &error)) << error;
+    }
+    for (const std::string& path : {whole, streamed}) {
+      EXPECT_EQ(ReadPngRgba(path), expected) << path << ", base type " << c.baseType;
+      const Bytes bytes = ReadFile(path);
+      EXPECT_EQ(bytes[25], c.colourType) << path << ", base type " << c.baseType;
+      const bool entry = std::search(bytes.begin(), bytes.end(), std::begin("tRNS"), std::end("tRNS") - 1) != bytes.end();
+      EXPECT_EQ(entry, c.transparentEntry) << path << ", base type " << c.baseType;
     }
   }
 }
