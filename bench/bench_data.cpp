@@ -49,9 +49,9 @@ xcftest::Image LargeDocument(uint32_t size) {
   return image;
 }
 
-xcftest::Image ViewerDocument() {
+xcftest::Image ViewerDocument(const char* tag, bool hole) {
   using namespace xcftest;
-  Image image{6000, 4000, 0};
+  Image image{6000, 4000, 0, tag};
   image.compression = 1;
   struct Part {
     uint32_t width, height, type, mode, opacity;
@@ -65,7 +65,7 @@ xcftest::Image ViewerDocument() {
       {3000, 2000, 1, 4, 255, 300, 250, false},     // screen
       {4000, 3000, 1, 3, 255, 1800, 700, true},     // multiply
       {5000, 3500, 1, 0, 204, 400, 300, true},      // normal at 80 %
-      {6000, 4000, 0, 0, 255, 0, 0, false},         // the opaque base
+      {6000, 4000, hole ? 1u : 0u, 0, 255, 0, 0, false},  // the base
   };
   uint32_t seed = 1;
   for (const Part& part : parts) {

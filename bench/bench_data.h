@@ -21,7 +21,9 @@ xcftest::Image LargeDocument(uint32_t size = 4096);
 // and five layers in normal (80 %, masked), multiply (masked), screen,
 // overlay (50 %, without alpha) and hard light (masked) mode, each smaller
 // than the canvas and placed inside it.
-xcftest::Image ViewerDocument();
+// With a tag ("v011") the same layers in a file of that version; with a
+// hole, the base has alpha, opaque but for a soft-edged hole.
+xcftest::Image ViewerDocument(const char* tag = "v001", bool hole = false);
 
 // The small file of the per-call measurements: 1000 x 800 RGB, three layers.
 xcftest::Image SmallDocument();

@@ -6,6 +6,7 @@
 //        tessel_benchgen --layers N WIDTH HEIGHT OUT.xcf N RGBA layers of one colour per tile
 //        tessel_benchgen --nested N WIDTH HEIGHT OUT.xcf N groups nested around one layer
 //        tessel_benchgen --wide N WIDTH HEIGHT TAG OUT.xcf one group of N small layers, version TAG
+//        tessel_benchgen --photo TAG [hole] OUT.xcf      the photograph in a file of version TAG, its base with a hole
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -23,6 +24,11 @@ int main(int argc, char** argv) {
     return 2;
   }
   const std::string first = argv[1];
+  if (first == "--photo" && (argc == 4 || argc == 5)) {
+    const bool hole = argc == 5 && std::string(argv[3]) == "hole";
+    xcftest::WriteFile(argv[argc - 1], xcftest::WriteXcf(tesselbench::ViewerDocument(argv[2], hole)));
+    return 0;
+  }
   if (first == "--wide" && argc == 7) {
     const xcftest::Image image = xcftest::WideGroup(static_cast<uint32_t>(std::atoi(argv[2])),
                                                         static_cast<uint32_t>(std::atoi(argv[3])),

@@ -83,7 +83,10 @@ struct BandLayout {
 BandLayout LayBands(const DrawPlan& plan, uint32_t width, uint32_t height) {
   const uint64_t perRow = static_cast<uint64_t>(width) * plan.bandBytes * (plan.depth + 4);
   const uint64_t fit = kBandBytes / perRow;
-  const uint32_t rows = fit >= 2 * kTileSize ? 2 * kTileSize : fit == 0 ? 1 : static_cast<uint32_t>(fit);
+  // Whole tile rows where they fit, so that no band cuts one.
+  const uint32_t rows = fit >= 2 * kTileSize ? 2 * kTileSize : fit >= kTileSize ? kTileSize
+                        : fit == 0                ? 1
+                                                  : static_cast<uint32_t>(fit);
   uint64_t bytesAt[kTileSize] = {};
   for (uint32_t k = 0; k < plan.count; ++k) {
     const PlanNode& node = plan.nodes[k];

@@ -95,6 +95,25 @@ for task in "$photo BMP" "$photo PNG" "$layers64 BMP" "$nested BMP" "$big BMP" "
   fi
 done
 echo "the two builds' bitmaps are identical"
+
+# The photograph's layers in a file of version 11, opaque, and with a
+# transparent hole in its base (versions 11 and 0): to PNG, the picture
+# with its transparency (RGBA) where the hole is.
+photo11g="$work/photo-6000x4000-v011.xcf"
+hole11="$work/photo-6000x4000-v011-hole.xcf"
+hole0="$work/photo-6000x4000-v000-hole.xcf"
+make_file "$photo11g" --photo v011 "$photo11g"
+make_file "$hole11" --photo v011 hole "$hole11"
+make_file "$hole0" --photo file hole "$hole0"
+printf '\n%-34s %-8s %8s %8s %8s %10s %12s\n' "to PNG, median of $runs" build wall user sys "peak MiB" "PNG bytes"
+for file in "$photo11g" "$hole11" "$hole0"; do
+  for build in base current; do
+    out="$work/out-$(name_of "$file")-$build.png"
+    read -r w u s m < <(measure "$(bin_of $build)/tessel" render "$file" "$out")
+    printf '%-34s %-8s %7ss %7ss %7ss %10d %12d\n' "$(name_of "$file")" "$build" "$w" "$u" "$s" $((m / 1024)) \
+           "$(stat -c %s "$out")"
+  done
+done
 # The thumbnail against render to BMP, the current build alone (the base
 # has no thumbnail command).
 read -r w u s m < <(measure "$current/bin/tessel" thumbnail "$photo" "$work/out-thumbnail.png")

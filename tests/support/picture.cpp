@@ -38,14 +38,14 @@ Bytes Picture::Rgba(uint32_t x, uint32_t y) const {
 Bytes Picture::Entry(uint32_t i) const { return Bytes(header.begin() + 40 + 4 * i, header.begin() + 44 + 4 * i); }
 
 Picture Decode(const Bytes& file, ProgressCallback callback, intptr_t userData, const tessel::Limits& limits,
-               tessel::PictureKind kind) {
+               tessel::PictureChoice choice) {
   Picture picture;
   HLOCAL info = nullptr;
   HLOCAL bits = nullptr;
   tessel::Reason reason{};
   picture.code = tessel::GetPictureWith(reinterpret_cast<const char*>(file.data()), static_cast<int32_t>(file.size()),
                                         1, &info, &bits, callback, userData, limits, &reason, nullptr, nullptr,
-                                        tessel::PictureChoice{kind, {0, 0, 0}});
+                                        choice);
   picture.reason = reason.text;
   if (picture.code != 0 && picture.reason.empty()) ++unexplained;
   if (picture.code != 0) return picture;

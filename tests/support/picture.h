@@ -36,7 +36,7 @@ struct Picture {
 // The plug-in's own limits read versions 0 to 3; kEveryVersion every one.
 Picture Decode(const Bytes& file, ProgressCallback callback = nullptr, intptr_t userData = 0,
                const tessel::Limits& limits = tessel::kDefaultLimits,
-               tessel::PictureKind kind = tessel::PictureKind::Viewer);
+               tessel::PictureChoice choice = tessel::PictureChoice{tessel::PictureKind::Viewer, {0, 0, 0}});
 Picture Decode(const Image& image);
 
 // What GetPictureFiltersWith tells of a file read with every version, a

@@ -143,7 +143,7 @@ TEST(PngWriter, KeepsTheAlphaOfEachKindOfPicture) {
     if (c.baseType == 2) image.props.push_back(PropColormap({10, 20, 30, 40, 50, 60, 70, 80, 90}));
     image.layers.push_back(layer);
     const Bytes file = WriteXcf(image);
-    Picture p = Decode(file, nullptr, 0, tessel::kEveryVersion, tessel::PictureKind::Transparent);
+    Picture p = Decode(file, nullptr, 0, tessel::kEveryVersion, tessel::PictureChoice{tessel::PictureKind::Transparent, {0, 0, 0}});
     ASSERT_EQ(p.code, 0) << p.reason;
     ASSERT_EQ(p.bitCount, 32u);
     Bytes expected;
