@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/image_writer.h"
+#include "tools/png_writer.h"
 #include "tools/plugin_api.h"
 
 // A file as a viewer passes it: its name with a start offset, or the whole

@@ -11,6 +11,7 @@
 #include "tests/support/test_files.h"
 #include "tools/host.h"
 #include "tools/image_writer.h"
+#include "tools/png_writer.h"
 
 using namespace xcftest;
 
