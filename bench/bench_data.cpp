@@ -1,6 +1,8 @@
 #include "bench/bench_data.h"
 
 #include <cmath>
+#include <cstdlib>
+#include <cstring>
 
 namespace tesselbench {
 
@@ -49,10 +51,36 @@ xcftest::Image LargeDocument(uint32_t size) {
   return image;
 }
 
-xcftest::Image ViewerDocument(const char* tag, bool hole) {
+namespace {
+
+// 8-bit components as a precision of version 12 on stores them, big-endian:
+// 16-bit integers (x 257) or 32-bit floats (x / 255); others as they are.
+Bytes Widen(const Bytes& bytes, uint32_t precision) {
+  const uint32_t kind = precision / 100;
+  if (kind != 2 && kind != 6) return bytes;
+  Bytes out(bytes.size() * (kind == 2 ? 2 : 4));
+  uint8_t* o = out.data();
+  for (uint8_t v : bytes) {
+    if (kind == 2) {
+      *o++ = v;
+      *o++ = v;
+      continue;
+    }
+    const float f = v / 255.0f;
+    uint32_t u;
+    std::memcpy(&u, &f, 4);
+    for (int i = 3; i >= 0; --i) *o++ = static_cast<uint8_t>(u >> (8 * i));
+  }
+  return out;
+}
+
+}  // namespace
+
+xcftest::Image ViewerDocument(const char* tag, bool hole, uint32_t precision) {
   using namespace xcftest;
   Image image{6000, 4000, 0, tag};
   image.compression = 1;
+  image.precision = precision;
   struct Part {
     uint32_t width, height, type, mode, opacity;
     int32_t x, y;
@@ -71,8 +99,11 @@ xcftest::Image ViewerDocument(const char* tag, bool hole) {
   for (const Part& part : parts) {
     Layer layer{part.width, part.height, part.type, "layer " + std::to_string(seed),
                 {PropMode(part.mode), PropOpacity(part.opacity), PropOffsets(part.x, part.y)}};
-    layer.pixels = PhotoLike(part.width, part.height, part.type == 0 ? 3u : 4u, seed);
-    if (part.mask) layer.mask = Mask{part.width, part.height, {}, PhotoLike(part.width, part.height, 1, 40 + seed)};
+    layer.pixels = Widen(PhotoLike(part.width, part.height, part.type == 0 ? 3u : 4u, seed), precision);
+    if (part.mask) {
+      layer.mask = Mask{part.width, part.height, {}, Widen(PhotoLike(part.width, part.height, 1, 40 + seed), precision)};
+      layer.mask->bpp = ComponentBytes(std::atoi(tag + 1), precision);
+    }
     image.layers.push_back(layer);
     ++seed;
   }

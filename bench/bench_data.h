@@ -22,8 +22,10 @@ xcftest::Image LargeDocument(uint32_t size = 4096);
 // overlay (50 %, without alpha) and hard light (masked) mode, each smaller
 // than the canvas and placed inside it.
 // With a tag ("v011") the same layers in a file of that version; with a
-// hole, the base has alpha, opaque but for a soft-edged hole.
-xcftest::Image ViewerDocument(const char* tag = "v001", bool hole = false);
+// hole, the base has alpha, opaque but for a soft-edged hole. From version
+// 12 on, a precision word of 16-bit integers (200, 250) or 32-bit floats
+// (600, 650) stores the same 8-bit pixels widened.
+xcftest::Image ViewerDocument(const char* tag = "v001", bool hole = false, uint32_t precision = 150);
 
 // The small file of the per-call measurements: 1000 x 800 RGB, three layers.
 xcftest::Image SmallDocument();

@@ -6,7 +6,8 @@
 //        tessel_benchgen --layers N WIDTH HEIGHT OUT.xcf N RGBA layers of one colour per tile
 //        tessel_benchgen --nested N WIDTH HEIGHT OUT.xcf N groups nested around one layer
 //        tessel_benchgen --wide N WIDTH HEIGHT TAG OUT.xcf one group of N small layers, version TAG
-//        tessel_benchgen --photo TAG [hole] OUT.xcf      the photograph in a file of version TAG, its base with a hole
+//        tessel_benchgen --photo TAG [hole] [P] OUT.xcf  the photograph in a file of version TAG, its base with a
+//                                                        hole, its pixels of precision P (v012 on: 250, 600...)
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -24,9 +25,16 @@ int main(int argc, char** argv) {
     return 2;
   }
   const std::string first = argv[1];
-  if (first == "--photo" && (argc == 4 || argc == 5)) {
-    const bool hole = argc == 5 && std::string(argv[3]) == "hole";
-    xcftest::WriteFile(argv[argc - 1], xcftest::WriteXcf(tesselbench::ViewerDocument(argv[2], hole)));
+  if (first == "--photo" && argc >= 4 && argc <= 6) {
+    int next = 3;
+    const bool hole = next < argc - 1 && std::string(argv[next]) == "hole";
+    if (hole) ++next;
+    const uint32_t precision = next < argc - 1 ? static_cast<uint32_t>(std::atoi(argv[next++])) : 150;
+    if (next != argc - 1 || precision == 0) {
+      std::fprintf(stderr, "usage: tessel_benchgen --photo TAG [hole] [PRECISION] OUT.xcf\n");
+      return 2;
+    }
+    xcftest::WriteFile(argv[argc - 1], xcftest::WriteXcf(tesselbench::ViewerDocument(argv[2], hole, precision)));
     return 0;
   }
   if (first == "--wide" && argc == 7) {

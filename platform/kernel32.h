@@ -19,6 +19,7 @@
 
 typedef void* HANDLE;
 typedef void* HLOCAL;
+typedef void* HMODULE;
 typedef uint32_t DWORD;
 typedef int32_t LONG;
 typedef int32_t BOOL;
@@ -123,6 +124,19 @@ BOOL IsDBCSLeadByteEx(UINT codePage, BYTE testChar);
 BOOL IsBadReadPtr(const void* pointer, UINT_PTR bytes);
 // Natively no debugger listens: the text goes nowhere.
 void OutputDebugStringA(LPCSTR text);
+
+// The module that holds the address `name` (FROM_ADDRESS, which the
+// stand-in requires), and its file: natively the executable or shared
+// object that dladdr finds (profile_posix.cpp).
+#define GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT 0x00000002u
+#define GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS 0x00000004u
+BOOL GetModuleHandleExA(DWORD flags, LPCSTR name, HMODULE* module);
+DWORD GetModuleFileNameA(HMODULE module, LPSTR name, DWORD size);
+// A value of an INI file as Windows reads it: section and key without
+// regard to case, the value without the blanks around it or the quotes
+// around the whole; `fallback` where the file, section or key is missing.
+// Returns the characters written, cut to size - 1.
+DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR fallback, LPSTR value, DWORD size, LPCSTR file);
 
 // Threads: the stand-in waits for a thread with INFINITE only.
 HANDLE CreateThread(LPSECURITY_ATTRIBUTES security, SIZE_T stackSize, LPTHREAD_START_ROUTINE start, LPVOID parameter,

@@ -6,6 +6,7 @@
 #include "plugin/bitmap.h"
 #include "plugin/entry.h"
 #include "plugin/result.h"
+#include "plugin/settings.h"
 #include "stream/detect.h"
 #include "stream/file_source.h"
 #include "stream/input.h"
@@ -81,6 +82,21 @@ int TellDebugger(int code, const Reason& reason) {
   return code;
 }
 
+// The limits of an export call, from the settings file beside the
+// plug-in; a value it cannot take is told to a debugger, and the plug-in's
+// own limits apply.
+Limits CallLimits() {
+  Reason note{};
+  const Limits limits = ExportLimits(&note);
+  if (ReasonKept(&note)) {
+    char text[sizeof note.text + 16];
+    std::snprintf(text, sizeof text, "tessel: %s\n", note.text);
+    text[sizeof text - 1] = '\0';
+    OutputDebugStringA(text);
+  }
+  return limits;
+}
+
 // The name decides when the first 2048 bytes hold no decodable header: a
 // compressed XCF's extension, found at any '.', without regard to case. A
 // lead byte of a double-byte character takes its trail byte with it.
@@ -141,6 +157,7 @@ int TESSEL_CALL GetPluginInfo(int32_t index, char* buffer, int32_t length) {
 }
 
 int TESSEL_CALL IsSupported(const char* fileName, uintptr_t data) {
+  const Limits limits = CallLimits();
   const bool handleForm = data < kHandleLimit;
   FileSource file{};
   file.file = reinterpret_cast<HANDLE>(data);  // the host's: read as it stands, never closed
@@ -156,6 +173,7 @@ int TESSEL_CALL IsSupported(const char* fileName, uintptr_t data) {
   }
   if (result == ResultCode::OutOfMemory) return static_cast<int>(ResultCode::OutOfMemory);
   if (result != ResultCode::Ok) return 0;
+  stream->limits = &limits;
 
   int32_t version = -1;
   result = ProbeXcf(stream, &version);
@@ -167,14 +185,14 @@ int TESSEL_CALL IsSupported(const char* fileName, uintptr_t data) {
 
 int TESSEL_CALL GetPictureInfo(const char* buffer, int32_t offsetOrSize, uint32_t flag, PictureInfo* info) {
   Reason reason{};
-  return TellDebugger(GetPictureInfoWith(buffer, offsetOrSize, flag, info, kDefaultLimits, &reason), reason);
+  return TellDebugger(GetPictureInfoWith(buffer, offsetOrSize, flag, info, CallLimits(), &reason), reason);
 }
 
 int TESSEL_CALL GetPicture(const char* buffer, int32_t offsetOrSize, uint32_t flag, HLOCAL* info, HLOCAL* bits,
                            ProgressCallback progress, intptr_t userData) {
   Reason reason{};
   return TellDebugger(
-      GetPictureWith(buffer, offsetOrSize, flag, info, bits, progress, userData, kDefaultLimits, &reason), reason);
+      GetPictureWith(buffer, offsetOrSize, flag, info, bits, progress, userData, CallLimits(), &reason), reason);
 }
 
 int TESSEL_CALL GetPreview(const char*, int32_t, uint32_t, HLOCAL*, HLOCAL*, ProgressCallback, intptr_t) {

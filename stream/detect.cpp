@@ -72,7 +72,7 @@ ResultCode ProbeXcf(ByteStream* stream, int32_t* version) {
   if (result == ResultCode::Ok) result = ContainerReaderRead(reader, signature, &count);
   if (result == ResultCode::Ok && count < sizeof signature) result = ResultCode::NotRecognised;
   if (result == ResultCode::Ok) {
-    int32_t parsed = XcfParseSignature(signature);
+    int32_t parsed = XcfParseSignature(signature, StreamLimits(stream).newestVersion);
     if (version != nullptr) {
       *version = parsed;
     } else if (parsed == -1) {

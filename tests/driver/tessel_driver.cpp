@@ -25,6 +25,9 @@
 #include <malloc.h>
 #endif
 
+#ifndef _WIN32
+#include "plugin/settings.h"
+#endif
 #include "tests/support/debugger_text.h"
 #include "tests/support/local_handles.h"
 #include "tools/command_line.h"
@@ -154,6 +157,7 @@ int CommandCases(const PluginApi& api, const std::string& list) {
     for (std::string w; split >> w;) words.push_back(w);
     std::fprintf(stdout, "== %s\n", line.c_str());
     int status = RunCase(api, words, stdout);
+    for (const std::string& note : xcftest::TakeDebuggerNotes()) std::fprintf(stdout, "debugger: %s", note.c_str());
     std::fprintf(stdout, "exit %d\n", status);
     std::fflush(stdout);
   }
@@ -270,6 +274,13 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "tessel_driver: %s\n", error.c_str());
     return kExitFailed;
   }
+#ifndef _WIN32
+  // Natively the entry points are called with records of the host's: they
+  // get what the exports read beside this program, as the DLL reads its
+  // own settings file.
+  const tessel::Limits settings = tessel::ExportLimits(nullptr);
+  api.limits = &settings;
+#endif
   if (!xcftest::HearDebuggerTextOf(api.module)) {
     std::fprintf(stderr, "tessel_driver: the plug-in's OutputDebugStringA cannot be heard\n");
     return kExitFailed;

@@ -25,7 +25,13 @@ for library in libc6 libstdc++6 zlib1g libbz2-1.0 liblzma5; do
 done
 echo "$(basename "$deb"): $contents; Depends: $depends"
 files=$(cmake -E tar tf "$zip" | sort | tr '\n' ' ')
-[ "$files" = "INSTALL-WINDOWS.txt tessel.exe tessel.spi " ] || fail "$zip holds $files"
+[ "$files" = "INSTALL-WINDOWS.txt tessel.exe tessel.ini tessel.spi " ] || fail "$zip holds $files"
+# Shipped off: the plug-in's own answers until the user says otherwise.
+unpacked=$(mktemp -d)
+(cd "$unpacked" && cmake -E tar xf "$OLDPWD/$zip")
+grep -q '^;versions=all' "$unpacked/tessel.ini" || fail "tessel.ini does not hold ;versions=all"
+! grep -q '^versions' "$unpacked/tessel.ini" || fail "tessel.ini is shipped on"
+rm -rf "$unpacked"
 echo "$(basename "$zip"): $files"
 
 bash tests/e2e/thumbnail_factory.sh "$deb" examples/example.xcf

@@ -29,6 +29,14 @@ if(TESSEL_NATIVE_BUILD_DIR)
                    ${CMAKE_CURRENT_BINARY_DIR}/stress ${CMAKE_BINARY_DIR}/bin ${TESSEL_WINE})
   set_tests_properties(stress_under_wine PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 900)
 
+  # The settings file beside the plug-in: the plug-in's own answers without
+  # it, every version GIMP saves with versions=all, the big documents of
+  # versions 11 and 12 in the 32-bit process.
+  add_test(NAME settings_under_wine
+           COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/e2e/settings.sh ${TESSEL_NATIVE_BUILD_DIR}/bin
+                   ${CMAKE_CURRENT_BINARY_DIR}/settings ${CMAKE_BINARY_DIR}/bin ${TESSEL_WINE})
+  set_tests_properties(settings_under_wine PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 1800)
+
   # The colour conversions and their row functions, the only floating point
   # in the plug-in, give the same bytes in both builds.
   add_test(NAME arithmetic_matches_native

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace xcftest {
 
@@ -12,7 +13,11 @@ namespace xcftest {
 bool HearDebuggerTextOf(void* module);
 
 // The reason in the last text this thread sent to a debugger ("tessel:
-// WHAT: REASON (code N)"), taken: empty when none came since.
+// WHAT: REASON (code N)"), taken with the other reasons: empty when none
+// came since.
 std::string TakeDebuggerReason();
+
+// The other texts this thread sent (a note on the settings file), taken.
+std::vector<std::string> TakeDebuggerNotes();
 
 }  // namespace xcftest

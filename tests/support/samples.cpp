@@ -201,12 +201,18 @@ std::vector<Sample> StressSamples() {
   const Bytes example = WriteXcf(ExampleImage());
   const Bytes indexed = WriteXcf(IndexedGroupsImage(true));
   const Bytes modes = WriteXcf(ModesImage(false));
+  // The same layers as GIMP 2.10 stores them: version 11, zlib tiles, read
+  // where the caller asks for every version.
+  Image modernImage = ModesImage(false);
+  modernImage.tag = "v011";
+  modernImage.compression = 2;
+  const Bytes modern = WriteXcf(modernImage);
   for (const auto& [name, xcf] : std::vector<std::pair<std::string, Bytes>>{
-           {"example", example}, {"indexed", indexed}, {"modes", modes}}) {
+           {"example", example}, {"indexed", indexed}, {"modes", modes}, {"modern", modern}}) {
     for (const auto& [suffix, bytes] :
          std::vector<std::pair<std::string, Bytes>>{{".xcf", xcf}, {".xcf.gz", Gzip(xcf)}, {".xcf.bz2", Bzip2(xcf)}}) {
       samples.push_back({name + suffix, bytes});
-      if (name != "example") continue;
+      if (name != "example" && name != "modern") continue;
       for (int percent : {10, 50, 90}) {
         Bytes cut(bytes.begin(), bytes.begin() + static_cast<long>(bytes.size() * percent / 100));
         samples.push_back({name + "-cut" + std::to_string(percent) + suffix, cut});
