@@ -186,9 +186,17 @@ fs::path OutputIn(const fs::path& dir, const std::string& input, const char* ext
   return dir / fs::path(name).replace_extension(extension);
 }
 
-}  // namespace
+// What render's command line asks for.
+struct RenderOptions {
+  InputOptions in;
+  PictureOptions picture;
+  std::string outputDir;
+  int64_t jobsAtOnce = 1;
+};
 
-int CommandRender(const PluginApi& api, int argc, char** argv, const std::atomic<bool>& interrupted) {
+// Reads the options; kGoOn, or the exit status (help given, wrong usage).
+constexpr int kGoOn = -1;
+int ParseRender(const PluginApi& api, int argc, char** argv, RenderOptions* o) {
   static const option kOptions[] = {{"offset", required_argument, nullptr, kOptOffset},
                                     {"memory", no_argument, nullptr, kOptMemory},
                                     {"output", required_argument, nullptr, 'o'},
@@ -198,21 +206,17 @@ int CommandRender(const PluginApi& api, int argc, char** argv, const std::atomic
                                     {"background", required_argument, nullptr, kOptBackground},
                                     {"help", no_argument, nullptr, kOptHelp},
                                     {nullptr, 0, nullptr, 0}};
-  InputOptions in;
-  PictureOptions picture;
-  std::string outputDir;
-  int64_t jobsAtOnce = 1;
   ResetOptionParser();
   for (int c; (c = getopt_long(argc, argv, "o:j:", kOptions, nullptr)) != -1;) {
     bool bad = false;
-    if (InputOption("render", c, &in, &bad)) {
+    if (InputOption("render", c, &o->in, &bad)) {
       if (bad) return kExitUsage;
       continue;
     }
     switch (c) {
-      case 'o': outputDir = optarg; break;
+      case 'o': o->outputDir = optarg; break;
       case 'j':
-        if (!NumberOption("render", "--jobs", 1, 64, &jobsAtOnce)) return kExitUsage;
+        if (!NumberOption("render", "--jobs", 1, 64, &o->jobsAtOnce)) return kExitUsage;
         break;
       case kOptThreads: {
         int64_t threads;
@@ -224,39 +228,44 @@ int CommandRender(const PluginApi& api, int argc, char** argv, const std::atomic
         }
         break;
       }
-      case kOptViewer: picture.viewer = true; break;
+      case kOptViewer: o->picture.viewer = true; break;
       case kOptBackground:
-        if (!ParseColour(optarg, picture.colour)) {
+        if (!ParseColour(optarg, o->picture.colour)) {
           std::fprintf(stderr, "tessel render: --background %s: a colour is a name such as white, or #rrggbb\n",
                        optarg);
           return UsageError("render");
         }
-        picture.background = true;
+        o->picture.background = true;
         break;
       case kOptHelp: std::fputs(kRenderUsage, stdout); return kExitOk;
       default: return UsageError("render");
     }
   }
-  if (!OffsetUsable("render", in)) return kExitUsage;
-  if (picture.viewer && picture.background) {
+  if (!OffsetUsable("render", o->in)) return kExitUsage;
+  if (o->picture.viewer && o->picture.background) {
     std::fprintf(stderr, "tessel render: --viewer and --background do not go together: the viewer's picture lies "
                          "on black\n");
     return UsageError("render");
   }
   // The plug-in's exports, which the Windows build calls, draw the
   // viewer's picture alone.
-  if (picture.background && api.getPictureWith == nullptr) {
+  if (o->picture.background && api.getPictureWith == nullptr) {
     std::fprintf(stderr, "tessel render: --background: the plug-in's exports draw over black alone\n");
     return kExitUsage;
   }
-  std::vector<RenderJob> jobs;
+  return kGoOn;
+}
+
+// One job per input, every output tried before anything is decoded;
+// kGoOn, or the exit status.
+int MakeJobs(const RenderOptions& o, int argc, char** argv, std::vector<RenderJob>* jobs) {
   std::string error;
-  if (outputDir.empty()) {
+  if (o.outputDir.empty()) {
     if (argc - optind != 2) {
       std::fprintf(stderr, "tessel render: wrong number of arguments\n");
       return UsageError("render");
     }
-    jobs.push_back({argv[optind], argv[optind + 1], picture.For(argv[optind + 1])});
+    jobs->push_back({argv[optind], argv[optind + 1], o.picture.For(argv[optind + 1])});
   } else {
     if (optind == argc) {
       std::fprintf(stderr, "tessel render: wrong number of arguments\n");
@@ -264,27 +273,27 @@ int CommandRender(const PluginApi& api, int argc, char** argv, const std::atomic
     }
     // Two inputs named alike would overwrite one picture; where the folder
     // ignores case (on Windows always), b.xcf and B.xcf are named alike.
-    const bool foldCase = FolderIgnoresCase(outputDir);
+    const bool foldCase = FolderIgnoresCase(o.outputDir);
     std::set<std::string> outputs;
     for (int i = optind; i < argc; ++i) {
-      const fs::path out = OutputIn(outputDir, argv[i], ".png");
-      jobs.push_back({argv[i], out, picture.For(out)});
-      std::string key = jobs.back().output.string();
+      const fs::path out = OutputIn(o.outputDir, argv[i], ".png");
+      jobs->push_back({argv[i], out, o.picture.For(out)});
+      std::string key = jobs->back().output.string();
       if (foldCase)
         for (char& c : key) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
       if (!outputs.insert(key).second) {
-        std::fprintf(stderr, "tessel render: two files would be written to %s\n", jobs.back().output.string().c_str());
+        std::fprintf(stderr, "tessel render: two files would be written to %s\n", jobs->back().output.string().c_str());
         return kExitUsage;
       }
     }
     std::error_code ec;
-    fs::create_directories(outputDir, ec);
+    fs::create_directories(o.outputDir, ec);
     if (ec) {
-      std::fprintf(stderr, "tessel: %s: %s\n", outputDir.c_str(), ec.message().c_str());
+      std::fprintf(stderr, "tessel: %s: %s\n", o.outputDir.c_str(), ec.message().c_str());
       return kExitFailed;
     }
   }
-  for (const RenderJob& job : jobs) {
+  for (const RenderJob& job : *jobs) {
     if (!WritableImagePath(job.output, &error)) {
       std::fprintf(stderr, "tessel render: %s\n", error.c_str());
       return kExitUsage;
@@ -292,22 +301,33 @@ int CommandRender(const PluginApi& api, int argc, char** argv, const std::atomic
   }
   // An output that cannot be written fails before anything is decoded.
   bool writable = true;
-  for (const RenderJob& job : jobs) {
+  for (const RenderJob& job : *jobs) {
     if (OutputWritable(job.output, &error)) continue;
     std::fprintf(stderr, "tessel: %s\n", error.c_str());
     writable = false;
   }
-  if (!writable) return kExitFailed;
+  return writable ? kGoOn : kExitFailed;
+}
+
+}  // namespace
+
+int CommandRender(const PluginApi& api, int argc, char** argv, const std::atomic<bool>& interrupted) {
+  RenderOptions o;
+  int status = ParseRender(api, argc, argv, &o);
+  if (status != kGoOn) return status;
+  std::vector<RenderJob> jobs;
+  status = MakeJobs(o, argc, argv, &jobs);
+  if (status != kGoOn) return status;
 
   ProgressBar bar(jobs.size(), isatty(fileno(stderr)) != 0);
   std::atomic<size_t> next{0};
   std::atomic<size_t> failed{0};
   auto work = [&] {
     for (size_t i; !interrupted && (i = next++) < jobs.size();)
-      if (!RenderOne(api, jobs[i], in, &bar, i, interrupted)) ++failed;
+      if (!RenderOne(api, jobs[i], o.in, &bar, i, interrupted)) ++failed;
   };
   std::vector<std::thread> workers;
-  const size_t extra = std::min<size_t>(static_cast<size_t>(jobsAtOnce), jobs.size()) - 1;
+  const size_t extra = std::min<size_t>(static_cast<size_t>(o.jobsAtOnce), jobs.size()) - 1;
   for (size_t t = 0; t < extra; ++t) workers.emplace_back(work);
   work();
   for (std::thread& worker : workers) worker.join();
