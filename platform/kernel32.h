@@ -66,8 +66,13 @@ typedef CONDITION_VARIABLE* PCONDITION_VARIABLE;
 typedef OVERLAPPED* LPOVERLAPPED;
 
 #define WINAPI
+// As glib defines them too, where both are included.
+#ifndef TRUE
 #define TRUE 1
+#endif
+#ifndef FALSE
 #define FALSE 0
+#endif
 
 #define INVALID_HANDLE_VALUE (reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1)))
 #define INVALID_SET_FILE_POINTER (static_cast<DWORD>(0xFFFFFFFFu))

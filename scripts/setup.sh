@@ -23,6 +23,7 @@ if [ "$tier" = all ]; then
     libgtest-dev libgmock-dev libbenchmark-dev
     clang libclang-rt-14-dev
     help2man file bzip2 bubblewrap python3-gi gir1.2-gnomedesktop-3.0 shared-mime-info
+    libgdk-pixbuf-2.0-dev gir1.2-gdkpixbuf-2.0 gir1.2-gtk-3.0 eog xvfb xauth
     g++-mingw-w64-i686 binutils-mingw-w64-i686 libz-mingw-w64-dev
     wine wine32:i386
   )

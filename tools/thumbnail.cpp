@@ -158,8 +158,16 @@ bool ScaleToFit(const ::Dib& dib, uint32_t size, uint32_t threads, OwnedDib* out
   std::string error;
   if (size == 0 || !DibValid(dib, &error)) return false;
   const DibLayout in = LayoutOf(dib);
-  const bool gray = GrayTable(dib);
   const ThumbnailSize fit = FitInto(in.width, in.height, size);
+  return ScaleTo(dib, fit.width, fit.height, threads, out);
+}
+
+bool ScaleTo(const ::Dib& dib, uint32_t width, uint32_t height, uint32_t threads, OwnedDib* out) {
+  std::string error;
+  if (width == 0 || height == 0 || !DibValid(dib, &error)) return false;
+  const DibLayout in = LayoutOf(dib);
+  const bool gray = GrayTable(dib);
+  const ThumbnailSize fit{width, height};
   try {
     // A 32-bit picture stays one, with its colour table (what it says of
     // the picture's kind).

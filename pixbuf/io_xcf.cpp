@@ -1,0 +1,140 @@
+// gdk-pixbuf's loader of GIMP XCF files: every GTK program that reads
+// pictures through gdk-pixbuf (Eye of GNOME, Geeqie, Ristretto, tumbler)
+// shows what the tessel tool writes to PNG, with its transparency.
+//
+// A whole file (gdk_pixbuf_new_from_file) is read where it lies; data
+// handed over piece by piece (GdkPixbufLoader) is gathered and decoded
+// from memory once it is whole.
+// The module interface is gdk-pixbuf's "backend" part of its headers.
+#define GDK_PIXBUF_ENABLE_BACKEND
+#include <gdk-pixbuf/gdk-pixbuf-io.h>
+#include <gdk-pixbuf/gdk-pixbuf.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <new>
+#include <vector>
+
+#include "pixbuf/pixbuf_picture.h"
+
+namespace {
+
+// GdkPixbufLoader's calls, and the data had so far.
+struct Incremental {
+  GdkPixbufModuleSizeFunc size;
+  GdkPixbufModulePreparedFunc prepared;
+  GdkPixbufModuleUpdatedFunc updated;
+  gpointer userData;
+  std::vector<uint8_t> data;
+};
+
+// The memory form takes a signed 32-bit size.
+constexpr size_t kLargestInMemory = INT32_MAX;
+
+void TooLarge(GError** error) {
+  g_set_error_literal(error, GDK_PIXBUF_ERROR, GDK_PIXBUF_ERROR_INSUFFICIENT_MEMORY,
+                      "the data is larger than the 2 GiB that can be read from memory");
+}
+
+// gdk-pixbuf hands the file open; tessel reads it by name, through the
+// descriptor, without holding it in memory. Where /proc is missing, the
+// file is read into memory instead.
+GdkPixbuf* Load(FILE* file, GError** error) {
+  char path[64];
+  std::snprintf(path, sizeof path, "/proc/self/fd/%d", fileno(file));
+  if (access(path, R_OK) == 0) return DecodePixbuf(PixbufInput{path, nullptr, 0}, PixbufSizeAsk{nullptr, nullptr}, error);
+  std::vector<uint8_t> data;
+  try {
+    uint8_t piece[65536];
+    for (size_t n; (n = std::fread(piece, 1, sizeof piece, file)) > 0;) {
+      if (data.size() + n > kLargestInMemory) {
+        TooLarge(error);
+        return nullptr;
+      }
+      data.insert(data.end(), piece, piece + n);
+    }
+  } catch (const std::bad_alloc&) {
+    g_set_error_literal(error, GDK_PIXBUF_ERROR, GDK_PIXBUF_ERROR_INSUFFICIENT_MEMORY, "not enough memory for the file");
+    return nullptr;
+  }
+  return DecodePixbuf(PixbufInput{nullptr, data.data(), static_cast<int32_t>(data.size())},
+                      PixbufSizeAsk{nullptr, nullptr}, error);
+}
+
+gpointer BeginLoad(GdkPixbufModuleSizeFunc size, GdkPixbufModulePreparedFunc prepared,
+                   GdkPixbufModuleUpdatedFunc updated, gpointer userData, GError** error) {
+  auto* context = new (std::nothrow) Incremental{size, prepared, updated, userData, {}};
+  if (context == nullptr)
+    g_set_error_literal(error, GDK_PIXBUF_ERROR, GDK_PIXBUF_ERROR_INSUFFICIENT_MEMORY, "not enough memory");
+  return context;
+}
+
+gboolean LoadIncrement(gpointer data, const guchar* bytes, guint count, GError** error) {
+  auto* context = static_cast<Incremental*>(data);
+  if (count > kLargestInMemory - context->data.size()) {
+    TooLarge(error);
+    return FALSE;
+  }
+  try {
+    context->data.insert(context->data.end(), bytes, bytes + count);
+  } catch (const std::bad_alloc&) {
+    g_set_error_literal(error, GDK_PIXBUF_ERROR, GDK_PIXBUF_ERROR_INSUFFICIENT_MEMORY, "not enough memory for the file");
+    return FALSE;
+  }
+  return TRUE;
+}
+
+// gdk-pixbuf's size function, through the record the decoder asks.
+void AskSize(int* width, int* height, void* userData) {
+  auto* context = static_cast<Incremental*>(userData);
+  context->size(width, height, context->userData);
+}
+
+// The whole data is had: the picture, told to the loader as prepared and
+// then as whole. The context goes on every path.
+gboolean StopLoad(gpointer data, GError** error) {
+  auto* context = static_cast<Incremental*>(data);
+  const PixbufInput input{nullptr, context->data.data(), static_cast<int32_t>(context->data.size())};
+  GdkPixbuf* pixbuf =
+      DecodePixbuf(input, PixbufSizeAsk{context->size != nullptr ? AskSize : nullptr, context}, error);
+  // The data is not needed once the picture is had.
+  std::vector<uint8_t>().swap(context->data);
+  if (pixbuf != nullptr) {
+    if (context->prepared != nullptr) context->prepared(pixbuf, nullptr, context->userData);
+    if (context->updated != nullptr)
+      context->updated(pixbuf, 0, 0, gdk_pixbuf_get_width(pixbuf), gdk_pixbuf_get_height(pixbuf), context->userData);
+    g_object_unref(pixbuf);
+  }
+  delete context;
+  return pixbuf != nullptr;
+}
+
+}  // namespace
+
+extern "C" {
+
+G_MODULE_EXPORT void fill_vtable(GdkPixbufModule* module) {
+  module->load = Load;
+  module->begin_load = BeginLoad;
+  module->load_increment = LoadIncrement;
+  module->stop_load = StopLoad;
+}
+
+G_MODULE_EXPORT void fill_info(GdkPixbufFormat* info) {
+  // Plain XCF alone is known by its bytes: compressed files by their type
+  // and name, never by claiming every gzip, bzip2 or xz file.
+  static GdkPixbufModulePattern signature[] = {{const_cast<char*>("gimp xcf "), nullptr, 100},
+                                               {nullptr, nullptr, 0}};
+  static const gchar* mimeTypes[] = {"image/x-xcf", "image/x-compressed-xcf", nullptr};
+  static const gchar* extensions[] = {"xcf", "xcf.gz", "xcfgz", "xcf.bz2", "xcfbz2", "xcf.xz", nullptr};
+  info->name = const_cast<gchar*>("xcf");
+  info->signature = signature;
+  info->description = const_cast<gchar*>("GIMP XCF image");
+  info->mime_types = const_cast<gchar**>(mimeTypes);
+  info->extensions = const_cast<gchar**>(extensions);
+  info->flags = GDK_PIXBUF_FORMAT_THREADSAFE;
+  info->license = const_cast<gchar*>("");
+}
+
+}  // extern "C"
