@@ -96,8 +96,12 @@ void AskSize(int* width, int* height, void* userData) {
 gboolean StopLoad(gpointer data, GError** error) {
   auto* context = static_cast<Incremental*>(data);
   const PixbufInput input{nullptr, context->data.data(), static_cast<int32_t>(context->data.size())};
-  GdkPixbuf* pixbuf =
-      DecodePixbuf(input, PixbufSizeAsk{context->size != nullptr ? AskSize : nullptr, context}, error);
+  GdkPixbuf* pixbuf = nullptr;
+  // No data at all is an empty file, as damaged as a short one.
+  if (context->data.empty())
+    g_set_error_literal(error, GDK_PIXBUF_ERROR, GDK_PIXBUF_ERROR_CORRUPT_IMAGE, "the file is empty");
+  else
+    pixbuf = DecodePixbuf(input, PixbufSizeAsk{context->size != nullptr ? AskSize : nullptr, context}, error);
   // The data is not needed once the picture is had.
   std::vector<uint8_t>().swap(context->data);
   if (pixbuf != nullptr) {

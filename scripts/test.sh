@@ -41,7 +41,7 @@ bash tests/e2e/packages.sh
 
 echo "== tsan: concurrent calls and every thread count"
 cmake --preset tsan >/dev/null
-cmake --build --preset tsan --target tessel_tests
+cmake --build --preset tsan --target tessel_tests tessel_pixbuf_tests
 ctest --preset tsan -R 'Concurrency|Threads|CompositeReference'
 
 echo "== fuzz smoke"
