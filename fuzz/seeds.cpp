@@ -89,7 +89,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   const std::string root = argv[1];
-  for (const char* sub : {"", "/exports", "/rle", "/containers"}) mkdir((root + sub).c_str(), 0755);
+  for (const char* sub : {"", "/exports", "/rle", "/containers", "/pixbuf"}) mkdir((root + sub).c_str(), 0755);
 
   int count = 0;
   for (uint32_t baseType = 0; baseType < 3; ++baseType)
@@ -99,6 +99,10 @@ int main(int argc, char** argv) {
         std::string name = "small-" + std::to_string(baseType) + "-" + std::to_string(compression) + "-" +
                            std::to_string(mode);
         Put(root + "/exports", name + ".xcf", xcf);
+        // The pixbuf loader's: how to cut the data and what size to ask, then the file.
+        Bytes cut = {static_cast<uint8_t>(mode), 1, 0, 0, static_cast<uint8_t>(mode * 37 + baseType * 90)};
+        cut.insert(cut.end(), xcf.begin(), xcf.end());
+        Put(root + "/pixbuf", name + ".cut", cut);
         if (mode == 0) {
           Put(root + "/exports", name + ".xcf.gz", Gzip(xcf));
           Put(root + "/exports", name + ".xcf.bz2", Bzip2(xcf));

@@ -11,7 +11,7 @@ cd "$root"
 seconds=${1:-60}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(exports rle containers)
+[ ${#targets[@]} -gt 0 ] || targets=(exports rle containers pixbuf)
 
 # scripts/test.sh has run the setup already.
 [ -n "${TESSEL_SETUP_DONE:-}" ] || bash scripts/setup.sh
@@ -24,7 +24,8 @@ for target in "${targets[@]}"; do
   corpus=build/fuzz/corpus/$target
   mkdir -p "$corpus"
   echo "== fuzz_$target for ${seconds}s"
-  if ! build/fuzz/bin/fuzz_$target -max_total_time="$seconds" -dict=fuzz/xcf.dict -rss_limit_mb=2560 \
+  # glib's slice allocator on malloc, which the sanitizers watch.
+  if ! G_SLICE=always-malloc build/fuzz/bin/fuzz_$target -max_total_time="$seconds" -dict=fuzz/xcf.dict -rss_limit_mb=2560 \
       -timeout=30 -print_final_stats=1 -artifact_prefix="build/fuzz/findings/$target-" \
       "$corpus" "build/fuzz/seeds/$target" "fuzz/regressions/$target" \
       $([ "$target" = exports ] && echo tests/gimp tests/gimp3) 2> "build/fuzz/$target.log"; then
