@@ -3,14 +3,16 @@
 // shows what the tessel tool writes to PNG, with its transparency.
 //
 // A whole file (gdk_pixbuf_new_from_file) is read where it lies; data
-// handed over piece by piece (GdkPixbufLoader) is gathered and decoded
-// from memory once it is whole.
+// handed over piece by piece (GdkPixbufLoader) is gathered in memory and
+// decoded once it is whole.
 // The module interface is gdk-pixbuf's "backend" part of its headers.
 #define GDK_PIXBUF_ENABLE_BACKEND
 #include <gdk-pixbuf/gdk-pixbuf-io.h>
 #include <gdk-pixbuf/gdk-pixbuf.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <new>
@@ -20,15 +22,6 @@
 
 namespace {
 
-// GdkPixbufLoader's calls, and the data had so far.
-struct Incremental {
-  GdkPixbufModuleSizeFunc size;
-  GdkPixbufModulePreparedFunc prepared;
-  GdkPixbufModuleUpdatedFunc updated;
-  gpointer userData;
-  std::vector<uint8_t> data;
-};
-
 // The memory form takes a signed 32-bit size.
 constexpr size_t kLargestInMemory = INT32_MAX;
 
@@ -37,13 +30,80 @@ void TooLarge(GError** error) {
                       "the data is larger than the 2 GiB that can be read from memory");
 }
 
+void NoMemory(GError** error) {
+  g_set_error_literal(error, GDK_PIXBUF_ERROR, GDK_PIXBUF_ERROR_INSUFFICIENT_MEMORY, "not enough memory for the file");
+}
+
+// A descriptor's file by name, for tessel to open: false where /proc is
+// missing.
+bool PathOf(int fd, char (&path)[64]) {
+  std::snprintf(path, sizeof path, "/proc/self/fd/%d", fd);
+  return access(path, R_OK) == 0;
+}
+
+// The data handed over so far: in an anonymous memory file where the
+// system gives one (decoded through its name, as a whole file is), else
+// in a block that grows. A growing block copies itself and touches fresh
+// pages each time it doubles: for a photograph of 230 MB that costs more
+// than drawing it, where writes to a memory file cost a tenth.
+struct Gathered {
+  int fd = -1;
+  std::vector<uint8_t> block;
+  uint64_t size = 0;
+  Gathered() {
+    fd = memfd_create("xcf", MFD_CLOEXEC);
+    char path[64];
+    if (fd >= 0 && !PathOf(fd, path)) {
+      close(fd);
+      fd = -1;
+    }
+  }
+  ~Gathered() {
+    if (fd >= 0) close(fd);
+  }
+  Gathered(const Gathered&) = delete;
+  Gathered& operator=(const Gathered&) = delete;
+
+  bool Append(const uint8_t* bytes, size_t count, GError** error) {
+    if (fd < 0) {
+      if (count > kLargestInMemory - block.size()) {
+        TooLarge(error);
+        return false;
+      }
+      try {
+        block.insert(block.end(), bytes, bytes + count);
+      } catch (const std::bad_alloc&) {
+        NoMemory(error);
+        return false;
+      }
+    }
+    for (size_t done = 0; fd >= 0 && done < count;) {
+      const ssize_t n = write(fd, bytes + done, count - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        g_set_error(error, GDK_PIXBUF_ERROR, GDK_PIXBUF_ERROR_INSUFFICIENT_MEMORY,
+                    "the data cannot be kept: %s", g_strerror(errno));
+        return false;
+      }
+      done += static_cast<size_t>(n);
+    }
+    size += count;
+    return true;
+  }
+
+  GdkPixbuf* Decode(const PixbufSizeAsk& ask, GError** error) const {
+    char path[64];
+    if (fd >= 0 && PathOf(fd, path)) return DecodePixbuf(PixbufInput{path, nullptr, 0}, ask, error);
+    return DecodePixbuf(PixbufInput{nullptr, block.data(), static_cast<int32_t>(block.size())}, ask, error);
+  }
+};
+
 // gdk-pixbuf hands the file open; tessel reads it by name, through the
 // descriptor, without holding it in memory. Where /proc is missing, the
 // file is read into memory instead.
 GdkPixbuf* Load(FILE* file, GError** error) {
   char path[64];
-  std::snprintf(path, sizeof path, "/proc/self/fd/%d", fileno(file));
-  if (access(path, R_OK) == 0) return DecodePixbuf(PixbufInput{path, nullptr, 0}, PixbufSizeAsk{nullptr, nullptr}, error);
+  if (PathOf(fileno(file), path)) return DecodePixbuf(PixbufInput{path, nullptr, 0}, PixbufSizeAsk{nullptr, nullptr}, error);
   std::vector<uint8_t> data;
   try {
     uint8_t piece[65536];
@@ -55,34 +115,31 @@ GdkPixbuf* Load(FILE* file, GError** error) {
       data.insert(data.end(), piece, piece + n);
     }
   } catch (const std::bad_alloc&) {
-    g_set_error_literal(error, GDK_PIXBUF_ERROR, GDK_PIXBUF_ERROR_INSUFFICIENT_MEMORY, "not enough memory for the file");
+    NoMemory(error);
     return nullptr;
   }
   return DecodePixbuf(PixbufInput{nullptr, data.data(), static_cast<int32_t>(data.size())},
                       PixbufSizeAsk{nullptr, nullptr}, error);
 }
 
+// GdkPixbufLoader's calls, and the data had so far.
+struct Incremental {
+  GdkPixbufModuleSizeFunc size;
+  GdkPixbufModulePreparedFunc prepared;
+  GdkPixbufModuleUpdatedFunc updated;
+  gpointer userData;
+  Gathered data;
+};
+
 gpointer BeginLoad(GdkPixbufModuleSizeFunc size, GdkPixbufModulePreparedFunc prepared,
                    GdkPixbufModuleUpdatedFunc updated, gpointer userData, GError** error) {
   auto* context = new (std::nothrow) Incremental{size, prepared, updated, userData, {}};
-  if (context == nullptr)
-    g_set_error_literal(error, GDK_PIXBUF_ERROR, GDK_PIXBUF_ERROR_INSUFFICIENT_MEMORY, "not enough memory");
+  if (context == nullptr) NoMemory(error);
   return context;
 }
 
 gboolean LoadIncrement(gpointer data, const guchar* bytes, guint count, GError** error) {
-  auto* context = static_cast<Incremental*>(data);
-  if (count > kLargestInMemory - context->data.size()) {
-    TooLarge(error);
-    return FALSE;
-  }
-  try {
-    context->data.insert(context->data.end(), bytes, bytes + count);
-  } catch (const std::bad_alloc&) {
-    g_set_error_literal(error, GDK_PIXBUF_ERROR, GDK_PIXBUF_ERROR_INSUFFICIENT_MEMORY, "not enough memory for the file");
-    return FALSE;
-  }
-  return TRUE;
+  return static_cast<Incremental*>(data)->data.Append(bytes, count, error);
 }
 
 // gdk-pixbuf's size function, through the record the decoder asks.
@@ -95,15 +152,12 @@ void AskSize(int* width, int* height, void* userData) {
 // then as whole. The context goes on every path.
 gboolean StopLoad(gpointer data, GError** error) {
   auto* context = static_cast<Incremental*>(data);
-  const PixbufInput input{nullptr, context->data.data(), static_cast<int32_t>(context->data.size())};
   GdkPixbuf* pixbuf = nullptr;
   // No data at all is an empty file, as damaged as a short one.
-  if (context->data.empty())
+  if (context->data.size == 0)
     g_set_error_literal(error, GDK_PIXBUF_ERROR, GDK_PIXBUF_ERROR_CORRUPT_IMAGE, "the file is empty");
   else
-    pixbuf = DecodePixbuf(input, PixbufSizeAsk{context->size != nullptr ? AskSize : nullptr, context}, error);
-  // The data is not needed once the picture is had.
-  std::vector<uint8_t>().swap(context->data);
+    pixbuf = context->data.Decode(PixbufSizeAsk{context->size != nullptr ? AskSize : nullptr, context}, error);
   if (pixbuf != nullptr) {
     if (context->prepared != nullptr) context->prepared(pixbuf, nullptr, context->userData);
     if (context->updated != nullptr)
