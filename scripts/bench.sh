@@ -119,6 +119,25 @@ done
 read -r w u s m < <(measure "$current/bin/tessel" thumbnail "$photo" "$work/out-thumbnail.png")
 printf '%-34s %-8s %7ss %7ss %7ss %10d  (%d bytes)\n' "$(name_of "$photo") thumbnail" current "$w" "$u" "$s" \
        $((m / 1024)) "$(stat -c %s "$work/out-thumbnail.png")"
+# A GTK program's load through the pixbuf loader (tessel_pixbuf_load: a
+# small C program calling gdk_pixbuf_new_from_file, or _at_size 256),
+# against render to BMP and thumbnail, the current build alone.
+if [ -x "$current/bin/tessel_pixbuf_load" ]; then
+  cache="$work/loaders.cache"
+  "$(pkg-config --variable=gdk_pixbuf_query_loaders gdk-pixbuf-2.0)" "$current/lib/libpixbufloader-xcf.so" > "$cache"
+  printf '\n%-34s %-8s %8s %8s %8s %10s\n' "GTK load, median of $runs" how wall user sys "peak MiB"
+  for file in "$photo" "$hole11"; do
+    read -r w u s m < <(measure "$current/bin/tessel" render "$file" "$work/out-pixbuf.bmp")
+    printf '%-34s %-8s %7ss %7ss %7ss %10d\n' "$(name_of "$file")" render "$w" "$u" "$s" $((m / 1024))
+    read -r w u s m < <(GDK_PIXBUF_MODULE_FILE="$cache" measure "$current/bin/tessel_pixbuf_load" "$file")
+    printf '%-34s %-8s %7ss %7ss %7ss %10d  (%s)\n' "$(name_of "$file")" pixbuf "$w" "$u" "$s" $((m / 1024)) \
+           "$(GDK_PIXBUF_MODULE_FILE="$cache" "$current/bin/tessel_pixbuf_load" "$file")"
+  done
+  read -r w u s m < <(measure "$current/bin/tessel" thumbnail "$photo" "$work/out-thumbnail.png")
+  printf '%-34s %-8s %7ss %7ss %7ss %10d\n' "$(name_of "$photo") at 256" thumbnail "$w" "$u" "$s" $((m / 1024))
+  read -r w u s m < <(GDK_PIXBUF_MODULE_FILE="$cache" measure "$current/bin/tessel_pixbuf_load" "$photo" 256)
+  printf '%-34s %-8s %7ss %7ss %7ss %10d\n' "$(name_of "$photo") at 256" pixbuf "$w" "$u" "$s" $((m / 1024))
+fi
 echo "PNG sizes: base $(stat -c %s "$work/out-$(name_of "$photo")-base.png"), current $(stat -c %s "$work/out-$(name_of "$photo")-current.png") bytes"
 for build in base current; do
   "$current/bin/tessel_png_matches_bmp" "$work/out-$(name_of "$photo")-$build.png" "$work/out-$(name_of "$photo")-$build.bmp" ||
