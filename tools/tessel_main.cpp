@@ -1,25 +1,13 @@
 // tessel: the plug-in on the command line. It reaches the plug-in only
 // through the five exports, as an image viewer does.
-#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <mutex>
-#include <set>
 #include <string>
-#include <thread>
 #include <vector>
-
-#ifdef _WIN32
-#include <io.h>
-#define isatty _isatty
-#define fileno _fileno
-#else
-#include <unistd.h>
-#endif
 
 #include "tools/command_line.h"
 #include "tools/host.h"
