@@ -34,13 +34,8 @@ cmake --build --preset native --target tessel tessel_benchgen tessel_percall tes
       tessel_picture_difference >/dev/null
 current="$root/build/native"
 baseline="$work/baseline"
-if [ "$(git -C "$baseline/src" rev-parse HEAD 2>/dev/null)" != "$(git rev-parse "$base")" ]; then
-  rm -rf "$baseline" && git worktree prune
-  git worktree add --detach -f "$baseline/src" "$base" >/dev/null
-fi
-cmake -S "$baseline/src" -B "$baseline/build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTESSEL_BUILD_TESTS=OFF \
-      -DTESSEL_BUILD_BENCH=OFF >/dev/null
-cmake --build "$baseline/build" --target tessel tessel_core >/dev/null
+source scripts/baseline.sh
+build_baseline "$base" "$baseline" tessel tessel_core
 # The per-call timer uses the exports alone, so one source serves both.
 g++ -O2 -std=c++17 -I"$baseline/src" bench/percall.cpp "$baseline/build/libtessel_core.a" -lz -lbz2 -llzma -lpthread \
     -o "$baseline/build/tessel_percall"

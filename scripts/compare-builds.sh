@@ -23,13 +23,8 @@ cmake --preset native >/dev/null
 cmake --build --preset native --target tessel xcfgen >/dev/null
 current="$root/build/native/bin"
 baseline="$work/baseline"
-if [ "$(git -C "$baseline/src" rev-parse HEAD 2>/dev/null)" != "$(git rev-parse "$base")" ]; then
-  rm -rf "$baseline" && git worktree prune
-  git worktree add --detach -f "$baseline/src" "$base" >/dev/null
-fi
-cmake -S "$baseline/src" -B "$baseline/build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTESSEL_BUILD_TESTS=OFF \
-      -DTESSEL_BUILD_BENCH=OFF >/dev/null
-cmake --build "$baseline/build" --target tessel >/dev/null
+source scripts/baseline.sh
+build_baseline "$base" "$baseline" tessel
 
 # Every file under one name of its own.
 corpus="$work/corpus"

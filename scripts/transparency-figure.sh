@@ -14,13 +14,8 @@ mkdir -p "$work" docs
 cmake --preset native >/dev/null
 cmake --build --preset native --target tessel >/dev/null
 baseline="$work/baseline"
-if [ "$(git -C "$baseline/src" rev-parse HEAD 2>/dev/null)" != "$(git rev-parse "$base")" ]; then
-  rm -rf "$baseline" && git worktree prune
-  git worktree add --detach -f "$baseline/src" "$base" >/dev/null
-fi
-cmake -S "$baseline/src" -B "$baseline/build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTESSEL_BUILD_TESTS=OFF \
-      -DTESSEL_BUILD_BENCH=OFF >/dev/null
-cmake --build "$baseline/build" --target tessel >/dev/null
+source scripts/baseline.sh
+build_baseline "$base" "$baseline" tessel
 pictures=()
 for name in logo sprites holes; do
   file="tests/gimp-alpha/$name.xcf"

@@ -98,8 +98,8 @@ echo "settings: versions=all: $rendered files of GIMP 2.10 and GIMP 3 claimed an
 
 [ "$big" = --no-big ] && exit 0
 # The big documents in the 32-bit process: bands, not whole layers.
-for spec in "v011 150" "v012 250" "v012 600"; do
-  set -- $spec
+for photo in "v011 150" "v012 250" "v012 600"; do
+  set -- $photo
   doc="$files/photo-$1-$2.xcf"
   "$native/tessel_benchgen" --photo "$1" "$2" "$doc"
   "$native/tessel" render --viewer "$doc" "$work/all/tool-photo.bmp"
