@@ -7,31 +7,17 @@
 #include <gtest/gtest.h>
 
 #ifdef TESSEL_READS_PNG
-#include <png.h>
-
 #include <algorithm>
-#include <cstdio>
 #include <filesystem>
 #include <string>
 
 #include "tests/support/picture.h"
 #include "tests/support/test_files.h"
+#include "tests/unit/png_rgba.h"
 
 using namespace xcftest;
 
 namespace {
-
-// A PNG's pixels as RGBA, top-down, whatever its colour type.
-bool ReadPngRgba(const std::string& path, uint32_t* width, uint32_t* height, Bytes* rgba) {
-  png_image image{};
-  image.version = PNG_IMAGE_VERSION;
-  if (!png_image_begin_read_from_file(&image, path.c_str())) return false;
-  image.format = PNG_FORMAT_RGBA;
-  rgba->resize(PNG_IMAGE_SIZE(image));
-  *width = image.width;
-  *height = image.height;
-  return png_image_finish_read(&image, nullptr, rgba->data(), 0, nullptr) != 0;
-}
 
 // How much of a colour shows: weighed by its alpha, rounded.
 int Shown(int colour, int alpha) { return (colour * alpha + 127) / 255; }

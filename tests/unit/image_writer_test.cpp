@@ -3,6 +3,8 @@
 
 #ifdef TESSEL_READS_PNG
 #include <png.h>
+
+#include "tests/unit/png_rgba.h"
 #endif
 
 #include <algorithm>
@@ -100,15 +102,11 @@ TEST(PngWriter, KeepsThePixelsOfEachKindOfBitmap) {
   }
 }
 
-// Reads a PNG back as RGBA, whatever its colour type.
+// A PNG read back as RGBA; nothing where libpng cannot read it.
 Bytes ReadPngRgba(const std::string& path) {
-  png_image image{};
-  image.version = PNG_IMAGE_VERSION;
-  if (!png_image_begin_read_from_file(&image, path.c_str())) return {};
-  image.format = PNG_FORMAT_RGBA;
-  Bytes rgba(PNG_IMAGE_SIZE(image));
-  if (!png_image_finish_read(&image, nullptr, rgba.data(), 0, nullptr)) return {};
-  return rgba;
+  uint32_t width = 0, height = 0;
+  Bytes rgba;
+  return xcftest::ReadPngRgba(path, &width, &height, &rgba) ? rgba : Bytes{};
 }
 
 // Pictures with their transparency, written as PNG: RGBA, gray and alpha,
