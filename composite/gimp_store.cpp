@@ -63,26 +63,35 @@ uint8_t FlattenedToU8(const XcfPrecision& precision, float v) { return FloatToU8
 // A band pixel's alpha, between none and full.
 float AlphaOf(const float* pixel) { return pixel[3] > 0.0f ? (pixel[3] < 1.0f ? pixel[3] : 1.0f) : 0.0f; }
 
-// The band of floats into the canvas's pixels: over black in linear light,
-// then on the sRGB curve in 8 bits. An RGB picture row by row, in the
-// band's own floats (not needed after): over black, rounded as stored, then
-// on the curve by the row kernel, which gives what FlattenedToU8 gives
+// A pixel whose alpha rounds to none keeps no colour, as GIMP exports it.
+inline void PutAlpha(uint8_t* to, float a) {
+  to[3] = FloatToU8(a);
+  if (to[3] == 0) to[0] = to[1] = to[2] = 0;
+}
+
+// The band of floats into the canvas's pixels, in linear light and then on
+// the sRGB curve in 8 bits. An RGB picture row by row, in the band's own
+// floats (not needed after): over black (weighed by its alpha) or with its
+// alpha (the colour as it is, as GIMP keeps a layer's), rounded as stored,
+// then on the curve by the row kernel, which gives what FlattenedToU8 gives
 // pixel by pixel.
-template <bool blueFirst>
+template <bool blueFirst, bool withAlpha>
 void CloseRgb(const DrawPlan& plan, const Rows& rows, PixelBuffer* band) {
   constexpr int kRed = blueFirst ? 2 : 0;
+  constexpr uint32_t kBytes = withAlpha ? 4 : 3;
   for (uint32_t y = 0; y < band->height; ++y) {
     auto* row = reinterpret_cast<float*>(rows.Row(y));
     for (uint32_t x = 0; x < 4 * band->width; x += 4) {
-      const float a = AlphaOf(row + x);
+      const float a = withAlpha ? 1.0f : AlphaOf(row + x);
       for (int c = 0; c < 3; ++c) row[x + c] = AsStored(plan.format.precision, row[x + c] * a);
     }
     RowToCurve(row, row, band->width);
     uint8_t* to = PixelBufferRow(band, y);
-    for (uint32_t x = 0; x < 4 * band->width; x += 4, to += 3) {
+    for (uint32_t x = 0; x < 4 * band->width; x += 4, to += kBytes) {
       to[kRed] = FloatToU8(row[x]);
       to[1] = FloatToU8(row[x + 1]);
       to[2 - kRed] = FloatToU8(row[x + 2]);
+      if (withAlpha) PutAlpha(to, AlphaOf(row + x));
     }
   }
 }
@@ -121,30 +130,6 @@ void CloseIndexed(const DrawPlan& plan, const Rows& rows, PixelBuffer* band) {
 
 // ---- The picture with its transparency: four bytes a pixel, its colour
 // (not weighed by its alpha: as GIMP keeps a layer) and its alpha. ----------
-
-// A pixel whose alpha rounds to none keeps no colour, as GIMP exports it.
-inline void PutAlpha(uint8_t* to, float a) {
-  to[3] = FloatToU8(a);
-  if (to[3] == 0) to[0] = to[1] = to[2] = 0;
-}
-
-template <bool blueFirst>
-void CloseRgba(const DrawPlan& plan, const Rows& rows, PixelBuffer* band) {
-  constexpr int kRed = blueFirst ? 2 : 0;
-  for (uint32_t y = 0; y < band->height; ++y) {
-    auto* row = reinterpret_cast<float*>(rows.Row(y));
-    for (uint32_t x = 0; x < 4 * band->width; x += 4)
-      for (int c = 0; c < 3; ++c) row[x + c] = AsStored(plan.format.precision, row[x + c]);
-    RowToCurve(row, row, band->width);
-    uint8_t* to = PixelBufferRow(band, y);
-    for (uint32_t x = 0; x < 4 * band->width; x += 4, to += 4) {
-      to[kRed] = FloatToU8(row[x]);
-      to[1] = FloatToU8(row[x + 1]);
-      to[2 - kRed] = FloatToU8(row[x + 2]);
-      PutAlpha(to, AlphaOf(row + x));
-    }
-  }
-}
 
 // A gray picture: its luminance in the three colour bytes.
 void CloseGrayAlpha(const DrawPlan& plan, const Rows& rows, PixelBuffer* band) {
@@ -190,9 +175,9 @@ BandStore GimpBandStore(uint32_t canvasBytes, int32_t baseType, bool blueFirst) 
   if (canvasBytes == 4) {
     if (baseType == kBaseIndexed) return BandStore{OpenBand, blueFirst ? CloseIndexedAlpha<true> : CloseIndexedAlpha<false>};
     if (baseType == kBaseGray) return BandStore{OpenBand, CloseGrayAlpha};
-    return BandStore{OpenBand, blueFirst ? CloseRgba<true> : CloseRgba<false>};
+    return BandStore{OpenBand, blueFirst ? CloseRgb<true, true> : CloseRgb<false, true>};
   }
-  if (canvasBytes == 3) return BandStore{OpenBand, blueFirst ? CloseRgb<true> : CloseRgb<false>};
+  if (canvasBytes == 3) return BandStore{OpenBand, blueFirst ? CloseRgb<true, false> : CloseRgb<false, false>};
   return BandStore{OpenBand, baseType == kBaseIndexed ? CloseIndexed : CloseGray};
 }
 
