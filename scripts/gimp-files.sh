@@ -60,19 +60,9 @@ batch "$out/make_modern.scm"
 
 for name in modern-modes modern-groups precision-u16-gamma; do
   python3 "$out/zlib_tiles.py" "$out/$name.xcf" "$out/$name-zlib.xcf"
+  # GIMP's picture of the file it loads back (common.scm's expect).
   cat > "$home/reload.scm" <<SCM
-(let* ((image (car (gimp-file-load RUN-NONINTERACTIVE "$out/$name-zlib.xcf" "$name-zlib.xcf")))
-       (black (car (gimp-layer-new image (car (gimp-image-width image)) (car (gimp-image-height image))
-                                   RGB-IMAGE "black" 100 LAYER-MODE-NORMAL))))
-  (gimp-image-insert-layer image black 0 (car (gimp-image-get-layers image)))
-  (gimp-context-set-foreground '(0 0 0))
-  (gimp-drawable-fill black FILL-FOREGROUND)
-  (gimp-context-set-background '(0 0 0))
-  (let ((flat (car (gimp-image-flatten image))))
-    (if (not (= (car (gimp-image-get-precision image)) PRECISION-U8-GAMMA))
-      (gimp-image-convert-precision image PRECISION-U8-GAMMA))
-    (file-png-save2 RUN-NONINTERACTIVE image (car (gimp-image-get-active-drawable image))
-                    "$out/expected/$name-zlib.xcf.png" "$out/expected/$name-zlib.xcf.png" 0 9 0 0 0 0 0 0 0)))
+(expect (car (gimp-file-load RUN-NONINTERACTIVE "$out/$name-zlib.xcf" "$name-zlib.xcf")) "$name-zlib.xcf")
 (gimp-quit 0)
 SCM
   batch "$home/reload.scm"

@@ -14,7 +14,8 @@
     (gimp-selection-none image)
     (if (> blur 0) (plug-in-gauss RUN-NONINTERACTIVE image layer blur blur 0))))
 
-(define (save image name)
+; Saved by the name's extension, so that .gz and .bz2 come out compressed.
+(define (save-by-extension image name)
   (let ((path (string-append OUT "/" name)))
     (gimp-file-save RUN-NONINTERACTIVE image (car (gimp-image-get-active-drawable image)) path path)))
 
@@ -149,12 +150,12 @@
     (gimp-image-convert-grayscale image)
     image))
 
-(save (groups) "groups.xcf")
-(save (groups) "groups.xcf.gz")
-(save (masks) "masks.xcf")
-(save (masks) "masks.xcf.bz2")
-(save (offsets) "offsets.xcf")
-(save (modes) "legacy-modes.xcf")
-(save (indexed) "indexed.xcf")
-(save (gray) "gray.xcf")
+(save-by-extension (groups) "groups.xcf")
+(save-by-extension (groups) "groups.xcf.gz")
+(save-by-extension (masks) "masks.xcf")
+(save-by-extension (masks) "masks.xcf.bz2")
+(save-by-extension (offsets) "offsets.xcf")
+(save-by-extension (modes) "legacy-modes.xcf")
+(save-by-extension (indexed) "indexed.xcf")
+(save-by-extension (gray) "gray.xcf")
 (gimp-quit 0)

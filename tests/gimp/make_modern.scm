@@ -183,32 +183,6 @@
     (gimp-image-convert-indexed image CONVERT-DITHER-NONE CONVERT-PALETTE-GENERATE 24 FALSE FALSE "")
     image))
 
-(define (save image name)
-  (let ((path (string-append OUT "/" name)))
-    (gimp-xcf-save 0 image (car (gimp-image-get-active-drawable image)) path path)))
-
-; GIMP's picture: an opaque black Normal layer under everything (black
-; taken as it is in an indexed palette), flattened, in 8-bit gamma, as PNG.
-(define (expect image name)
-  (let ((path (string-append OUT "/expected/" name ".png")))
-    (if (not (= (car (gimp-image-base-type image)) INDEXED))
-      (let* ((type (if (= (car (gimp-image-base-type image)) GRAY) GRAY-IMAGE RGB-IMAGE))
-             (black (car (gimp-layer-new image (car (gimp-image-width image)) (car (gimp-image-height image))
-                                         type "black" 100 LAYER-MODE-NORMAL))))
-        (gimp-image-insert-layer image black 0 (car (gimp-image-get-layers image)))
-        (gimp-context-set-foreground '(0 0 0))
-        (gimp-drawable-fill black FILL-FOREGROUND)))
-    (gimp-context-set-background '(0 0 0))
-    (let ((flat (car (gimp-image-flatten image))))
-      (if (not (= (car (gimp-image-get-precision image)) PRECISION-U8-GAMMA))
-        (gimp-image-convert-precision image PRECISION-U8-GAMMA))
-      (file-png-save2 RUN-NONINTERACTIVE image (car (gimp-image-get-active-drawable image)) path path
-                      0 9 0 0 0 0 0 0 0))))
-
-(define (both make name)
-  (save (make) (string-append name ".xcf"))
-  (expect (make) (string-append name ".xcf")))
-
 (define (with-precision precision)
   (lambda ()
     (let ((image (precision-picture)))
