@@ -48,11 +48,11 @@ bool PathOf(int fd, char (&path)[64]) {
 // than drawing it, where writes to a memory file cost a tenth.
 struct Gathered {
   int fd = -1;
+  char path[64] = {};  // the memory file's name, where there is one
   std::vector<uint8_t> block;
   uint64_t size = 0;
   Gathered() {
     fd = memfd_create("xcf", MFD_CLOEXEC);
-    char path[64];
     if (fd >= 0 && !PathOf(fd, path)) {
       close(fd);
       fd = -1;
@@ -92,34 +92,22 @@ struct Gathered {
   }
 
   GdkPixbuf* Decode(const PixbufSizeAsk& ask, GError** error) const {
-    char path[64];
-    if (fd >= 0 && PathOf(fd, path)) return DecodePixbuf(PixbufInput{path, nullptr, 0}, ask, error);
+    if (fd >= 0) return DecodePixbuf(PixbufInput{path, nullptr, 0}, ask, error);
     return DecodePixbuf(PixbufInput{nullptr, block.data(), static_cast<int32_t>(block.size())}, ask, error);
   }
 };
 
 // gdk-pixbuf hands the file open; tessel reads it by name, through the
 // descriptor, without holding it in memory. Where /proc is missing, the
-// file is read into memory instead.
+// file is gathered as data handed over piece by piece is.
 GdkPixbuf* Load(FILE* file, GError** error) {
   char path[64];
   if (PathOf(fileno(file), path)) return DecodePixbuf(PixbufInput{path, nullptr, 0}, PixbufSizeAsk{nullptr, nullptr}, error);
-  std::vector<uint8_t> data;
-  try {
-    uint8_t piece[65536];
-    for (size_t n; (n = std::fread(piece, 1, sizeof piece, file)) > 0;) {
-      if (data.size() + n > kLargestInMemory) {
-        TooLarge(error);
-        return nullptr;
-      }
-      data.insert(data.end(), piece, piece + n);
-    }
-  } catch (const std::bad_alloc&) {
-    NoMemory(error);
-    return nullptr;
-  }
-  return DecodePixbuf(PixbufInput{nullptr, data.data(), static_cast<int32_t>(data.size())},
-                      PixbufSizeAsk{nullptr, nullptr}, error);
+  Gathered data;
+  uint8_t piece[65536];
+  for (size_t n; (n = std::fread(piece, 1, sizeof piece, file)) > 0;)
+    if (!data.Append(piece, n, error)) return nullptr;
+  return data.Decode(PixbufSizeAsk{nullptr, nullptr}, error);
 }
 
 // GdkPixbufLoader's calls, and the data had so far.

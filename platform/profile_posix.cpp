@@ -11,22 +11,20 @@
 
 namespace {
 
-char FoldCase(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
 // [begin, end) without the blanks around it.
-void Trim(const char** begin, const char** end) {
+void Trim(char** begin, char** end) {
   while (*begin < *end && IsBlank(**begin)) ++*begin;
   while (*end > *begin && IsBlank((*end)[-1])) --*end;
 }
 
-bool SameName(const char* begin, const char* end, const char* name) {
-  const size_t n = std::strlen(name);
-  if (static_cast<size_t>(end - begin) != n) return false;
-  for (size_t i = 0; i < n; ++i)
-    if (FoldCase(begin[i]) != FoldCase(name[i])) return false;
-  return true;
+// The name in [begin, end), without its blanks and ended there in the
+// line, so that lstrcmpiA compares it as Windows compares names.
+const char* NameIn(char* begin, char* end) {
+  Trim(&begin, &end);
+  *end = '\0';
+  return begin;
 }
 
 DWORD CopyOut(const char* begin, const char* end, LPSTR value, DWORD size) {
@@ -83,26 +81,21 @@ DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR fallback, LPST
   bool inSection = false;
   char line[1024];
   while (std::fgets(line, sizeof line, f.get()) != nullptr) {
-    const char* begin = line;
-    const char* end = line + std::strlen(line);
+    char* begin = line;
+    char* end = line + std::strlen(line);
     Trim(&begin, &end);
     if (begin == end || *begin == ';') continue;
     if (*begin == '[') {
-      const char* close = static_cast<const char*>(std::memchr(begin, ']', static_cast<size_t>(end - begin)));
-      const char* nameBegin = begin + 1;
-      const char* nameEnd = close != nullptr ? close : end;
-      Trim(&nameBegin, &nameEnd);
-      inSection = SameName(nameBegin, nameEnd, section);
+      char* close = static_cast<char*>(std::memchr(begin, ']', static_cast<size_t>(end - begin)));
+      inSection = lstrcmpiA(NameIn(begin + 1, close != nullptr ? close : end), section) == 0;
       continue;
     }
     if (!inSection) continue;
-    const char* equals = static_cast<const char*>(std::memchr(begin, '=', static_cast<size_t>(end - begin)));
-    const char* nameEnd = equals != nullptr ? equals : end;
-    const char* nameBegin = begin;
-    Trim(&nameBegin, &nameEnd);
-    if (!SameName(nameBegin, nameEnd, key)) continue;
-    const char* valueBegin = equals != nullptr ? equals + 1 : end;
-    const char* valueEnd = end;
+    char* equals = static_cast<char*>(std::memchr(begin, '=', static_cast<size_t>(end - begin)));
+    char* valueBegin = equals != nullptr ? equals + 1 : end;
+    char* valueEnd = end;
+    // The name is ended in the line, before the value.
+    if (lstrcmpiA(NameIn(begin, equals != nullptr ? equals : end), key) != 0) continue;
     Trim(&valueBegin, &valueEnd);
     if (valueEnd - valueBegin >= 2 && (*valueBegin == '"' || *valueBegin == '\'') && valueEnd[-1] == *valueBegin) {
       ++valueBegin;

@@ -45,6 +45,10 @@ constexpr Limits kDefaultLimits{32767, 32766, 32767, 512, 0xFFFFFFFFu, 16, 3};
 constexpr Limits kEveryVersion{32767, 32766, 32767, 512, 0xFFFFFFFFu, 16, kNewestXcfVersion, true};
 // Every version, for the exports when the user asks for it (tessel.ini):
 // in the containers the plug-in's file patterns name, xz not among them.
-constexpr Limits kPluginEveryVersion{32767, 32766, 32767, 512, 0xFFFFFFFFu, 16, kNewestXcfVersion, false};
+constexpr Limits kPluginEveryVersion = [] {
+  Limits limits = kEveryVersion;
+  limits.readsXz = false;
+  return limits;
+}();
 
 }  // namespace tessel
