@@ -3,6 +3,7 @@
 // two must read a file alike.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 #include <string>
 
@@ -29,62 +30,53 @@ std::string FullPath(const std::string& name) {
   return std::filesystem::absolute(xcftest::ScratchPath(name)).string();
 }
 
-// What a settings file holding `text` asks for, and the note it gives.
-Limits FromFile(const std::string& name, const std::string& text, std::string* note) {
-  const std::string path = FullPath(name);
-  xcftest::WriteFile(path, xcftest::Bytes(text.begin(), text.end()));
-  Reason reason{};
-  const Limits limits = tessel::SettingsLimits(path.c_str(), &reason);
-  *note = reason.text;
-  return limits;
-}
-
-TEST(Settings, VersionsValues) {
-  for (const char* plugin : {"", "0-3"}) {
+// Each file as the user may leave it: what it asks for, and the note.
+TEST(Settings, FilesAreReadAsWindowsReadsThem) {
+  struct Case {
+    const char* name;
+    const char* text;
+    bool everyVersion;
+    const char* note;  // the value named in the reason, or none
+  };
+  const Case kCases[] = {
+      {"plain", "[tessel]\nversions=all\n", true, nullptr},
+      {"case", "[tessel]\nversions=ALL\n", true, nullptr},
+      // Names without regard to case, blanks and quotes around the value, CR LF.
+      {"loose", "; say\r\n[Other]\r\nversions=0-3\r\n  [ TESSEL ]  \r\n  Versions =  \"all\"  \r\n", true, nullptr},
+      {"the-plugins", "[tessel]\nversions=0-3\n", false, nullptr},
+      // The value as the user left it, off or empty.
+      {"off", "[tessel]\n;versions=all\n", false, nullptr},
+      {"empty", "[tessel]\nversions=\n", false, nullptr},
+      // In another section, or before any, it is not the plug-in's.
+      {"other", "[viewer]\nversions=all\n", false, nullptr},
+      {"nosection", "versions=all\n[tessel]\n", false, nullptr},
+      // The first of two keys counts.
+      {"twice", "[tessel]\nversions=all\nversions=0-3\n", true, nullptr},
+      // Anything else is the plug-in's own, with the reason; a comment
+      // after the value is part of it.
+      {"trailing", "[tessel]\nversions=all ; on\n", false, "all ; on"},
+      {"unknown", "[tessel]\nversions=x\n", false, "x"},
+      {"range", "[tessel]\nversions=0-26\n", false, "0-26"},
+      {"both", "[tessel]\nversions=0-3,all\n", false, "0-3,all"},
+  };
+  for (const Case& c : kCases) {
+    const std::string path = FullPath(std::string(c.name) + ".ini");
+    xcftest::WriteFile(path, xcftest::Bytes(c.text, c.text + std::strlen(c.text)));
     Reason note{};
-    EXPECT_EQ(tessel::LimitsForVersions(plugin, &note).newestVersion, 3u) << plugin;
-    EXPECT_STREQ(note.text, "") << plugin;
+    const Limits limits = tessel::SettingsLimits(path.c_str(), &note);
+    EXPECT_EQ(ReadsEveryVersion(limits), c.everyVersion) << c.name;
+    if (!c.everyVersion) {
+      EXPECT_EQ(limits.newestVersion, 3u) << c.name;
+    }
+    EXPECT_EQ(std::string(note.text),
+              c.note == nullptr ? "" : std::string("tessel.ini: versions \"") + c.note + "\" is none of 0-3, all")
+        << c.name;
   }
-  for (const char* all : {"all", "ALL", "All"}) {
-    Reason note{};
-    EXPECT_TRUE(ReadsEveryVersion(tessel::LimitsForVersions(all, &note))) << all;
-    EXPECT_STREQ(note.text, "") << all;
-  }
-  // Anything else is the plug-in's own, with the reason.
-  for (const char* bad : {"x", "0-26", "all versions", "4-26", "0-3,all"}) {
-    Reason note{};
-    EXPECT_EQ(tessel::LimitsForVersions(bad, &note).newestVersion, 3u) << bad;
-    EXPECT_EQ(std::string(note.text), std::string("tessel.ini: versions \"") + bad + "\" is none of 0-3, all");
-  }
+  EXPECT_EQ(tessel::SettingsLimits(FullPath("no-such.ini").c_str(), nullptr).newestVersion, 3u);
+  // Bytes that are no text are shown as escapes.
   Reason note{};
   tessel::LimitsForVersions("\x01\xff", &note);
   EXPECT_STREQ(note.text, "tessel.ini: versions \"\\x01\\xFF\" is none of 0-3, all");
-}
-
-TEST(Settings, FilesAreReadAsWindowsReadsThem) {
-  std::string note;
-  EXPECT_EQ(tessel::SettingsLimits(FullPath("no-such.ini").c_str(), nullptr).newestVersion, 3u);
-  EXPECT_TRUE(ReadsEveryVersion(FromFile("plain.ini", "[tessel]\nversions=all\n", &note)));
-  EXPECT_EQ(note, "");
-  // Names without regard to case, blanks and quotes around the value, CR LF.
-  EXPECT_TRUE(ReadsEveryVersion(FromFile("loose.ini", "; say\r\n[Other]\r\nversions=0-3\r\n  [ TESSEL ]  \r\n"
-                                                      "  Versions =  \"all\"  \r\n",
-                                         &note)));
-  EXPECT_EQ(note, "");
-  // The value as the user left it, off or empty.
-  EXPECT_EQ(FromFile("off.ini", "[tessel]\n;versions=all\n", &note).newestVersion, 3u);
-  EXPECT_EQ(note, "");
-  EXPECT_EQ(FromFile("empty.ini", "[tessel]\nversions=\n", &note).newestVersion, 3u);
-  EXPECT_EQ(note, "");
-  // In another section, or before any, it is not the plug-in's.
-  EXPECT_EQ(FromFile("other.ini", "[viewer]\nversions=all\n", &note).newestVersion, 3u);
-  EXPECT_EQ(FromFile("nosection.ini", "versions=all\n[tessel]\n", &note).newestVersion, 3u);
-  EXPECT_EQ(note, "");
-  // A comment after the value is part of it.
-  EXPECT_EQ(FromFile("trailing.ini", "[tessel]\nversions=all ; on\n", &note).newestVersion, 3u);
-  EXPECT_EQ(note, "tessel.ini: versions \"all ; on\" is none of 0-3, all");
-  // The first of two keys counts.
-  EXPECT_TRUE(ReadsEveryVersion(FromFile("twice.ini", "[tessel]\nversions=all\nversions=0-3\n", &note)));
 }
 
 TEST(Settings, FileLiesBesideTheModule) {
